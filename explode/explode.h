@@ -1,0 +1,61 @@
+// Explode: the decompressor for the implode format (fixed-code LZ77, 1-4 KiB
+// dictionary, binary or ASCII literals). Streaming, callback-driven, and free of
+// allocation: the caller supplies the whole working set as an ExplodeWork.
+#pragma once
+
+#include <cstdint>
+
+// Fills `buffer` with up to *size (2048) next compressed bytes and returns how many
+// it placed; 0 means no input is left. It may lower *size; only the result counts.
+using ExplodeReadFn = uint32_t (*)(uint8_t* buffer, uint32_t* size, void* user);
+
+// Takes *count decoded bytes from `buffer` (4096, or the final remainder, which
+// may be 0). Whatever it leaves in *count is ignored.
+using ExplodeWriteFn = void (*)(const uint8_t* buffer, uint32_t* count, void* user);
+
+enum ExplodeStatus : int32_t {
+  EXPLODE_OK = 0,              // end marker decoded, all output delivered
+  EXPLODE_BAD_DICTIONARY = 1,  // header byte 1 is not 4, 5 or 6 (nothing written)
+  EXPLODE_BAD_MODE = 2,        // header byte 0 is neither 0 nor 1 (nothing written)
+  EXPLODE_SHORT_INPUT = 3,     // first read delivered 4 bytes or fewer (nothing written)
+  EXPLODE_INPUT_ENDED = 4,     // input ran out before the end marker; output so far delivered
+};
+
+constexpr uint32_t EXPLODE_IN_BLOCK = 2048;
+constexpr uint32_t EXPLODE_OUT_BLOCK = 4096;
+constexpr uint32_t EXPLODE_OUT_BUF = 8709;  // history + fresh block + 517 for a match running past the flush point
+
+// The decoder's whole working set. The caller allocates it; explode_stream sets
+// every field it reads on each call, and needs no preparation.
+struct ExplodeWork {
+  uint32_t mode;        // header byte 0: 0 binary literals, 1 ASCII-coded literals
+  uint32_t out_fill;    // next output index in out_buf; 4096..8191 before each token
+  uint32_t dict_bits;   // header byte 1: k, 4..6
+  uint32_t dict_mask;   // 2^k - 1
+  uint32_t bit_buf;     // look-ahead: low 8 + spare_bits bits are the next stream bits
+  uint32_t spare_bits;  // valid bits above the low 8 (0..7)
+  uint32_t in_next;     // index of the next unread byte in in_buf
+  uint32_t in_count;    // bytes the last read placed in in_buf
+  void* user;
+  ExplodeReadFn read_fn;
+  ExplodeWriteFn write_fn;
+  uint8_t out_buf[EXPLODE_OUT_BUF];
+  uint8_t in_buf[EXPLODE_IN_BLOCK];
+  uint8_t distance_lookup[256];
+  uint8_t length_lookup[256];
+  uint8_t ascii_lookup[256];
+  uint8_t ascii_lookup4[256];
+  uint8_t ascii_lookup6[128];
+  uint8_t ascii_lookup8[256];
+  uint8_t ascii_bits_work[256];
+  uint8_t distance_bits_work[64];
+  uint8_t length_bits_work[16];
+  uint8_t length_extra_work[16];
+  uint16_t length_base_work[16];
+};
+
+// Decodes one whole stream: one read first, further reads only when the input
+// block is used up (never after a read that returned 0), a write of exactly 4096
+// bytes whenever 4096 fresh bytes are waiting, and exactly one final write after
+// the end marker or a failure (none for statuses 1 to 3). Returns an ExplodeStatus.
+int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user);

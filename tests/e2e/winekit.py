@@ -1,0 +1,185 @@
+"""Shared harness of the end-to-end tests: runs the kit's Windows programs under
+Wine in one prefix per test run and reports what they did (exit code, message
+boxes and beeps from Wine's relay trace, files, registry).
+
+Environment (set by ctest): KVN_WIN32_DIR (the cross build), KVN_HOST_DIR (the
+native build with mkpayload), WINEPREFIX (the run's prefix)."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+WIN32_DIR = pathlib.Path(os.environ.get("KVN_WIN32_DIR", "build/win32")).resolve()
+HOST_DIR = pathlib.Path(os.environ.get("KVN_HOST_DIR", "build/host")).resolve()
+PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", str(WIN32_DIR / "wineprefix"))).resolve()
+EXTRACTOR = WIN32_DIR / "extractor.exe"
+MKPAYLOAD = HOST_DIR / "mkpayload" / "mkpayload"
+TEMP_WIN = r"C:\kvntemp"  # the prefix's TEMP and TMP: every run's work directory lands here
+READY_MARK = PREFIX / ".kvn-ready"
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)  # message boxes then return at once instead of waiting
+    env["WINEPREFIX"] = str(PREFIX)
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env["WINEDEBUG"] = "-all"
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _wine(args, timeout=120, env=None, cwd=None):
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        # Files, not pipes: Wine's helper processes inherit and outlive the handles.
+        proc = subprocess.run(["wine", *args], stdout=out, stderr=err, env=env or wine_env(),
+                              cwd=cwd, timeout=timeout, stdin=subprocess.DEVNULL)
+        out.seek(0)
+        err.seek(0)
+        return proc.returncode, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+
+
+def reg(*args):
+    """Runs Wine's reg.exe; returns (exit code, output)."""
+    rc, out, _ = _wine(["reg", *args])
+    return rc, out
+
+
+def reg_add(key, name, data, kind="REG_SZ"):
+    rc, out = reg("add", key, "/v", name, "/t", kind, "/d", data, "/f")
+    assert rc == 0, f"reg add {key} {name}: {out}"
+
+
+def reg_delete_key(key):
+    reg("delete", key, "/f")
+
+
+def reg_query_values(key):
+    """Values of a key as {name: (type, data)}; {} when the key is missing."""
+    rc, out = reg("query", key)
+    values = {}
+    if rc != 0:
+        return values
+    for line in out.splitlines():
+        m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
+        if m:
+            values[m.group(1)] = (m.group(2), m.group(3))
+    return values
+
+
+def ensure_prefix(fresh=False):
+    """Creates the run's prefix once: relay trace limited to the calls the tests
+    watch, and TEMP/TMP pointed at a directory of our own."""
+    if fresh and PREFIX.exists():
+        subprocess.run(["wineserver", "-k"], env=wine_env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(PREFIX, ignore_errors=True)
+    if READY_MARK.exists():
+        return
+    PREFIX.mkdir(parents=True, exist_ok=True)
+    rc, _, err = _wine(["wineboot", "-i"], timeout=600)
+    assert rc == 0, "wineboot failed: " + err[-2000:]
+    reg_add(r"HKCU\Software\Wine\Debug", "RelayInclude", "user32.MessageBoxA;user32.MessageBoxW;kernel32.Beep")
+    reg_add(r"HKCU\Environment", "TEMP", TEMP_WIN)
+    reg_add(r"HKCU\Environment", "TMP", TEMP_WIN)
+    unix_path(TEMP_WIN).mkdir(parents=True, exist_ok=True)
+    READY_MARK.write_text("ready\n")
+
+
+def unix_path(win_path):
+    """Maps a path of the prefix (C:\\..., Z:\\...) to the Linux path."""
+    p = win_path.replace("\\", "/")
+    drive, rest = p[0].lower(), p[2:].lstrip("/")
+    base = pathlib.Path("/") if drive == "z" else PREFIX / f"drive_{drive}"
+    return base / rest
+
+
+def win_path(path):
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def temp_dir():
+    return unix_path(TEMP_WIN)
+
+
+def clear_temp():
+    d = temp_dir()
+    shutil.rmtree(d, ignore_errors=True)
+    d.mkdir(parents=True)
+
+
+_DBG_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+
+def _unescape(s):
+    out, i = [], 0
+    while i < len(s):
+        c = s[i]
+        if c == "\\" and i + 1 < len(s):
+            n = s[i + 1]
+            if n in _DBG_ESCAPES:
+                out.append(_DBG_ESCAPES[n])
+                i += 2
+                continue
+            if n == "x":
+                out.append(chr(int(s[i + 2:i + 4], 16)))
+                i += 4
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+_STR = r'(?:[0-9a-f]{8} (?:L?"((?:[^"\\]|\\.)*)"|)|00000000)'
+_MSGBOX = re.compile(r"Call user32\.MessageBox[AW]\(([0-9a-f]{8})," + _STR + "," + _STR + r",([0-9a-f]{8})\)", re.I)
+_BEEP = re.compile(r"Call kernel32\.Beep\(([0-9a-f]{8}),([0-9a-f]{8})\)", re.I)
+
+
+class Run:
+    def __init__(self, rc, stdout, stderr, seconds):
+        self.rc, self.stdout, self.stderr, self.seconds = rc, stdout, stderr, seconds
+        self.message_boxes = [(_unescape(m.group(2) or ""), _unescape(m.group(3) or ""), int(m.group(4), 16))
+                              for m in _MSGBOX.finditer(stderr)]
+        self.beeps = [(int(m.group(1), 16), int(m.group(2), 16)) for m in _BEEP.finditer(stderr)]
+
+    def __repr__(self):
+        return f"Run(rc={self.rc}, boxes={self.message_boxes}, beeps={self.beeps})"
+
+
+_last_start = [0.0]
+
+
+def run_program(exe, args=(), cwd=None, timeout=120, env=None, space_runs=True):
+    """Runs a Windows program with the relay trace on. Runs are spaced more than a
+    second apart, since the extractor names its work directory by the second."""
+    if space_runs:
+        wait = _last_start[0] + 1.1 - time.time()
+        if wait > 0:
+            time.sleep(wait)
+    _last_start[0] = time.time()
+    e = wine_env(env)
+    e["WINEDEBUG"] = "-all,+relay"
+    start = time.time()
+    rc, out, err = _wine([str(exe), *args], timeout=timeout, env=e, cwd=cwd)
+    return Run(rc & 0xFF, out, err, time.time() - start)
+
+
+def mkpayload(*args, check=True):
+    proc = subprocess.run([str(MKPAYLOAD), *map(str, args)], capture_output=True, text=True)
+    if check:
+        assert proc.returncode == 0, f"mkpayload {args}: {proc.stderr}"
+    return proc
+
+
+def work_dirs():
+    """The KVN.* work directories in the temp directory, oldest first."""
+    return sorted((p for p in temp_dir().glob("KVN.*") if p.is_dir()), key=lambda p: int(p.name[4:], 16))
+
+
+def only_work_dir():
+    dirs = work_dirs()
+    assert len(dirs) == 1, f"expected one work directory, found {dirs}"
+    return dirs[0]
