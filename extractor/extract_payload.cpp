@@ -1,0 +1,201 @@
+#include "extract_payload.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "bounded_text.h"
+#include "entry_name.h"
+#include "heap_bytes.h"
+#include "payload_format.h"
+#include "status_message.h"
+
+namespace {
+
+bool read_through_host(void* host, uint64_t offset, std::span<uint8_t> out) {
+  return static_cast<ExtractHost*>(host)->read_own_file(offset, out);
+}
+
+// Keeps the own file open until the stub has been read, and closes it on every
+// early return.
+class OwnFile {
+ public:
+  explicit OwnFile(ExtractHost& host) : host_(host) {}
+  ~OwnFile() { close(); }
+  void close() {
+    if (open_) host_.close_own_file();
+    open_ = false;
+  }
+
+ private:
+  ExtractHost& host_;
+  bool open_ = true;
+};
+
+// "dir" + "\" unless dir already ends in a backslash.
+bool start_path(BoundedText& path, const char* dir) {
+  std::string_view d(dir);
+  path.append(d);
+  if (d.empty() || d.back() != '\\') path.append("\\");
+  return path.ok();
+}
+
+void copy_text(std::span<char, kFailedFileNameCapacity> out, std::string_view text) {
+  BoundedText(out).append(text.substr(0, out.size() - 1));
+}
+
+}  // namespace
+
+uint32_t entry_read_callback(uint8_t* buffer, uint32_t* size, void* user) {
+  auto* streams = static_cast<EntryStreams*>(user);
+  if (streams->input_remaining == 0) return 0;
+  if (*size > streams->input_remaining) *size = streams->input_remaining;
+  std::memcpy(buffer, streams->input + streams->input_position, *size);
+  streams->input_position += *size;
+  streams->input_remaining -= *size;
+  return *size;
+}
+
+void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user) {
+  auto* streams = static_cast<EntryStreams*>(user);
+  const uint32_t n = *count;
+  if (streams->stopped) return;
+  // Compared in 64 bits: produced + n must not wrap around past the capacity.
+  if (uint64_t(streams->produced) + n > streams->output_capacity) {
+    char message[kMessageCapacity];
+    streams->host->fatal_stop(format_overflow_error(message, streams->produced, n, streams->output_capacity));
+    streams->stopped = true;
+    return;
+  }
+  std::memcpy(streams->output + streams->output_position, buffer, n);
+  streams->output_position += n;
+  streams->produced += n;
+}
+
+int32_t explode_entry(ExtractHost& host, ExplodeWork& work, std::span<const uint8_t> stored, uint8_t* output,
+                      uint32_t unpacked_size, uint32_t& produced, bool& stopped) {
+  EntryStreams streams{stored.data(), output, 0, 0, static_cast<uint32_t>(stored.size()), 0, unpacked_size, &host, false};
+  const int32_t status = explode_stream(entry_read_callback, entry_write_callback, &work, &streams);
+  produced = streams.produced;
+  stopped = streams.stopped;
+  return status;
+}
+
+int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
+                        std::span<char, kFailedFileNameCapacity> failed_file_name) {
+  if (!host.open_own_file(own_path)) return EXTRACT_CANNOT_OPEN_SELF;
+  OwnFile own_file(host);
+
+  // The trailer sits at the end of the payload, never found by walking entries.
+  const uint64_t end = payload::payload_end(host.own_file_size(), read_through_host, &host);
+  uint8_t trailer_bytes[payload::kTrailerSize];
+  if (end < payload::kTrailerSize || !host.read_own_file(end - payload::kTrailerSize, trailer_bytes))
+    return EXTRACT_PAYLOAD_TRUNCATED;
+  const payload::Trailer trailer = payload::decode_trailer(trailer_bytes);
+  if (trailer.payload_offset == 0) return EXTRACT_NO_PAYLOAD;
+  const uint64_t region_end = end - payload::kTrailerSize;
+  if (trailer.payload_offset > region_end) return EXTRACT_PAYLOAD_TRUNCATED;
+
+  char path_buffer[kTargetPathCapacity];
+  BoundedText dir_part(path_buffer);
+  if (!start_path(dir_part, target_dir)) return EXTRACT_PATH_TOO_LONG;
+  const std::string_view dir_prefix = dir_part.view();
+
+  uint64_t position = trailer.payload_offset;
+  for (int32_t index = 0; index < trailer.entry_count; ++index) {
+    uint8_t header_bytes[payload::kEntryHeaderSize];
+    if (region_end - position < payload::kEntryHeaderSize || !host.read_own_file(position, header_bytes))
+      return EXTRACT_PAYLOAD_TRUNCATED;
+    const payload::EntryHeader header = payload::decode_entry_header(header_bytes);
+    position += payload::kEntryHeaderSize;
+
+    // The name: only as many bytes as a target path could hold are read; a NUL
+    // further on could not make a path that fits anyway.
+    if (header.name_length > region_end - position) return EXTRACT_PAYLOAD_TRUNCATED;
+    char name[kTargetPathCapacity];
+    const uint32_t name_read = header.name_length < sizeof name ? header.name_length : uint32_t(sizeof name);
+    if (!host.read_own_file(position, {reinterpret_cast<uint8_t*>(name), name_read})) return EXTRACT_PAYLOAD_TRUNCATED;
+    position += header.name_length;
+    const void* nul = std::memchr(name, 0, name_read);
+    if (nul == nullptr) return header.name_length <= sizeof name ? EXTRACT_ENTRY_MALFORMED : EXTRACT_PATH_TOO_LONG;
+    const std::string_view entry_name(name, static_cast<size_t>(static_cast<const char*>(nul) - name));
+
+    if (!header.has_data_length()) return EXTRACT_ENTRY_MALFORMED;
+    const uint32_t data_length = header.data_length();
+    if (data_length > region_end - position) return EXTRACT_PAYLOAD_TRUNCATED;
+    if (!header.compressed() && header.unpacked_size != data_length) return EXTRACT_ENTRY_MALFORMED;
+
+    const bool is_command = entry_name == payload::kExecName;
+    BoundedText target(path_buffer);
+    target.append(dir_prefix).append(entry_name);
+    if (!is_command) {
+      if (payload::check_entry_name(entry_name) != payload::NameVerdict::ok) {
+        copy_text(failed_file_name, target.ok() ? target.view() : entry_name);
+        return -static_cast<int32_t>(kErrorInvalidName);
+      }
+      if (!target.ok()) return EXTRACT_PATH_TOO_LONG;
+    }
+
+    HeapBytes stored(data_length);
+    if (!stored.ok()) return EXTRACT_OUT_OF_MEMORY;
+    if (!host.read_own_file(position, {stored.data(), data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
+    position += data_length;
+
+    std::span<const uint8_t> content(stored.data(), data_length);
+    HeapBytes output(0);
+    if (header.compressed()) {
+      // A stream of S bytes cannot decode to more than max_exploded_size(S), so a
+      // larger U needs no larger buffer; the overflow test still uses U itself.
+      const uint64_t bound = payload::max_exploded_size(data_length);
+      output = HeapBytes(header.unpacked_size < bound ? header.unpacked_size : bound);
+      if (!output.ok()) {
+        char message[kMessageCapacity];
+        host.fatal_stop(format_allocation_error(message, header.size));
+        return EXTRACT_FATAL_STOP;
+      }
+      HeapBytes work(sizeof(ExplodeWork));
+      if (!work.ok()) return EXTRACT_OUT_OF_MEMORY;
+      uint32_t produced = 0;
+      bool stopped = false;
+      // The decoder's status is not acted on: the file receives what it produced.
+      explode_entry(host, *reinterpret_cast<ExplodeWork*>(work.data()), content, output.data(), header.unpacked_size,
+                    produced, stopped);
+      if (stopped) return EXTRACT_FATAL_STOP;
+      stored = HeapBytes(0);
+      content = {output.data(), produced};
+    }
+
+    if (is_command) {
+      // The command is the text before the first NUL, or all of it when there is none.
+      const void* end_of_text = std::memchr(content.data(), 0, content.size());
+      const size_t text_length = end_of_text ? static_cast<size_t>(static_cast<const uint8_t*>(end_of_text) - content.data()) : content.size();
+      HeapBytes command(uint64_t(text_length) + 1);
+      if (!command.ok()) return EXTRACT_OUT_OF_MEMORY;
+      if (text_length) std::memcpy(command.data(), content.data(), text_length);
+      command.data()[text_length] = 0;
+      host.run_command(reinterpret_cast<const char*>(command.data()));
+      continue;
+    }
+
+    const EntryFileResult result = host.write_entry_file(target.c_str(), content);
+    if (result.create_error != 0) {
+      copy_text(failed_file_name, target.view());
+      return -static_cast<int32_t>(result.create_error);
+    }
+    if (!result.written) {
+      host.beep(99, 99);
+      return EXTRACT_WRITE_FAILED;
+    }
+    if (!result.times_set) host.beep(9999, 99);
+  }
+
+  HeapBytes stub(trailer.payload_offset);
+  if (!stub.ok()) return EXTRACT_OUT_OF_MEMORY;
+  if (!host.read_own_file(0, {stub.data(), trailer.payload_offset})) return EXTRACT_PAYLOAD_TRUNCATED;
+  own_file.close();
+
+  BoundedText self_path(path_buffer);
+  self_path.append(dir_prefix).append(payload::kSelfName);
+  if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
+  if (!host.write_self_copy(self_path.c_str(), {stub.data(), trailer.payload_offset})) return EXTRACT_SELF_COPY_FAILED;
+  return EXTRACT_OK;
+}

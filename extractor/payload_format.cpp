@@ -1,0 +1,57 @@
+#include "payload_format.h"
+
+namespace payload {
+
+Trailer decode_trailer(std::span<const uint8_t, kTrailerSize> bytes) {
+  return {static_cast<int32_t>(load_u32(bytes.data())), load_u32(bytes.data() + 4)};
+}
+
+std::array<uint8_t, kTrailerSize> encode_trailer(const Trailer& trailer) {
+  std::array<uint8_t, kTrailerSize> bytes{};
+  store_u32(bytes.data(), static_cast<uint32_t>(trailer.entry_count));
+  store_u32(bytes.data() + 4, trailer.payload_offset);
+  return bytes;
+}
+
+EntryHeader decode_entry_header(std::span<const uint8_t, kEntryHeaderSize> bytes) {
+  return {load_u32(bytes.data()), static_cast<int32_t>(load_u32(bytes.data() + 4)), load_u32(bytes.data() + 8)};
+}
+
+std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& header) {
+  std::array<uint8_t, kEntryHeaderSize> bytes{};
+  store_u32(bytes.data(), header.name_length);
+  store_u32(bytes.data() + 4, static_cast<uint32_t>(header.size));
+  store_u32(bytes.data() + 8, header.unpacked_size);
+  return bytes;
+}
+
+// PE layout read here: the DOS header's e_lfanew (offset 0x3C) points at
+// "PE\0\0"; the optional header follows the 20-byte file header and begins with
+// its magic (0x10B PE32, 0x20B PE32+). The data directories start at 96 (PE32)
+// or 112 (PE32+) bytes into it, preceded by their count; entry 4 is the
+// security directory, whose "address" is a file offset, not an RVA.
+uint64_t payload_end(uint64_t file_size, ReadAt read_at, void* file) {
+  uint8_t word[4];
+  if (file_size < 0x40 || !read_at(file, 0, {word, 2}) || word[0] != 'M' || word[1] != 'Z') return file_size;
+  if (!read_at(file, 0x3C, {word, 4})) return file_size;
+  const uint64_t pe = load_u32(word);
+  uint8_t headers[24 + 2];
+  if (pe + sizeof headers > file_size || !read_at(file, pe, std::span<uint8_t>(headers))) return file_size;
+  if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) return file_size;
+  const uint32_t optional_size = uint32_t(headers[20]) | uint32_t(headers[21]) << 8;
+  const uint32_t magic = uint32_t(headers[24]) | uint32_t(headers[25]) << 8;
+  const uint32_t count_at = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+  if (count_at == 0) return file_size;
+  const uint32_t directory_at = count_at + 4 + 4 * 8;  // entry 4, 8 bytes each
+  if (directory_at + 8 > optional_size) return file_size;
+  const uint64_t optional = pe + 24;
+  uint8_t entry[8];
+  if (!read_at(file, optional + count_at, {word, 4}) || load_u32(word) <= 4) return file_size;
+  if (optional + directory_at + 8 > file_size || !read_at(file, optional + directory_at, std::span<uint8_t>(entry))) return file_size;
+  const uint64_t table_offset = load_u32(entry);
+  const uint64_t table_size = load_u32(entry + 4);
+  if (table_size == 0 || table_offset < kTrailerSize || table_offset + table_size != file_size) return file_size;
+  return table_offset;
+}
+
+}  // namespace payload

@@ -1,0 +1,89 @@
+// The payload appended to the extractor stub, shared by the extractor (reader)
+// and mkpayload (writer). All integers are 32-bit little-endian.
+//
+//   offset 0        stub image, P bytes (P = payload offset)
+//   offset P        entries, back to back:
+//                     uint32 N  name length, NUL included
+//                     int32  S  > 0: compressed stream of S bytes; <= 0: stored, -S bytes
+//                     uint32 U  unpacked size
+//                     char[N]   name, NUL-terminated within the N bytes
+//                     |S| bytes data
+//                   ignored bytes (mkpayload writes the label block here)
+//   end - 8         trailer: int32 entry count (<= 0: none), uint32 P (0: no payload)
+//
+// "End" is the end of the file, or for a signed installer the start of the
+// certificate table that Authenticode signing appends (see payload_end).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace payload {
+
+constexpr uint32_t kTrailerSize = 8;
+constexpr uint32_t kEntryHeaderSize = 12;
+
+// Reserved entry names.
+constexpr std::string_view kExecName = "$EXEC";  // content is a command line, run, not written
+constexpr std::string_view kSelfName = "_SELF";  // the stub copy written after the last entry
+
+// The 12-byte label block between the last entry and the trailer: "unknown" with
+// its NUL, then the label's length (8). Never read by the extractor.
+constexpr std::array<uint8_t, 12> kLabelBlock = {'u', 'n', 'k', 'n', 'o', 'w', 'n', 0, 8, 0, 0, 0};
+
+struct Trailer {
+  int32_t entry_count = 0;
+  uint32_t payload_offset = 0;
+};
+
+struct EntryHeader {
+  uint32_t name_length = 0;  // N, NUL included
+  int32_t size = 0;          // S
+  uint32_t unpacked_size = 0;  // U
+
+  bool compressed() const { return size > 0; }
+  // Bytes of data behind the name; S = INT32_MIN has no such count.
+  bool has_data_length() const { return size != INT32_MIN; }
+  uint32_t data_length() const { return size > 0 ? static_cast<uint32_t>(size) : static_cast<uint32_t>(-static_cast<int64_t>(size)); }
+};
+
+inline uint32_t load_u32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void store_u32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+Trailer decode_trailer(std::span<const uint8_t, kTrailerSize> bytes);
+std::array<uint8_t, kTrailerSize> encode_trailer(const Trailer& trailer);
+EntryHeader decode_entry_header(std::span<const uint8_t, kEntryHeaderSize> bytes);
+std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& header);
+
+// Reads `out.size()` bytes at `offset` of a file; false when they are not all there.
+using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);
+
+// Where the payload's trailer ends: the file size, unless the file is a PE image
+// whose security directory names a certificate table that ends exactly at the
+// end of the file; then the start of that table. Any header that does not read
+// cleanly means "no certificate table".
+uint64_t payload_end(uint64_t file_size, ReadAt read_at, void* file);
+
+// True when payload_end found a certificate table.
+inline bool has_certificate_table(uint64_t file_size, ReadAt read_at, void* file) {
+  return payload_end(file_size, read_at, file) != file_size;
+}
+
+// The most bytes an implode stream of `stream_size` bytes can decode to. The
+// cheapest output per bit is a 518-byte match in 22 bits (flag 1, length code 7,
+// extra 8, distance code 2, low bits 4); the two header bytes carry no tokens.
+// Rounded up by one such match, so it is a safe bound for any stream.
+constexpr uint64_t max_exploded_size(uint32_t stream_size) {
+  return (uint64_t(stream_size) * 8 / 22 + 1) * 518;
+}
+
+}  // namespace payload

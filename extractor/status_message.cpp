@@ -1,0 +1,44 @@
+#include "status_message.h"
+
+#include "bounded_text.h"
+
+namespace {
+// Every value printed with %d is a 32-bit quantity reinterpreted as signed.
+int32_t as_signed(uint32_t v) { return static_cast<int32_t>(v); }
+}  // namespace
+
+const char* format_directory_error(MessageBuffer out, uint32_t error) {
+  return BoundedText(out).append("Error: Extractor failed to create a directory; error=").append_signed(as_signed(error)).c_str();
+}
+
+const char* format_enter_directory_error(MessageBuffer out, uint32_t error) {
+  return BoundedText(out).append("Error: Extractor failed to enter its work directory; error=").append_signed(as_signed(error)).c_str();
+}
+
+const char* format_status_message(MessageBuffer out, int32_t status, const char* failed_file_name) {
+  BoundedText text(out);
+  if (status == -3) {
+    text.append("Extractor could not create temporary file '");
+    // The path may not fit whole: keep as much as the buffer takes, then close.
+    std::string_view path(failed_file_name);
+    const std::string_view tail = "'. ";
+    const size_t room = out.size() - 1 - text.size() - tail.size();
+    text.append(path.substr(0, room < path.size() ? room : path.size())).append(tail);
+    return text.c_str();
+  }
+  return text.append("Error: Extractor failed with error=").append_signed(status).c_str();
+}
+
+const char* format_allocation_error(MessageBuffer out, int32_t stored_size) {
+  const int32_t twenty_times = as_signed(static_cast<uint32_t>(stored_size) * 20u);
+  return BoundedText(out).append("Memory Allocation Error ").append_signed(twenty_times).c_str();
+}
+
+const char* format_overflow_error(MessageBuffer out, uint32_t produced, uint32_t count, uint32_t capacity) {
+  return BoundedText(out)
+      .append("UnCompressed data will overflow buffer (")
+      .append_signed(as_signed(produced)).append(" ")
+      .append_signed(as_signed(count)).append(" ")
+      .append_signed(as_signed(capacity)).append(")")
+      .c_str();
+}

@@ -1,0 +1,96 @@
+// The extractor's run: make a fresh work directory below the temporary
+// directory, unpack the payload into it, install the Java extensions, delete the
+// extracted files. Exit code 0 after a complete run (and after the message that
+// no work directory could be made), -1 after a failed extraction, 1 after a
+// fatal stop inside extraction.
+#include <windows.h>
+
+#include "extract_payload.h"
+#include "install_java_extensions.h"
+#include "status_message.h"
+#include "win32_extract_host.h"
+#include "work_directory.h"
+
+namespace {
+
+constexpr int kExitFailed = -1;
+
+char failed_file_name[kFailedFileNameCapacity];
+char message[kMessageCapacity];
+
+// Loads the DLLs that the system loads for us only from the system directory,
+// never from the installer's own folder (which others may write to).
+void restrict_dll_search() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set_default != nullptr) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+uint32_t seconds_since_1970() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<uint32_t>((ticks - 116444736000000000ull) / 10000000ull);
+}
+
+int show_and_exit(const char* text, int exit_code) {
+  MessageBoxA(nullptr, text, kRunCaption, MB_ICONERROR);
+  return exit_code;
+}
+
+// Deletes every file of the current directory whose name does not begin with a
+// full stop. Subdirectories stay; so does the directory itself.
+void delete_extracted_files() {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("*.*", &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.cFileName[0] != '.') DeleteFileA(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+int run() {
+  restrict_dll_search();
+
+  char temp_dir[kShortPathCapacity];
+  const DWORD temp_length = GetTempPathA(kShortPathCapacity, temp_dir);
+  if (temp_length == 0 || temp_length >= kShortPathCapacity)
+    return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), kExitFailed);
+  SetCurrentDirectoryA(temp_dir);
+
+  // The work directory's full path must fit its buffer before the directory is
+  // made: everything after this point, above all the clean-up, happens inside it.
+  char name[16];
+  char work_dir[kShortPathCapacity];
+  bool created = false;
+  for (uint32_t attempt = 0; attempt < kWorkDirectoryAttempts && !created; ++attempt) {
+    format_work_directory_name(name, seconds_since_1970());
+    if (!join_work_directory_path(work_dir, temp_dir, name))
+      return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), kExitFailed);
+    created = CreateDirectoryA(name, nullptr) != 0;
+  }
+  if (!created) return show_and_exit(format_directory_error(message, GetLastError()), 0);
+  if (!SetCurrentDirectoryA(work_dir))
+    return show_and_exit(format_enter_directory_error(message, GetLastError()), kExitFailed);
+
+  char own_path[kShortPathCapacity];
+  const DWORD own_length = GetModuleFileNameA(nullptr, own_path, kShortPathCapacity);
+  int32_t status = EXTRACT_NO_MODULE_PATH;
+  if (own_length != 0 && own_length < kShortPathCapacity) {
+    Win32ExtractHost host;
+    status = extract_payload(host, own_path, work_dir, failed_file_name);
+  }
+  if (status != EXTRACT_OK) return show_and_exit(format_status_message(message, status, failed_file_name), kExitFailed);
+
+  install_java_extensions("Java Development Kit", "\\jre");
+  install_java_extensions("Java Runtime Environment", "");
+  delete_extracted_files();
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return run(); }
