@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "explode_tables.h"
+
 // Fills `buffer` with up to *size (2048) next compressed bytes and returns how many
 // it placed; 0 means no input is left. It may lower *size; only the result counts.
 using ExplodeReadFn = uint32_t (*)(uint8_t* buffer, uint32_t* size, void* user);
@@ -20,6 +22,11 @@ enum ExplodeStatus : int32_t {
   EXPLODE_SHORT_INPUT = 3,     // first read delivered 4 bytes or fewer (nothing written)
   EXPLODE_INPUT_ENDED = 4,     // input ran out before the end marker; output so far delivered
 };
+
+// Values of one decoded symbol: 0-255 a literal byte, 256-772 a match of length
+// value - 254 (2 to 518), then these two.
+constexpr uint32_t SYMBOL_END = 773;     // the end marker: 256 + length value 517
+constexpr uint32_t SYMBOL_FAILED = 774;  // the input ran out inside a token
 
 constexpr uint32_t EXPLODE_IN_BLOCK = 2048;
 constexpr uint32_t EXPLODE_OUT_BLOCK = 4096;
@@ -53,9 +60,15 @@ struct ExplodeWork {
   uint8_t length_extra_work[16];
   uint16_t length_base_work[16];
 };
+static_assert(sizeof(ExplodeWork::out_buf) == 2 * EXPLODE_OUT_BLOCK + implode_format::MAX_MATCH - 1,
+              "a match of 518 starting at out_fill 8191 must end inside out_buf");
 
 // Decodes one whole stream: one read first, further reads only when the input
 // block is used up (never after a read that returned 0), a write of exactly 4096
 // bytes whenever 4096 fresh bytes are waiting, and exactly one final write after
 // the end marker or a failure (none for statuses 1 to 3). Returns an ExplodeStatus.
+// The first 4096 bytes of out_buf (the history that a match may reach into before
+// any output exists) are zeroed at the start of every call, so nothing of an
+// earlier stream or of uninitialised memory can reach the output. A read callback
+// that reports more than EXPLODE_IN_BLOCK bytes is taken as EXPLODE_IN_BLOCK.
 int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user);

@@ -1,0 +1,180 @@
+// The constant code tables and the decoder's lookups built from them: every code
+// table complete (Kraft sum exactly 1), each code the bit-complement of the
+// canonical code for the same lengths (derived here independently), the ASCII
+// lookups holding the expected numbers of codes, and every bit sequence of up to
+// 13 bits decoding through the lookups to the code that a plain search finds.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <cstring>
+#include <memory>
+
+#include "explode_reference.h"
+
+namespace {
+
+using namespace implode_format;
+using namespace explode_test;
+
+template <typename Bits>
+void expect_complete(const Bits& bits) {
+  // Sum of 2^-n over all codes, scaled by 2^16.
+  uint64_t sum = 0;
+  for (auto n : bits) sum += uint64_t{1} << (16 - n);
+  EXPECT_EQ(sum, uint64_t{1} << 16);
+}
+
+// Canonical prefix code (lengths sorted, then index; codes increase by one and
+// shift left when the length grows), written with the first bit as the MSB.
+template <typename Bits>
+std::vector<uint32_t> canonical_codes(const Bits& bits) {
+  std::vector<uint32_t> codes(bits.size());
+  uint32_t code = 0;
+  unsigned length = 0;
+  for (unsigned n = 1; n <= 16; ++n) {
+    for (size_t i = 0; i < bits.size(); ++i) {
+      if (bits[i] != n) continue;
+      if (length != 0) ++code;
+      code <<= (n - length);
+      length = n;
+      codes[i] = code;
+    }
+  }
+  return codes;
+}
+
+uint32_t reverse_bits(uint32_t v, unsigned n) {
+  uint32_t r = 0;
+  for (unsigned i = 0; i < n; ++i) r |= ((v >> i) & 1) << (n - 1 - i);
+  return r;
+}
+
+template <typename Bits, typename Codes>
+void expect_complement_of_canonical(const Bits& bits, const Codes& codes) {
+  const auto canonical = canonical_codes(bits);
+  for (size_t i = 0; i < bits.size(); ++i) {
+    const unsigned n = bits[i];
+    // Table values hold the first bit in bit 0: reverse to MSB-first, complement.
+    const uint32_t msb_first = reverse_bits(codes[i], n);
+    EXPECT_EQ(msb_first, ~canonical[i] & ((1u << n) - 1)) << "index " << i;
+    EXPECT_LT(uint32_t{codes[i]}, 1u << n) << "index " << i;
+  }
+}
+
+TEST(ExplodeTables, CodesAreComplete) {
+  expect_complete(length_bits);
+  expect_complete(distance_bits);
+  expect_complete(ascii_bits);
+}
+
+TEST(ExplodeTables, CodesAreComplementsOfCanonicalCodes) {
+  expect_complement_of_canonical(length_bits, length_codes);
+  expect_complement_of_canonical(distance_bits, distance_codes);
+  expect_complement_of_canonical(ascii_bits, ascii_codes);
+}
+
+TEST(ExplodeTables, LengthBasesChainWithoutGapsUpToTheEndMarker) {
+  unsigned next = 0;
+  for (size_t i = 0; i < 16; ++i) {
+    EXPECT_EQ(length_base[i], next) << i;
+    next += 1u << length_extra_bits[i];
+    if (length_extra_bits[i] == 0) {
+      EXPECT_EQ(length_base[i], i);
+    }
+  }
+  EXPECT_EQ(next - 1, END_LENGTH_VALUE);
+  EXPECT_EQ(MAX_MATCH, END_LENGTH_VALUE - 1 + 2);
+}
+
+TEST(ExplodeTables, AsciiCodeOfCharacter255IsLongSoTheEscapeMarkIsFree) {
+  EXPECT_GT(ascii_bits[255], 8);
+  for (size_t ch = 0; ch < 256; ++ch) {
+    EXPECT_GE(ascii_bits[ch], 4);
+    EXPECT_LE(ascii_bits[ch], 13);
+  }
+}
+
+// Runs the decoder on a one-literal ASCII stream and returns its work area,
+// filled beforehand with `fill`.
+std::unique_ptr<ExplodeWork> ascii_work_area(uint8_t fill = 0xEE) {
+  const auto stream = StreamWriter(1, 4).literal('e').end().data();
+  auto work = std::make_unique<ExplodeWork>();
+  std::memset(work.get(), fill, sizeof(ExplodeWork));
+  EXPECT_EQ(run_real(stream, {}, work.get()).status, EXPLODE_OK);
+  return work;
+}
+
+// Characters entered in a lookup: entries that two runs over differently filled
+// work areas agree on were written by the decoder.
+size_t distinct_characters(const uint8_t* a, const uint8_t* b, size_t size, bool skip_escape) {
+  std::set<uint8_t> seen;
+  for (size_t j = 0; j < size; ++j)
+    if (a[j] == b[j] && !(skip_escape && a[j] == 255)) seen.insert(a[j]);
+  return seen.size();
+}
+
+TEST(ExplodeTables, AsciiLookupsHoldTheExpectedNumbersOfCodes) {
+  const auto work = ascii_work_area(0xEE);
+  const auto other = ascii_work_area(0x11);
+  EXPECT_EQ(distinct_characters(work->ascii_lookup, other->ascii_lookup, 256, true), 69u);
+  EXPECT_EQ(distinct_characters(work->ascii_lookup4, other->ascii_lookup4, 256, false), 86u);
+  EXPECT_EQ(distinct_characters(work->ascii_lookup6, other->ascii_lookup6, 128, false), 69u);
+  EXPECT_EQ(distinct_characters(work->ascii_lookup8, other->ascii_lookup8, 256, false), 32u);
+  // Every long code leaves at most 8 bits (7 in ascii_lookup6) for the last step.
+  for (size_t ch = 0; ch < 256; ++ch) EXPECT_LE(work->ascii_bits_work[ch], 8) << ch;
+}
+
+TEST(ExplodeTables, WorkCopiesEqualTheConstantTables) {
+  const auto work = ascii_work_area();
+  EXPECT_TRUE(std::equal(length_bits.begin(), length_bits.end(), work->length_bits_work));
+  EXPECT_TRUE(std::equal(length_extra_bits.begin(), length_extra_bits.end(), work->length_extra_work));
+  EXPECT_TRUE(std::equal(length_base.begin(), length_base.end(), work->length_base_work));
+  EXPECT_TRUE(std::equal(distance_bits.begin(), distance_bits.end(), work->distance_bits_work));
+}
+
+// Plain search: index of the code that the bit field `v` (first bit in bit 0)
+// begins with.
+template <typename Bits, typename Codes>
+size_t search_code(const Bits& bits, const Codes& codes, uint32_t v) {
+  size_t found = bits.size();
+  for (size_t i = 0; i < bits.size(); ++i)
+    if ((v & ((1u << bits[i]) - 1)) == codes[i]) {
+      EXPECT_EQ(found, bits.size()) << "two codes match " << v;
+      found = i;
+    }
+  return found;
+}
+
+TEST(ExplodeTables, LengthAndDistanceLookupsMatchPlainSearch) {
+  const auto work = ascii_work_area();
+  for (uint32_t v = 0; v < 256; ++v) {
+    EXPECT_EQ(work->length_lookup[v], search_code(length_bits, length_codes, v)) << v;
+    EXPECT_EQ(work->distance_lookup[v], search_code(distance_bits, distance_codes, v)) << v;
+  }
+}
+
+TEST(ExplodeTables, AsciiLookupChainMatchesPlainSearchForEveryThirteenBits) {
+  // Walks the decoder's lookup steps on each 13-bit field and checks the character
+  // and the total bits taken against a plain search of the code table.
+  const auto work = ascii_work_area();
+  for (uint32_t v = 0; v < (1u << 13); ++v) {
+    uint32_t ch;
+    uint32_t taken = 0;
+    if ((v & 0xFF) != 0) {
+      ch = work->ascii_lookup[v & 0xFF];
+      if (ch == 255) {
+        if (v & 0x3F) { taken = 4; ch = work->ascii_lookup4[(v >> 4) & 0xFF]; }
+        else { taken = 6; ch = work->ascii_lookup6[(v >> 6) & 0x7F]; }
+      }
+    } else {
+      taken = 8;
+      ch = work->ascii_lookup8[(v >> 8) & 0xFF];
+    }
+    taken += work->ascii_bits_work[ch];
+    const size_t expect = search_code(ascii_bits, ascii_codes, v);
+    ASSERT_EQ(ch, expect) << "bits " << v;
+    ASSERT_EQ(taken, ascii_bits[ch]) << "bits " << v;
+  }
+}
+
+}  // namespace
