@@ -1,0 +1,183 @@
+// Orvel6Launcher: starts `javaw -jar "<own directory>\Orvel63.jar" <own arguments>`
+// with the window shown minimised, and ends without waiting for Java.
+//
+// Wide (UTF-16) Windows functions only, so arguments in any script reach Java as
+// they were typed. Exit status: 0 once javaw has been started; after a failure, the
+// failure's Windows error code (never 0), once its message box has been closed.
+#include <windows.h>
+
+#include <memory>
+#include <string_view>
+
+#include "launch_command.h"
+
+namespace {
+
+namespace launch = kvn::launcher;
+
+constexpr wchar_t kCaption[] = L"Orvel6Launcher";
+// The longest path that the Windows path functions handle, NUL included.
+constexpr DWORD kMaxPath = 32768;
+
+struct HeapFree_ {
+  void operator()(wchar_t* p) const { HeapFree(GetProcessHeap(), 0, p); }
+};
+using HeapText = std::unique_ptr<wchar_t[], HeapFree_>;
+
+HeapText heap_text(std::size_t units) {
+  return HeapText(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t))));
+}
+
+// One modal message box without an owner: what failed, then the system's own text
+// for the error code, and the code.
+void report_failure(const wchar_t* what, DWORD error) {
+  wchar_t* system_text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&system_text), 0, nullptr);
+  if (length == 0) {
+    system_text = nullptr;
+  } else {
+    // The system texts end in a line break; the code goes on the same line.
+    for (DWORD end = length; end > 0 && (system_text[end - 1] == L'\r' || system_text[end - 1] == L'\n'); --end) {
+      system_text[end - 1] = L'\0';
+    }
+  }
+  DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(what),
+                         reinterpret_cast<DWORD_PTR>(system_text ? system_text : L"Unknown error."),
+                         static_cast<DWORD_PTR>(error)};
+  wchar_t* message = nullptr;
+  const DWORD message_length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      L"%1%n%n%2 (error %3!lu!)", 0, 0, reinterpret_cast<wchar_t*>(&message), 0,
+      reinterpret_cast<va_list*>(inserts));
+  MessageBoxW(nullptr, message_length != 0 ? message : what, kCaption, MB_OK | MB_ICONERROR);
+  LocalFree(message);
+  LocalFree(system_text);
+}
+
+// Loads DLLs that are not yet mapped from the system directory only, never from the
+// launcher's folder or the current directory. Looked up at run time: Windows 7
+// without update KB2533623 does not have it, and there the launcher still runs.
+void restrict_dll_search() {
+  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) {
+    return;
+  }
+  // Through the generic function pointer type, which the compiler lets any function
+  // pointer convert to without a warning.
+  const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  if (generic != nullptr) {
+    reinterpret_cast<SetDefaultDllDirectoriesFn>(generic)(kSearchSystem32);
+  }
+}
+
+// The full path of the running executable in `module_path`, and the directory that
+// holds it in `directory` (a view into `module_path`): no trailing backslash, except
+// for a drive's root. Paths longer than MAX_PATH work: the buffer grows until the
+// whole name fits. Returns 0, or the Windows error code of the failure.
+DWORD AppDirectory(HeapText& module_path, std::wstring_view& directory) {
+  for (DWORD capacity = MAX_PATH;; capacity *= 2) {
+    if (capacity > kMaxPath) {
+      return ERROR_FILENAME_EXCED_RANGE;
+    }
+    module_path = heap_text(capacity);
+    if (!module_path) {
+      return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length = GetModuleFileNameW(nullptr, module_path.get(), capacity);
+    if (length == 0) {
+      const DWORD error = GetLastError();
+      return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+    }
+    // A name that did not fit comes back cut to `capacity` characters (with
+    // ERROR_INSUFFICIENT_BUFFER from Vista on, without it on XP).
+    if (length < capacity) {
+      directory = launch::directory_of(std::wstring_view(module_path.get(), length));
+      return directory.empty() ? ERROR_BAD_PATHNAME : ERROR_SUCCESS;
+    }
+  }
+}
+
+// Whether `candidate`, a prefix of the launcher's command line, names the launcher's
+// own executable, with or without its ".exe" (as CreateProcess completes it).
+bool names_this_program(std::wstring_view candidate, std::wstring_view module_path) {
+  if (candidate.empty() || candidate.size() + 5 > kMaxPath) {
+    return false;
+  }
+  wchar_t name[kMaxPath];
+  candidate.copy(name, candidate.size());
+  name[candidate.size()] = L'\0';
+  wchar_t full[kMaxPath];
+  for (const wchar_t* extension : {L"", L".exe"}) {
+    lstrcatW(name, extension);
+    const DWORD length = GetFullPathNameW(name, kMaxPath, full, nullptr);
+    if (length > 0 && length < kMaxPath &&
+        CompareStringOrdinal(full, static_cast<int>(length), module_path.data(),
+                             static_cast<int>(module_path.size()), TRUE) == CSTR_EQUAL) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Starts javaw with the window shown minimised, in the launcher's own working
+// directory and environment, and lets it run on its own.
+DWORD start_java(wchar_t* command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWMINIMIZED;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+  }
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  return ERROR_SUCCESS;
+}
+
+// Builds the javaw command line from the launcher's directory and its argument tail,
+// starts it, and returns the exit status.
+int Main() {
+  HeapText module_path;
+  std::wstring_view directory;
+  if (const DWORD error = AppDirectory(module_path, directory); error != ERROR_SUCCESS) {
+    report_failure(L"The launcher's own folder could not be determined.", error);
+    return static_cast<int>(error);
+  }
+  const std::wstring_view module(module_path.get());
+  const std::wstring_view tail = launch::argument_tail(
+      std::wstring_view(GetCommandLineW()),
+      [module](std::wstring_view candidate) { return names_this_program(candidate, module); });
+
+  const std::size_t length = launch::java_command_line_length(directory, tail);
+  if (length + 1 > launch::kMaxCommandLine) {
+    report_failure(L"The command line for javaw is too long.", ERROR_FILENAME_EXCED_RANGE);
+    return ERROR_FILENAME_EXCED_RANGE;
+  }
+  HeapText command_line = heap_text(length + 1);
+  if (!command_line) {
+    report_failure(L"The command line for javaw could not be built.", ERROR_NOT_ENOUGH_MEMORY);
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  launch::write_java_command_line(std::span(command_line.get(), length + 1), directory, tail);
+
+  if (const DWORD error = start_java(command_line.get()); error != ERROR_SUCCESS) {
+    report_failure(L"The Java runtime (javaw) could not be started.", error);
+    return static_cast<int>(error);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  restrict_dll_search();
+  return Main();
+}
