@@ -63,8 +63,12 @@ int record_installed_file(const char* destination_path) {
                       nullptr, key.receive(), &disposition) != ERROR_SUCCESS) {
     return 0;
   }
-  const javaext::TimeText text = javaext::format_time_text(now);
+  // RegSetValueExA counts a NUL that directly follows REG_SZ data into the data
+  // (NT does this for callers that "forgot" the terminator). The record holds the
+  // 25 characters without their NUL, so the byte after them must not be a NUL.
+  javaext::TimeText data = javaext::format_time_text(now);
+  data[javaext::TIME_TEXT_LENGTH] = '\n';
   const LONG result = RegSetValueExA(key.get(), destination_path, 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(text.data()), javaext::TIME_TEXT_LENGTH);
+                                     reinterpret_cast<const BYTE*>(data.data()), javaext::TIME_TEXT_LENGTH);
   return result == ERROR_SUCCESS ? 1 : 0;
 }
