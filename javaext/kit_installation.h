@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string_view>
 
 #include "bounded_text.h"
