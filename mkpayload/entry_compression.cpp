@@ -1,6 +1,107 @@
-// Placeholder until the encoder lands: every entry is stored.
+// Chooses an implode stream for one entry and proves it by decoding it again.
 #include "entry_compression.h"
 
-std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t>, const CompressionOptions&) {
-  return std::nullopt;
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "explode.h"
+#include "implode_encoder.h"
+
+namespace {
+
+using implode::LiteralCoding;
+using implode::StreamFormat;
+
+std::vector<StreamFormat> allowed_formats(const CompressionOptions& options) {
+  std::vector<LiteralCoding> literals;
+  if (options.literals != LiteralMode::ascii) literals.push_back(LiteralCoding::binary);
+  if (options.literals != LiteralMode::binary) literals.push_back(LiteralCoding::ascii);
+  std::vector<unsigned> dicts;
+  if (options.dict_bits == 0) dicts = {4, 5, 6};
+  else dicts = {static_cast<unsigned>(options.dict_bits)};
+  std::vector<StreamFormat> formats;
+  for (LiteralCoding l : literals)
+    for (unsigned k : dicts) formats.push_back({l, k});
+  return formats;
+}
+
+struct Comparison {
+  std::span<const uint8_t> expected;
+  size_t position = 0;
+  bool equal = true;
+  std::span<const uint8_t> stream;
+  size_t read_position = 0;
+};
+
+uint32_t read_stream(uint8_t* buffer, uint32_t* size, void* user) {
+  auto& c = *static_cast<Comparison*>(user);
+  const size_t n = std::min<size_t>(*size, c.stream.size() - c.read_position);
+  std::copy_n(c.stream.begin() + static_cast<std::ptrdiff_t>(c.read_position), n, buffer);
+  c.read_position += n;
+  return static_cast<uint32_t>(n);
+}
+
+void compare_output(const uint8_t* buffer, uint32_t* count, void* user) {
+  auto& c = *static_cast<Comparison*>(user);
+  if (*count > c.expected.size() - c.position ||
+      !std::equal(buffer, buffer + *count, c.expected.begin() + static_cast<std::ptrdiff_t>(c.position))) {
+    c.equal = false;
+    c.position = c.expected.size();
+    return;
+  }
+  c.position += *count;
+}
+
+// The stream decodes, through the extractor's own decoder, to exactly `data`.
+bool decodes_to(std::span<const uint8_t> stream, std::span<const uint8_t> data) {
+  Comparison c{data, 0, true, stream, 0};
+  auto work = std::make_unique<ExplodeWork>();
+  const int32_t status = explode_stream(read_stream, compare_output, work.get(), &c);
+  return status == EXPLODE_OK && c.equal && c.position == data.size();
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options) {
+  if (!options.compress || data.empty()) return std::nullopt;
+  if (options.dict_bits != 0 && (options.dict_bits < 4 || options.dict_bits > 6))
+    throw CompressionFault("dictionary size bits must be 4, 5 or 6, not " + std::to_string(options.dict_bits));
+
+  // Pick the format first, then write that format's parse.
+  const std::vector<StreamFormat> formats = allowed_formats(options);
+  StreamFormat chosen = formats.front();
+  std::vector<implode::Token> tokens;
+  if (options.level == CompressionLevel::best) {
+    if (formats.size() > 1) {
+      const std::array<uint64_t, 6> bits = implode::optimal_bits_all_formats(data);
+      uint64_t least = UINT64_MAX;
+      for (StreamFormat f : formats) {
+        const uint64_t b = bits[static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4)];
+        if (b < least) {
+          least = b;
+          chosen = f;
+        }
+      }
+    }
+    tokens = implode::parse_optimal(data, chosen);
+  } else {
+    uint64_t least = UINT64_MAX;
+    for (StreamFormat f : formats) {
+      std::vector<implode::Token> candidate = implode::parse_lazy(data, f);
+      const uint64_t b = implode::parse_bits(candidate, f);
+      if (b < least) {
+        least = b;
+        tokens = std::move(candidate);
+        chosen = f;
+      }
+    }
+  }
+  if (implode::stream_bytes(implode::parse_bits(tokens, chosen)) >= data.size()) return std::nullopt;
+  std::vector<uint8_t> stream = implode::write_stream(tokens, chosen);
+  if (!decodes_to(stream, data))
+    throw CompressionFault("implode encoder fault: the stream for a " + std::to_string(data.size()) +
+                           "-byte input does not decode back to it; refusing to write the entry");
+  return stream;
 }

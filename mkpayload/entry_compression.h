@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 enum class LiteralMode { automatic, binary, ascii };
@@ -17,7 +18,18 @@ struct CompressionOptions {
   CompressionLevel level = CompressionLevel::best;
 };
 
+// Thrown by compress_entry when a stream it made does not decode back to the input
+// byte for byte. That is an encoder fault: the entry must not be written, and the
+// build must fail with what() as its message.
+struct CompressionFault : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // Returns the complete implode stream (header included) for `data`, or nullopt
 // when the entry is better stored: compression is off, the input is empty, or the
-// stream would not be smaller than the input.
+// stream would not be smaller than the input. Literal mode and dictionary size not
+// forced by the options are chosen per entry by the exact size of each candidate
+// stream: at the best level each candidate is an optimal parse, at the fast level
+// a lazy hash-chain parse. Every stream is decoded again before it is returned;
+// throws CompressionFault when it does not come back byte for byte.
 std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options);

@@ -1,0 +1,59 @@
+// Bit costs of the implode format's tokens, from its fixed code tables. The format
+// has no adaptive codes, so every token's cost is known before the parse.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "explode_tables.h"
+
+namespace implode {
+
+enum class LiteralCoding : uint8_t { binary = 0, ascii = 1 };
+
+struct StreamFormat {
+  LiteralCoding literals = LiteralCoding::binary;
+  unsigned dict_bits = 6;  // k: 4, 5 or 6 (dictionary of 1024, 2048, 4096 bytes)
+  unsigned window() const { return implode_format::max_distance(dict_bits); }
+  bool operator==(const StreamFormat&) const = default;
+};
+
+inline constexpr unsigned END_MARKER_BITS = 1 + 7 + 8;
+
+// Length code index for a length value (match length - 2), 0..516.
+constexpr unsigned length_code_index(unsigned value) {
+  unsigned i = 15;
+  while (implode_format::length_base[i] > value) --i;
+  return i;
+}
+
+// Bits of flag, length code and extra bits, by match length (index 0..518).
+inline constexpr std::array<uint8_t, implode_format::MAX_MATCH + 1> length_cost_table = [] {
+  std::array<uint8_t, implode_format::MAX_MATCH + 1> t{};
+  for (unsigned length = 2; length <= implode_format::MAX_MATCH; ++length) {
+    const unsigned i = length_code_index(length - 2);
+    t[length] = static_cast<uint8_t>(1 + implode_format::length_bits[i] + implode_format::length_extra_bits[i]);
+  }
+  return t;
+}();
+
+inline unsigned literal_cost(StreamFormat f, uint8_t byte) {
+  return f.literals == LiteralCoding::binary ? 9u : 1u + implode_format::ascii_bits[byte];
+}
+
+// Bits of the distance part: position code of the high part, then the low bits.
+inline unsigned distance_cost(StreamFormat f, unsigned length, unsigned distance) {
+  const unsigned low_bits = length == 2 ? 2 : f.dict_bits;
+  return implode_format::distance_bits[(distance - 1) >> low_bits] + low_bits;
+}
+
+inline bool match_allowed(StreamFormat f, unsigned length, unsigned distance) {
+  if (length < implode_format::MIN_MATCH || length > implode_format::MAX_MATCH || distance == 0) return false;
+  return distance <= (length == 2 ? implode_format::MAX_SHORT_DISTANCE : f.window());
+}
+
+inline unsigned match_cost(StreamFormat f, unsigned length, unsigned distance) {
+  return length_cost_table[length] + distance_cost(f, length, distance);
+}
+
+}  // namespace implode

@@ -1,0 +1,88 @@
+// The optimal parser finds the fewest bits over all parses: checked against a
+// brute-force shortest path that tries every length at every distance, on small
+// inputs of few symbols (many overlapping matches), and on inputs with long runs
+// (the length codes' wide ranges).
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "implode_corpus.h"
+#include "implode_encoder.h"
+
+namespace {
+
+using namespace implode_test;
+using implode::LiteralCoding;
+using implode::StreamFormat;
+
+// Fewest bits of tokens for `data` (end marker included), trying every literal
+// and every (length, distance) that the format allows and the data offers.
+uint64_t brute_force_bits(const Bytes& data, StreamFormat f) {
+  const size_t n = data.size();
+  std::vector<uint64_t> best(n + 1, std::numeric_limits<uint64_t>::max());
+  best[0] = 0;
+  for (size_t p = 0; p < n; ++p) {
+    best[p + 1] = std::min(best[p + 1], best[p] + implode::literal_cost(f, data[p]));
+    for (size_t d = 1; d <= p && d <= 4096; ++d) {
+      for (size_t len = 1; len <= 518 && p + len <= n && data[p + len - 1] == data[p + len - 1 - d]; ++len) {
+        if (len >= 2 && implode::match_allowed(f, static_cast<unsigned>(len), static_cast<unsigned>(d)))
+          best[p + len] = std::min(best[p + len], best[p] + implode::match_cost(f, static_cast<unsigned>(len),
+                                                                                 static_cast<unsigned>(d)));
+      }
+    }
+  }
+  return best[n] + implode::END_MARKER_BITS;
+}
+
+std::vector<StreamFormat> all_formats() {
+  std::vector<StreamFormat> formats;
+  for (auto l : {LiteralCoding::binary, LiteralCoding::ascii})
+    for (unsigned k = 4; k <= 6; ++k) formats.push_back({l, k});
+  return formats;
+}
+
+void expect_optimal(const Bytes& data) {
+  const auto all = implode::optimal_bits_all_formats(data);
+  for (auto f : all_formats()) {
+    const auto tokens = implode::parse_optimal(data, f);
+    const uint64_t bits = implode::parse_bits(tokens, f);
+    const uint64_t brute = brute_force_bits(data, f);
+    ASSERT_EQ(bits, brute) << "size " << data.size() << " mode " << int(f.literals) << " k " << f.dict_bits;
+    ASSERT_EQ(all[static_cast<unsigned>(f.literals) * 3 + f.dict_bits - 4], brute);
+    // A lazy parse is a parse too: it can never beat the optimum.
+    EXPECT_GE(implode::parse_bits(implode::parse_lazy(data, f), f), brute);
+  }
+}
+
+TEST(ImplodeOptimal, SmallInputsOfFewSymbolsMatchBruteForce) {
+  for (uint32_t seed = 0; seed < 120; ++seed) {
+    const size_t n = 1 + seed % 60;
+    expect_optimal(random_bytes(n, seed, 2 + seed % 4));
+  }
+}
+
+TEST(ImplodeOptimal, MediumInputsWithFarMatchesMatchBruteForce) {
+  // Repeats beyond 256 (no 2-byte match) and beyond 1024 and 2048 bytes (k = 4, 5).
+  for (uint32_t seed = 0; seed < 3; ++seed) {
+    Bytes data = random_bytes(1500, 100 + seed, 6);
+    const Bytes head(data.begin(), data.begin() + 400);
+    data.insert(data.end(), head.begin(), head.end());
+    const Bytes tail = random_bytes(300, 200 + seed, 3);
+    data.insert(data.end(), tail.begin(), tail.end());
+    data.insert(data.end(), head.begin(), head.begin() + 50);
+    expect_optimal(data);
+  }
+}
+
+TEST(ImplodeOptimal, LongRunsAndRepeatsMatchBruteForce) {
+  // Runs longer than the longest match, and repeats that end inside each wide
+  // length code's range.
+  Bytes data(600, 'a');
+  const Bytes text = generated_text(700, 11);
+  data.insert(data.end(), text.begin(), text.end());
+  for (size_t cut : {30, 60, 100, 200, 300, 520}) data.insert(data.end(), text.begin(), text.begin() + cut);
+  data.insert(data.end(), 540, 0);
+  expect_optimal(data);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// Round trips through the encoder and the decoder: every literal mode, every
+// dictionary size, both parsers, on real files and generated data, at sizes around
+// the 4096-byte output block and the 518-byte match limit. Streams are decoded by
+// the decoder and by the test-side reference decoder, which must agree on every
+// callback call.
+#include <gtest/gtest.h>
+
+#include "entry_compression.h"
+#include "explode_reference.h"
+#include "implode_corpus.h"
+#include "implode_encoder.h"
+
+namespace {
+
+using namespace implode_test;
+using implode::LiteralCoding;
+using implode::StreamFormat;
+
+std::vector<StreamFormat> all_formats() {
+  std::vector<StreamFormat> formats;
+  for (auto l : {LiteralCoding::binary, LiteralCoding::ascii})
+    for (unsigned k = 4; k <= 6; ++k) formats.push_back({l, k});
+  return formats;
+}
+
+// Checks every token against the format's limits and that the parse covers `data`.
+void expect_valid_parse(const Bytes& data, const std::vector<implode::Token>& tokens, StreamFormat f) {
+  size_t pos = 0;
+  for (const auto& t : tokens) {
+    if (t.is_literal()) {
+      ASSERT_LT(pos, data.size());
+      ASSERT_EQ(t.value, data[pos]);
+      ++pos;
+      continue;
+    }
+    ASSERT_TRUE(implode::match_allowed(f, t.length, t.value)) << t.length << "@" << t.value;
+    ASSERT_LE(t.value, pos) << "match before the start of the input";
+    ASSERT_LE(pos + t.length, data.size());
+    for (unsigned i = 0; i < t.length; ++i) ASSERT_EQ(data[pos + i], data[pos + i - t.value]);
+    pos += t.length;
+  }
+  ASSERT_EQ(pos, data.size());
+}
+
+void round_trip(const Bytes& data, StreamFormat f, bool optimal, bool with_reference = true) {
+  SCOPED_TRACE(testing::Message() << "size " << data.size() << " mode " << int(f.literals) << " k "
+                                  << f.dict_bits << (optimal ? " optimal" : " lazy"));
+  const auto tokens = optimal ? implode::parse_optimal(data, f) : implode::parse_lazy(data, f);
+  expect_valid_parse(data, tokens, f);
+  const Bytes stream = implode::write_stream(tokens, f);
+  EXPECT_EQ(stream.size(), implode::stream_bytes(implode::parse_bits(tokens, f)));
+  ASSERT_GE(stream.size(), 2u);
+  EXPECT_EQ(stream[0], static_cast<uint8_t>(f.literals));
+  EXPECT_EQ(stream[1], f.dict_bits);
+  const auto real = explode_test::run_real(stream);
+  if (stream.size() <= 4) {  // only an empty input makes so short a stream
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(real.status, EXPLODE_SHORT_INPUT);
+    return;
+  }
+  EXPECT_EQ(real.status, EXPLODE_OK);
+  EXPECT_TRUE(real.output == data);
+  if (with_reference) {
+    EXPECT_TRUE(real == explode_test::run_reference(stream));
+  }
+  // Chunked reads give the same output.
+  EXPECT_TRUE(explode_test::run_real(stream, {7, 1, 300, 2048, 13}).output == data);
+}
+
+TEST(ImplodeRoundTrip, GeneratedDataEveryFormatBothParsers) {
+  const std::vector<Bytes> inputs = {
+      Bytes(1, 'a'), Bytes(2, 0), Bytes(3, 0xFF), Bytes(1000, 0), Bytes(20000, 0),
+      random_bytes(3000, 1), random_bytes(5000, 2, 4), generated_text(9000, 3),
+  };
+  for (const auto& data : inputs) {
+    for (auto f : all_formats()) {
+      for (bool optimal : {false, true}) round_trip(data, f, optimal);
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, SizesAroundTheOutputBlockAndTheMatchLimit) {
+  for (size_t n : {517, 518, 519, 520, 1035, 1036, 1037, 4095, 4096, 4097, 8191, 8192, 8193, 8709, 12288}) {
+    for (auto f : {StreamFormat{LiteralCoding::binary, 6}, StreamFormat{LiteralCoding::ascii, 4}}) {
+      round_trip(Bytes(n, 'z'), f, true, false);
+      round_trip(generated_text(n, static_cast<uint32_t>(n)), f, true, false);
+      round_trip(random_bytes(n, static_cast<uint32_t>(n), 3), f, false, false);
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, RealFilesEveryFormat) {
+  const std::vector<std::pair<const char*, std::optional<Bytes>>> files = {
+      {"windows dll", windows_dll(160 * 1024)},
+      {"java archive", java_archive(96 * 1024)},
+      {"english text", english_text(64 * 1024)},
+  };
+  bool any = false;
+  for (const auto& [name, data] : files) {
+    if (!data) continue;
+    any = true;
+    SCOPED_TRACE(name);
+    for (auto f : all_formats())
+      for (bool optimal : {false, true}) round_trip(*data, f, optimal, false);
+  }
+  if (!any) GTEST_SKIP() << "no Windows DLL, Java archive or licence text on this machine";
+}
+
+TEST(ImplodeRoundTrip, MatchesNeverReachPastTheirLimits) {
+  // Data repeating at 2000 bytes: only k = 5 and 6 (2048 and 4096 bytes) reach it.
+  Bytes data = random_bytes(2000, 9);
+  const Bytes copy = data;
+  data.insert(data.end(), copy.begin(), copy.end());
+  for (auto f : all_formats())
+    for (bool optimal : {false, true}) {
+      const auto tokens = optimal ? implode::parse_optimal(data, f) : implode::parse_lazy(data, f);
+      expect_valid_parse(data, tokens, f);
+      size_t matched = 0;
+      for (const auto& t : tokens) matched += t.length;
+      if (f.dict_bits >= 5) {
+        EXPECT_GT(matched, 1900u);  // the second half is one long repeat
+      } else {
+        EXPECT_LT(matched, 200u);   // nothing to find inside 1024 bytes
+      }
+    }
+}
+
+// ---- compress_entry ------------------------------------------------------
+
+Bytes decode_all(const Bytes& stream) {
+  const auto r = explode_test::run_real(stream);
+  EXPECT_EQ(r.status, EXPLODE_OK);
+  return r.output;
+}
+
+TEST(CompressEntry, EmptyOrIncompressibleInputIsStored) {
+  EXPECT_FALSE(compress_entry({}, {}).has_value());
+  EXPECT_FALSE(compress_entry(random_bytes(4000, 5), {}).has_value());
+  EXPECT_FALSE(compress_entry(Bytes{'a'}, {}).has_value());
+  CompressionOptions off;
+  off.compress = false;
+  EXPECT_FALSE(compress_entry(Bytes(5000, 0), off).has_value());
+}
+
+TEST(CompressEntry, ForcedModeAndDictionaryAreObeyed) {
+  const Bytes data = generated_text(20000, 4);
+  for (auto literals : {LiteralMode::binary, LiteralMode::ascii})
+    for (int k : {4, 5, 6})
+      for (auto level : {CompressionLevel::fast, CompressionLevel::best}) {
+        const auto stream = compress_entry(data, {true, literals, k, level});
+        ASSERT_TRUE(stream.has_value());
+        EXPECT_EQ((*stream)[0], literals == LiteralMode::ascii ? 1 : 0);
+        EXPECT_EQ((*stream)[1], k);
+        EXPECT_TRUE(decode_all(*stream) == data);
+        EXPECT_LT(stream->size(), data.size());
+      }
+}
+
+TEST(CompressEntry, AutomaticChoiceIsTheSmallestOfAllFormats) {
+  for (const Bytes& data : {generated_text(30000, 6), random_bytes(30000, 7, 16)}) {
+    const auto chosen = compress_entry(data, {});
+    ASSERT_TRUE(chosen.has_value());
+    for (auto literals : {LiteralMode::binary, LiteralMode::ascii})
+      for (int k : {4, 5, 6}) {
+        const auto forced = compress_entry(data, {true, literals, k, CompressionLevel::best});
+        ASSERT_TRUE(forced.has_value());
+        EXPECT_LE(chosen->size(), forced->size());
+      }
+    // Text favours ASCII literals; 16 random symbols favour binary ones.
+    EXPECT_TRUE(decode_all(*chosen) == data);
+  }
+  EXPECT_EQ((*compress_entry(generated_text(30000, 6), {}))[0], 1);
+  EXPECT_EQ((*compress_entry(random_bytes(30000, 7, 16), {}))[0], 0);
+}
+
+TEST(CompressEntry, BestLevelIsNeverLargerThanFastLevel) {
+  for (const Bytes& data : {generated_text(40000, 8), random_bytes(40000, 9, 5)}) {
+    const auto fast = compress_entry(data, {true, LiteralMode::automatic, 0, CompressionLevel::fast});
+    const auto best = compress_entry(data, {true, LiteralMode::automatic, 0, CompressionLevel::best});
+    ASSERT_TRUE(fast && best);
+    EXPECT_LE(best->size(), fast->size());
+  }
+}
+
+TEST(CompressEntry, BadDictionaryOptionIsRefused) {
+  EXPECT_THROW(compress_entry(Bytes(100, 0), {true, LiteralMode::automatic, 7, CompressionLevel::best}),
+               CompressionFault);
+}
+
+}  // namespace
