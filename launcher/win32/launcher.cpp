@@ -102,26 +102,39 @@ DWORD AppDirectory(HeapText& module_path, std::wstring_view& directory) {
   }
 }
 
+bool same_text_ignoring_case(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
 // Whether `candidate`, a prefix of the launcher's command line, names the launcher's
-// own executable, with or without its ".exe" (as CreateProcess completes it).
+// own executable, with or without its ".exe" (as CreateProcess completes it). The
+// file names are compared first, so only a likely match costs a full-path lookup.
 bool names_this_program(std::wstring_view candidate, std::wstring_view module_path) {
-  if (candidate.empty() || candidate.size() + 5 > kMaxPath) {
+  constexpr std::wstring_view kExe = L".exe";
+  const std::wstring_view file_name = module_path.substr(module_path.rfind(L'\\') + 1);
+  const std::wstring_view candidate_name = candidate.substr(candidate.find_last_of(L"\\/") + 1);
+  const bool named_exe = file_name.size() > kExe.size() &&
+                         same_text_ignoring_case(file_name.substr(file_name.size() - kExe.size()), kExe);
+  const bool with_extension = same_text_ignoring_case(candidate_name, file_name);
+  const bool without_extension =
+      named_exe && same_text_ignoring_case(candidate_name, file_name.substr(0, file_name.size() - kExe.size()));
+  if (!with_extension && !without_extension) {
     return false;
   }
   wchar_t name[kMaxPath];
-  candidate.copy(name, candidate.size());
-  name[candidate.size()] = L'\0';
-  wchar_t full[kMaxPath];
-  for (const wchar_t* extension : {L"", L".exe"}) {
-    lstrcatW(name, extension);
-    const DWORD length = GetFullPathNameW(name, kMaxPath, full, nullptr);
-    if (length > 0 && length < kMaxPath &&
-        CompareStringOrdinal(full, static_cast<int>(length), module_path.data(),
-                             static_cast<int>(module_path.size()), TRUE) == CSTR_EQUAL) {
-      return true;
-    }
+  if (candidate.size() + kExe.size() >= kMaxPath) {
+    return false;
   }
-  return false;
+  std::size_t length = candidate.copy(name, candidate.size());
+  if (!with_extension) {
+    length += kExe.copy(name + length, kExe.size());
+  }
+  name[length] = L'\0';
+  wchar_t full[kMaxPath];
+  const DWORD full_length = GetFullPathNameW(name, kMaxPath, full, nullptr);
+  return full_length > 0 && full_length < kMaxPath &&
+         same_text_ignoring_case(std::wstring_view(full, full_length), module_path);
 }
 
 // Starts javaw with the window shown minimised, in the launcher's own working
