@@ -1,0 +1,52 @@
+# make demo   installs what is missing, builds, makes a demo installer and runs the kit under Wine
+# make test   installs what is missing, builds, runs every test (unit, fuzz smoke runs, Wine end to end)
+# make fuzz   runs each fuzzer longer (FUZZ_SECONDS each)
+# make bench  runs the decoder/encoder benchmark
+JOBS ?= 2
+FUZZ_SECONDS ?= 300
+CTEST = ctest --output-on-failure -j $(JOBS)
+
+.PHONY: all deps build build-host build-win32 build-fuzz test test-host test-fuzz test-win32 demo fuzz bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build-host: deps
+	cmake --preset host -DKVN_WERROR=ON >/dev/null
+	cmake --build build/host -j $(JOBS)
+
+build-win32: build-host
+	cmake --preset win32 -DKVN_WERROR=ON >/dev/null
+	cmake --build build/win32 -j $(JOBS)
+
+build-fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+
+build: build-host build-win32 build-fuzz
+
+test-host: build-host
+	cd build/host && $(CTEST)
+
+test-fuzz: build-fuzz
+	cd build/fuzz && $(CTEST)
+
+test-win32: build-win32
+	cd build/win32 && ctest --output-on-failure
+
+test: build
+	@bash scripts/run-tests.sh
+
+demo: build-host build-win32
+	python3 scripts/demo.py
+
+fuzz: build-fuzz
+	@bash scripts/fuzz-long.sh $(FUZZ_SECONDS)
+
+bench: build-host
+	build/host/bench/explode_bench --benchmark_counters_tabular=true
+
+clean:
+	rm -rf build

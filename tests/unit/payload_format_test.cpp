@@ -1,0 +1,151 @@
+// The payload's integer fields, the trailer search in signed and unsigned
+// files, and the entry-name rules.
+#include "payload_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "entry_name.h"
+
+namespace {
+
+using payload::NameVerdict;
+
+TEST(PayloadFields, LittleEndianAndSigned) {
+  const payload::EntryHeader header{13, -46883, 45212};
+  const auto bytes = payload::encode_entry_header(header);
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()),
+            (std::vector<uint8_t>{13, 0, 0, 0, 0xDD, 0x48, 0xFF, 0xFF, 0x9C, 0xB0, 0, 0}));
+  const auto back = payload::decode_entry_header(bytes);
+  EXPECT_EQ(back.size, -46883);
+  EXPECT_FALSE(back.compressed());
+  EXPECT_EQ(back.data_length(), 46883u);
+  const auto trailer = payload::decode_trailer(payload::encode_trailer({-1, 0x10000}));
+  EXPECT_EQ(trailer.entry_count, -1);
+  EXPECT_EQ(trailer.payload_offset, 0x10000u);
+  EXPECT_FALSE((payload::EntryHeader{1, INT32_MIN, 0}.has_data_length()));
+}
+
+// A minimal PE32 image: DOS header with e_lfanew, "PE\0\0", file header, and an
+// optional header with 16 data directories; then `extra` bytes of body.
+std::vector<uint8_t> pe_image(size_t body, uint16_t magic = 0x10B) {
+  const uint32_t pe = 0x80;
+  const uint16_t optional_size = magic == 0x10B ? 224 : 240;
+  std::vector<uint8_t> image(pe + 24 + optional_size + body, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  payload::store_u32(&image[0x3C], pe);
+  std::memcpy(&image[pe], "PE\0\0", 4);
+  image[pe + 20] = static_cast<uint8_t>(optional_size);
+  image[pe + 24] = static_cast<uint8_t>(magic);
+  image[pe + 25] = static_cast<uint8_t>(magic >> 8);
+  payload::store_u32(&image[pe + 24 + (magic == 0x10B ? 92 : 108)], 16);
+  return image;
+}
+
+void set_security_directory(std::vector<uint8_t>& image, uint32_t offset, uint32_t size, uint16_t magic = 0x10B) {
+  const size_t at = 0x80 + 24 + (magic == 0x10B ? 128 : 144);
+  payload::store_u32(&image[at], offset);
+  payload::store_u32(&image[at + 4], size);
+}
+
+uint64_t end_of(const std::vector<uint8_t>& file) {
+  std::span<const uint8_t> bytes = file;
+  auto read = [](void* f, uint64_t offset, std::span<uint8_t> out) {
+    auto& b = *static_cast<std::span<const uint8_t>*>(f);
+    if (offset > b.size() || out.size() > b.size() - offset) return false;
+    std::memcpy(out.data(), b.data() + offset, out.size());
+    return true;
+  };
+  return payload::payload_end(file.size(), read, &bytes);
+}
+
+TEST(PayloadEnd, UnsignedFileEndsAtItsEnd) {
+  auto image = pe_image(1000);
+  EXPECT_EQ(end_of(image), image.size());
+}
+
+TEST(PayloadEnd, SignedFileEndsWhereTheCertificateTableBegins) {
+  for (uint16_t magic : {uint16_t(0x10B), uint16_t(0x20B)}) {
+    auto image = pe_image(1000, magic);
+    const uint32_t table = static_cast<uint32_t>(image.size());
+    image.resize(image.size() + 2000, 0x30);
+    set_security_directory(image, table, 2000, magic);
+    EXPECT_EQ(end_of(image), table);
+  }
+}
+
+TEST(PayloadEnd, TableNotAtTheEndOrHeaderLyingMeansNoTable) {
+  auto image = pe_image(1000);
+  const uint32_t table = static_cast<uint32_t>(image.size());
+  image.resize(image.size() + 2000, 0x30);
+
+  auto elsewhere = image;
+  set_security_directory(elsewhere, table, 1999);  // ends one byte before the file does
+  EXPECT_EQ(end_of(elsewhere), elsewhere.size());
+
+  auto empty = image;
+  set_security_directory(empty, table + 2000, 0);
+  EXPECT_EQ(end_of(empty), empty.size());
+
+  auto wrapped = image;  // offset + size wraps in 32 bits onto the file size
+  set_security_directory(wrapped, static_cast<uint32_t>(wrapped.size()) + 16, 0xFFFFFFF0u);
+  EXPECT_EQ(end_of(wrapped), wrapped.size());
+
+  auto lying_lfanew = image;
+  set_security_directory(lying_lfanew, table, 2000);
+  payload::store_u32(&lying_lfanew[0x3C], 0xFFFFFFF0u);
+  EXPECT_EQ(end_of(lying_lfanew), lying_lfanew.size());
+
+  auto few_directories = image;
+  set_security_directory(few_directories, table, 2000);
+  payload::store_u32(&few_directories[0x80 + 24 + 92], 4);
+  EXPECT_EQ(end_of(few_directories), few_directories.size());
+
+  auto not_pe = image;
+  set_security_directory(not_pe, table, 2000);
+  not_pe[0x80] = 'X';
+  EXPECT_EQ(end_of(not_pe), not_pe.size());
+
+  std::vector<uint8_t> truncated(image.begin(), image.begin() + 0x90);
+  EXPECT_EQ(end_of(truncated), truncated.size());
+}
+
+TEST(EntryNames, OrdinaryNamesAndSubdirectoriesPass) {
+  for (const char* name : {"a.txt", "Serialio.jar", "sub\\file.dll", "sub/file", "$exec", ".hidden", "a.jar.bak", "x..y",
+                           "console.txt", "COM0", "LPT", "\xE9t\xE9.txt", "_SELF", ".\\a"})
+    EXPECT_EQ(payload::check_entry_name(name), NameVerdict::ok) << name;
+}
+
+TEST(EntryNames, NamesThatLeaveTheDirectoryOrAreNotFilesAreRefused) {
+  const std::pair<const char*, NameVerdict> cases[] = {
+      {"", NameVerdict::empty},
+      {"sub\\", NameVerdict::empty},
+      {".", NameVerdict::empty},
+      {"\\x", NameVerdict::absolute},
+      {"/x", NameVerdict::absolute},
+      {"\\\\server\\share\\x", NameVerdict::absolute},
+      {"C:\\x", NameVerdict::colon},
+      {"C:x", NameVerdict::colon},
+      {"x.txt:stream", NameVerdict::colon},
+      {"..", NameVerdict::parent_component},
+      {"..\\x", NameVerdict::parent_component},
+      {"a/../../x", NameVerdict::parent_component},
+      {"CON", NameVerdict::device_name},
+      {"nul.txt", NameVerdict::device_name},
+      {"sub\\Com1", NameVerdict::device_name},
+      {"LPT9.log", NameVerdict::device_name},
+      {"aux .txt", NameVerdict::device_name},
+      {"x.", NameVerdict::trailing_dot_space},
+      {"x ", NameVerdict::trailing_dot_space},
+      {"...", NameVerdict::trailing_dot_space},
+      {"a\tb", NameVerdict::control_character},
+      {"a*b", NameVerdict::control_character},
+      {"a?b", NameVerdict::control_character},
+  };
+  for (const auto& [name, verdict] : cases) EXPECT_EQ(payload::check_entry_name(name), verdict) << name;
+}
+
+}  // namespace
