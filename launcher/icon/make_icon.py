@@ -38,18 +38,18 @@ def parse_colour(text):
 
 
 class Shape:
-    def __init__(self, spec):
-        self.kind = spec["kind"]
-        fill = spec["fill"]
+    def __init__(self, entry):
+        self.kind = entry["kind"]
+        fill = entry["fill"]
         if isinstance(fill, str):
             self.top = self.bottom = parse_colour(fill)
         else:
             self.top, self.bottom = parse_colour(fill["top"]), parse_colour(fill["bottom"])
         if self.kind == "rounded_rect":
-            self.x0, self.y0, self.x1, self.y1 = spec["box"]
-            self.radius = spec["radius"]
+            self.x0, self.y0, self.x1, self.y1 = entry["box"]
+            self.radius = entry["radius"]
         elif self.kind == "polygon":
-            self.points = [tuple(p) for p in spec["points"]]
+            self.points = [tuple(p) for p in entry["points"]]
             ys = [p[1] for p in self.points]
             self.y0, self.y1 = min(ys), max(ys)
         else:
