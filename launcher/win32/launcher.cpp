@@ -19,10 +19,10 @@ constexpr wchar_t kCaption[] = L"Orvel6Launcher";
 // The longest path that the Windows path functions handle, NUL included.
 constexpr DWORD kMaxPath = 32768;
 
-struct HeapFree_ {
+struct HeapRelease {
   void operator()(wchar_t* p) const { HeapFree(GetProcessHeap(), 0, p); }
 };
-using HeapText = std::unique_ptr<wchar_t[], HeapFree_>;
+using HeapText = std::unique_ptr<wchar_t[], HeapRelease>;
 
 HeapText heap_text(std::size_t units) {
   return HeapText(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t))));
@@ -39,7 +39,8 @@ void report_failure(const wchar_t* what, DWORD error) {
     system_text = nullptr;
   } else {
     // The system texts end in a line break; the code goes on the same line.
-    for (DWORD end = length; end > 0 && (system_text[end - 1] == L'\r' || system_text[end - 1] == L'\n'); --end) {
+    for (DWORD end = length; end > 0; --end) {
+      if (system_text[end - 1] != L'\r' && system_text[end - 1] != L'\n') break;
       system_text[end - 1] = L'\0';
     }
   }
