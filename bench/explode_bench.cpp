@@ -1,0 +1,191 @@
+// explode_bench: decoding speed of our explode decoder (BM_Explode/<corpus>) and
+// of zlib's inflate on the same data compressed at level 9 (BM_Inflate/<corpus>),
+// both in output bytes per second; encoding speed of our implode encoder
+// (BM_Implode/<corpus>/<level>, input bytes per second). Before the runs it prints
+// each corpus's compressed sizes: our best level, our fast level, zlib level 9.
+//
+// Corpora are read from the machine at run time (nothing is copied into the
+// repository): Wine's builtin Windows DLLs (PE images), a Java archive from
+// /usr/share/java, and the GPL-3 licence text. A missing file is skipped with a
+// note. KVN_BENCH_CORPUS=name=path[,name=path...] replaces the list.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "entry_compression.h"
+#include "explode.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Corpus {
+  std::string name;
+  std::string path;
+  Bytes data;
+  Bytes implode_best;
+  Bytes implode_fast;
+  Bytes zlib9;
+};
+
+std::vector<std::pair<std::string, std::string>> corpus_list() {
+  std::vector<std::pair<std::string, std::string>> list;
+  if (const char* env = std::getenv("KVN_BENCH_CORPUS")) {
+    std::string s = env;
+    size_t start = 0;
+    while (start < s.size()) {
+      size_t end = s.find(',', start);
+      if (end == std::string::npos) end = s.size();
+      const std::string item = s.substr(start, end - start);
+      const size_t eq = item.find('=');
+      if (eq != std::string::npos) list.push_back({item.substr(0, eq), item.substr(eq + 1)});
+      start = end + 1;
+    }
+    return list;
+  }
+  const std::string wine = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
+  return {{"kernelbase.dll", wine + "kernelbase.dll"},
+          {"shell32.dll", wine + "shell32.dll"},
+          {"msvcrt.dll", wine + "msvcrt.dll"},
+          {"guice.jar", "/usr/share/java/guice.jar"},
+          {"GPL-3", "/usr/share/common-licenses/GPL-3"}};
+}
+
+std::optional<Bytes> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes implode(const Bytes& data, CompressionLevel level) {
+  CompressionOptions options;
+  options.level = level;
+  auto stream = compress_entry(data, options);
+  return stream ? *stream : Bytes{};
+}
+
+Bytes zlib9(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(size);
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), 9) != Z_OK) std::abort();
+  out.resize(size);
+  return out;
+}
+
+// Memory-to-memory callbacks, as the extractor uses them.
+struct Streams {
+  const uint8_t* input;
+  size_t input_size;
+  size_t input_position;
+  uint8_t* output;
+  size_t output_capacity;
+  size_t produced;
+};
+
+uint32_t read_input(uint8_t* buffer, uint32_t* size, void* user) {
+  auto& s = *static_cast<Streams*>(user);
+  size_t n = s.input_size - s.input_position;
+  if (n > *size) n = *size;
+  std::memcpy(buffer, s.input + s.input_position, n);
+  s.input_position += n;
+  return static_cast<uint32_t>(n);
+}
+
+void write_output(const uint8_t* buffer, uint32_t* count, void* user) {
+  auto& s = *static_cast<Streams*>(user);
+  if (*count > s.output_capacity - s.produced) std::abort();
+  std::memcpy(s.output + s.produced, buffer, *count);
+  s.produced += *count;
+}
+
+void BM_Explode(benchmark::State& state, const Corpus* corpus) {
+  Bytes output(corpus->data.size());
+  auto work = std::make_unique<ExplodeWork>();
+  for (auto _ : state) {
+    Streams s{corpus->implode_best.data(), corpus->implode_best.size(), 0, output.data(), output.size(), 0};
+    const int32_t status = explode_stream(read_input, write_output, work.get(), &s);
+    if (status != EXPLODE_OK || s.produced != corpus->data.size()) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(output.data());
+  }
+  if (output != corpus->data) state.SkipWithError("decoded bytes differ");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
+  state.counters["stream_bytes"] = static_cast<double>(corpus->implode_best.size());
+}
+
+void BM_Inflate(benchmark::State& state, const Corpus* corpus) {
+  Bytes output(corpus->data.size());
+  for (auto _ : state) {
+    uLongf size = static_cast<uLongf>(output.size());
+    if (uncompress(output.data(), &size, corpus->zlib9.data(), static_cast<uLong>(corpus->zlib9.size())) != Z_OK)
+      state.SkipWithError("inflate failed");
+    benchmark::DoNotOptimize(output.data());
+  }
+  if (output != corpus->data) state.SkipWithError("inflated bytes differ");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
+  state.counters["stream_bytes"] = static_cast<double>(corpus->zlib9.size());
+}
+
+void BM_Implode(benchmark::State& state, const Corpus* corpus, CompressionLevel level) {
+  size_t size = 0;
+  for (auto _ : state) {
+    const Bytes stream = implode(corpus->data, level);
+    size = stream.size();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
+  state.counters["stream_bytes"] = static_cast<double>(size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  static std::vector<std::unique_ptr<Corpus>> corpora;
+  std::printf("%-16s %10s %12s %12s %12s %8s %8s\n", "corpus", "bytes", "implode best", "implode fast", "zlib -9",
+              "best/z9", "fast/z9");
+  for (const auto& [name, path] : corpus_list()) {
+    auto data = read_file(path);
+    if (!data || data->empty()) {
+      std::printf("%-16s skipped: %s not found\n", name.c_str(), path.c_str());
+      continue;
+    }
+    auto c = std::make_unique<Corpus>();
+    c->name = name;
+    c->path = path;
+    c->data = std::move(*data);
+    c->implode_best = implode(c->data, CompressionLevel::best);
+    c->implode_fast = implode(c->data, CompressionLevel::fast);
+    c->zlib9 = zlib9(c->data);
+    if (c->implode_best.empty()) {
+      std::printf("%-16s skipped: does not compress\n", name.c_str());
+      continue;
+    }
+    std::printf("%-16s %10zu %12zu %12zu %12zu %8.3f %8.3f\n", name.c_str(), c->data.size(), c->implode_best.size(),
+                c->implode_fast.size(), c->zlib9.size(),
+                static_cast<double>(c->implode_best.size()) / static_cast<double>(c->zlib9.size()),
+                static_cast<double>(c->implode_fast.size()) / static_cast<double>(c->zlib9.size()));
+    corpora.push_back(std::move(c));
+  }
+  std::fflush(stdout);
+  for (const auto& c : corpora) {
+    benchmark::RegisterBenchmark(("BM_Explode/" + c->name).c_str(), BM_Explode, c.get());
+    benchmark::RegisterBenchmark(("BM_Inflate/" + c->name).c_str(), BM_Inflate, c.get());
+  }
+  for (const auto& c : corpora) {
+    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/best").c_str(), BM_Implode, c.get(), CompressionLevel::best)
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/fast").c_str(), BM_Implode, c.get(), CompressionLevel::fast)
+        ->Unit(benchmark::kMillisecond)->Iterations(1);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
