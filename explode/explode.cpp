@@ -22,6 +22,7 @@
 // reaches below index 0. After each token that reaches 8192 the block [4096, 8192)
 // is written and moved down to become the history.
 #include "explode.h"
+#include "explode_fast_tables.h"
 
 #include <bit>
 #include <cstring>
@@ -159,15 +160,23 @@ uint32_t decode_distance(ExplodeWork& w, uint32_t length) {
 
 // ---- Output window --------------------------------------------------------
 
-// Copies a match forwards; bytes written by the match itself are read again when
-// the distance is shorter than the length. Wide copies are used only where the
-// source bytes of each word are already final.
-inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
+// Copies a match forwards, byte by byte in effect: bytes written by the match
+// itself are read again when the distance is shorter than the length. Wide copies
+// are used only where the source bytes of each word are already final, and may
+// run up to 7 bytes past the match's end while that stays inside out_buf (those
+// bytes lie beyond out_fill: never output, and overwritten before any match can
+// reach them).
+inline void copy_match(uint8_t* out_base, uint32_t out_fill, uint32_t distance, uint32_t length) {
+  uint8_t* out = out_base + out_fill;
   const uint8_t* src = out - distance;
-  if (distance >= 8 && length >= 8) {
+  if (distance >= 8) {
+    if (out_fill + length + 7 <= EXPLODE_OUT_BUF) {
+      for (uint32_t done = 0; done < length; done += 8) std::memcpy(out + done, src + done, 8);
+      return;
+    }
     uint32_t done = 0;
     for (; done + 8 <= length; done += 8) std::memcpy(out + done, src + done, 8);
-    if (done < length) std::memcpy(out + length - 8, src + length - 8, 8);
+    for (; done < length; ++done) out[done] = src[done];
   } else if (distance == 1) {
     std::memset(out, src[0], length);
   } else {
@@ -202,58 +211,90 @@ inline bool fast_path_ready(const ExplodeWork& w) {
 // Decodes tokens while the margin holds. Returns SYMBOL_END after the end marker,
 // or 0 when the exact path must take over; the work area then holds the exact
 // path's state for the bit position reached.
+//
+// The bits live in a 64-bit register, refilled before every token without a
+// branch: it is topped up from the next unread input byte to 56..63 valid bits,
+// which covers the longest token (30 bits). The refill loads 8 bytes, so it runs
+// only while 8 bytes remain in the block; every byte the exact path would fetch
+// for the token then lies in the block too (it needs at most the byte after the
+// token's last bit plus the 8-bit look-ahead), so no read and no failure can
+// fall inside a token decoded here.
 template <bool Ascii>
 uint32_t decode_fast(ExplodeWork& w) {
   const uint8_t* const in = w.in_buf;
   uint8_t* const out = w.out_buf;
-  const uint32_t in_count = w.in_count;
+  const uint8_t* const in_fast_end = in + w.in_count - FAST_INPUT_MARGIN;  // last refill address
   const uint32_t dict_bits = w.dict_bits;
   const uint32_t dict_mask = w.dict_mask;
-  // Bit position (in in_buf) of the next unread bit: the look-ahead's 8 + spare
-  // bits end at the byte boundary in_next.
-  uint32_t pos = w.in_next * 8 - 8 - w.spare_bits;
+  // The exact path's look-ahead (8 + spare bits) ends at the byte boundary in_next.
+  const uint32_t start = w.in_next * 8 - 8 - w.spare_bits;
+  const uint8_t* next_byte = in + (start >> 3);  // first byte not wholly in `bits`
+  if (next_byte > in_fast_end) return 0;
+  uint64_t bits = 0;
+  uint32_t bits_left = 0;
+  // Branch-free refill: the loaded word lands above the valid bits; whole bytes
+  // that fit are counted in. Bits above bits_left are the stream's next bits, so
+  // OR-ing the same word in again later is harmless.
+  auto refill = [&] {
+    bits |= load_le64(next_byte) << bits_left;
+    next_byte += 7 - ((bits_left >> 3) & 7);
+    bits_left |= 56;
+  };
+  refill();
+  bits >>= start & 7;
+  bits_left -= start & 7;
+  const explode_fast::Tables& fast = explode_fast::tables;
   uint32_t out_fill = w.out_fill;
   uint32_t result = 0;
 
-  while ((pos >> 3) + FAST_INPUT_MARGIN <= in_count) {
-    const uint64_t bits = load_le64(in + (pos >> 3)) >> (pos & 7);  // >= 57 valid bits
+  while (next_byte <= in_fast_end) {
+    refill();
     if ((bits & 1) == 0) {
       uint32_t literal;
+      uint32_t used;
       if constexpr (Ascii) {
         const uint32_t c = static_cast<uint32_t>(bits >> 1);
-        if ((c & 0xFF) != 0) {
-          literal = w.ascii_lookup[c & 0xFF];
-          if (literal == ASCII_ESCAPE)
+        const uint32_t entry = fast.ascii[c & 0xFF];
+        if (entry != 0) {
+          literal = entry & 0xFF;
+          used = 1 + (entry >> 8);
+        } else {  // a code of 9 to 13 bits
+          if ((c & 0xFF) != 0) {
             literal = (c & 0x3F) ? w.ascii_lookup4[(c >> 4) & 0xFF] : w.ascii_lookup6[(c >> 6) & 0x7F];
-        } else {
-          literal = w.ascii_lookup8[(c >> 8) & 0xFF];
+          } else {
+            literal = w.ascii_lookup8[(c >> 8) & 0xFF];
+          }
+          used = 1 + ascii_bits[literal];
         }
-        pos += 1 + ascii_bits[literal];
       } else {
         literal = static_cast<uint32_t>(bits >> 1) & 0xFF;
-        pos += 9;
+        used = 9;
       }
+      bits >>= used;
+      bits_left -= used;
       out[out_fill++] = static_cast<uint8_t>(literal);
     } else {
-      const uint32_t i = w.length_lookup[(bits >> 1) & 0xFF];
-      uint32_t used = 1 + w.length_bits_work[i];
-      const uint32_t e = w.length_extra_work[i];
-      const uint32_t value = w.length_base_work[i] + (static_cast<uint32_t>(bits >> used) & ((1u << e) - 1));
+      const uint32_t entry = fast.length[(bits >> 1) & 0xFF];
+      const uint32_t e = entry >> 24;
+      uint32_t used = 1 + ((entry >> 16) & 0xFF);
+      const uint32_t value = (entry & 0xFFFF) + (static_cast<uint32_t>(bits >> used) & ((1u << e) - 1));
       used += e;
       if (value == END_LENGTH_VALUE) {
-        pos += used;
         result = SYMBOL_END;
         break;
       }
       const uint32_t length = value + MIN_MATCH;
       const uint64_t rest = bits >> used;
-      const uint32_t h = w.distance_lookup[rest & 0xFF];
-      const uint32_t hb = w.distance_bits_work[h];
+      const uint32_t position_code = fast.distance[rest & 0xFF];
+      const uint32_t h = position_code & 0xFF;
+      const uint32_t hb = position_code >> 8;
       const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
       const uint32_t low_mask = length == MIN_MATCH ? 3 : dict_mask;
       const uint32_t distance = (h << low_bits) + (static_cast<uint32_t>(rest >> hb) & low_mask) + 1;
-      pos += used + hb + low_bits;
-      copy_match(out + out_fill, distance, length);
+      used += hb + low_bits;
+      bits >>= used;
+      bits_left -= used;
+      copy_match(out, out_fill, distance, length);
       out_fill += length;
     }
     if (out_fill >= FLUSH_POINT) {
@@ -264,6 +305,7 @@ uint32_t decode_fast(ExplodeWork& w) {
   }
   w.out_fill = out_fill;
   if (result == SYMBOL_END) return result;  // the reader's state no longer matters
+  const uint32_t pos = static_cast<uint32_t>(next_byte - in) * 8 - bits_left;
   // Hand back: in_next is the first byte past the minimal look-ahead of 8 bits.
   const uint32_t in_next = (pos + 15) >> 3;
   const uint32_t spare = in_next * 8 - pos - 8;
@@ -285,7 +327,7 @@ uint32_t decode_exact_token(ExplodeWork& w) {
     const uint32_t length = symbol - (LITERAL_LIMIT - MIN_MATCH);
     const uint32_t distance = decode_distance(w, length);
     if (distance == 0) return SYMBOL_FAILED;
-    copy_match(w.out_buf + w.out_fill, distance, length);
+    copy_match(w.out_buf, w.out_fill, distance, length);
     w.out_fill += length;
   }
   flush_if_full(w);

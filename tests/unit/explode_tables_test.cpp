@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "explode_fast_tables.h"
 #include "explode_reference.h"
 
 namespace {
@@ -150,6 +151,20 @@ TEST(ExplodeTables, LengthAndDistanceLookupsMatchPlainSearch) {
   for (uint32_t v = 0; v < 256; ++v) {
     EXPECT_EQ(work->length_lookup[v], search_code(length_bits, length_codes, v)) << v;
     EXPECT_EQ(work->distance_lookup[v], search_code(distance_bits, distance_codes, v)) << v;
+  }
+}
+
+TEST(ExplodeTables, FastPathCombinedLookupsAgreeWithTheWorkAreaLookups) {
+  const auto work = ascii_work_area();
+  const auto& fast = explode_fast::tables;
+  for (uint32_t v = 0; v < 256; ++v) {
+    const unsigned i = work->length_lookup[v];
+    EXPECT_EQ(fast.length[v], length_base[i] | unsigned{length_bits[i]} << 16 | unsigned{length_extra_bits[i]} << 24);
+    const unsigned h = work->distance_lookup[v];
+    EXPECT_EQ(fast.distance[v], h | unsigned{distance_bits[h]} << 8);
+    const unsigned ch = work->ascii_lookup[v];
+    const bool short_code = v != 0 && ch != 255;
+    EXPECT_EQ(fast.ascii[v], short_code ? (ch | unsigned{ascii_bits[ch]} << 8) : 0u) << v;
   }
 }
 
