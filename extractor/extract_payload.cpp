@@ -44,6 +44,19 @@ void copy_text(std::span<char, kFailedFileNameCapacity> out, std::string_view te
   BoundedText(out).append(text.substr(0, out.size() - 1));
 }
 
+// Runs a command entry: the text before the content's first NUL, or all of it
+// when it holds none. False when the text cannot be held in memory.
+bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
+  const void* nul = std::memchr(content.data(), 0, content.size());
+  const size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - content.data()) : content.size();
+  HeapBytes command(uint64_t(length) + 1);
+  if (!command.ok()) return false;
+  if (length) std::memcpy(command.data(), content.data(), length);
+  command.data()[length] = 0;
+  host.run_command(reinterpret_cast<const char*>(command.data()));
+  return true;
+}
+
 }  // namespace
 
 uint32_t entry_read_callback(uint8_t* buffer, uint32_t* size, void* user) {
@@ -91,12 +104,10 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
   if (const int32_t status = reader.open(); status != payload::kReadOk) return status;
   const uint32_t stub_size = reader.trailer().payload_offset;
 
-  char path_buffer[kTargetPathCapacity];
-  BoundedText dir_part(path_buffer);
-  if (!start_path(dir_part, target_dir)) return EXTRACT_PATH_TOO_LONG;
   char dir_prefix_text[kTargetPathCapacity];
-  BoundedText(dir_prefix_text).append(dir_part.view());
-  const std::string_view dir_prefix(dir_prefix_text, dir_part.size());
+  BoundedText dir_prefix(dir_prefix_text);
+  if (!start_path(dir_prefix, target_dir)) return EXTRACT_PATH_TOO_LONG;
+  char path_buffer[kTargetPathCapacity];
 
   while (!reader.at_end()) {
     payload::EntryView entry;
@@ -107,7 +118,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
 
     const bool is_command = entry_name == payload::kExecName;
     BoundedText target(path_buffer);
-    target.append(dir_prefix).append(entry_name);
+    target.append(dir_prefix.view()).append(entry_name);
     if (!is_command) {
       if (payload::check_entry_name(entry_name) != payload::NameVerdict::ok) {
         copy_text(failed_file_name, target.ok() ? target.view() : entry_name);
@@ -145,14 +156,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
     }
 
     if (is_command) {
-      // The command is the text before the first NUL, or all of it when there is none.
-      const void* end_of_text = std::memchr(content.data(), 0, content.size());
-      const size_t text_length = end_of_text ? static_cast<size_t>(static_cast<const uint8_t*>(end_of_text) - content.data()) : content.size();
-      HeapBytes command(uint64_t(text_length) + 1);
-      if (!command.ok()) return EXTRACT_OUT_OF_MEMORY;
-      if (text_length) std::memcpy(command.data(), content.data(), text_length);
-      command.data()[text_length] = 0;
-      host.run_command(reinterpret_cast<const char*>(command.data()));
+      if (!run_command_entry(host, content)) return EXTRACT_OUT_OF_MEMORY;
       continue;
     }
 
@@ -174,7 +178,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
   own_file.close();
 
   BoundedText self_path(path_buffer);
-  self_path.append(dir_prefix).append(payload::kSelfName);
+  self_path.append(dir_prefix.view()).append(payload::kSelfName);
   if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
   if (!host.write_self_copy(self_path.c_str(), {stub.data(), stub_size})) return EXTRACT_SELF_COPY_FAILED;
   return EXTRACT_OK;
