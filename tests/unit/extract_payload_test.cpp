@@ -133,8 +133,9 @@ TEST(ExtractPayload, DamagedPayloadsGetDistinctStatusesAndKeepEarlierFiles) {
     Extraction x(c.file);
     EXPECT_EQ(x.run(), c.status);
     EXPECT_LE(x.host.largest_read, x.host.own_file.size()) << "no read larger than the file";
-    if (c.status != EXTRACT_PAYLOAD_TRUNCATED || std::string(c.what).find("offset") == std::string::npos)
+    if (std::string(c.what).find("offset") == std::string::npos) {
       EXPECT_EQ(x.host.files[x.path("good")], bytes_of("kept"));
+    }
     EXPECT_EQ(x.host.files.count(x.path("_SELF")), 0u);
   }
 }
