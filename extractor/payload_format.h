@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -66,6 +67,21 @@ std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& hea
 
 // Reads `out.size()` bytes at `offset` of a file; false when they are not all there.
 using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);
+
+// A PE image's security directory entry (the place of its certificate table)
+// and where its headers end (the end of the section table).
+struct SecurityDirectory {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  uint64_t headers_end = 0;
+};
+
+// Each certificate in the table starts with an 8-byte header (length, revision, type).
+constexpr uint32_t kCertificateHeaderSize = 8;
+
+// The security directory of a PE image whose headers read cleanly, when it is
+// not empty; nullopt otherwise.
+std::optional<SecurityDirectory> security_directory(uint64_t file_size, ReadAt read_at, void* file);
 
 // Where the payload's trailer ends: the file size, unless the file is a PE image
 // whose security directory names a certificate table that ends exactly at the

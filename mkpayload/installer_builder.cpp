@@ -38,9 +38,11 @@ void append(std::vector<uint8_t>& out, std::span<const uint8_t> bytes) { out.ins
 }  // namespace
 
 std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload, std::string& error) {
-  if (payload::has_certificate_table(stub.size(), read_from_memory, &stub)) {
-    error = "the stub is signed; a payload appended to it would break the signature. Build from the unsigned stub, "
-            "then sign the finished installer";
+  // Any certificate table, not only one at the end: a signing tool would later
+  // meet the stale entry inside the finished installer.
+  if (payload::security_directory(stub.size(), read_from_memory, &stub)) {
+    error = "the stub is signed (its PE security directory names a certificate table); a payload appended to it "
+            "would break the signature. Build from the unsigned stub, then sign the finished installer";
     return std::nullopt;
   }
   if (auto offset = existing_payload_offset(stub)) {

@@ -93,6 +93,13 @@ TEST(InstallerBuilder, StubWithPayloadNeedsReplaceAndSignedStubIsRefused) {
   payload::store_u32(&signed_stub[0x40 + 24 + 132], 0x80);
   EXPECT_FALSE(usable_stub(signed_stub, true, error));
   EXPECT_NE(error.find("signed"), std::string::npos);
+
+  // a signed stub with bytes added behind its table is refused as well: the
+  // stale entry would be inside the finished installer
+  signed_stub.resize(0x208, 0);
+  error.clear();
+  EXPECT_FALSE(usable_stub(signed_stub, true, error));
+  EXPECT_NE(error.find("signed"), std::string::npos);
 }
 
 class Unpacking : public ::testing::Test {

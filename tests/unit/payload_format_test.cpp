@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "entry_name.h"
+#include "payload_builder.h"
+#include "payload_reader.h"
 
 namespace {
 
@@ -51,15 +54,28 @@ void set_security_directory(std::vector<uint8_t>& image, uint32_t offset, uint32
   payload::store_u32(&image[at + 4], size);
 }
 
+bool read_span(void* f, uint64_t offset, std::span<uint8_t> out) {
+  auto& b = *static_cast<std::span<const uint8_t>*>(f);
+  if (offset > b.size() || out.size() > b.size() - offset) return false;
+  std::memcpy(out.data(), b.data() + offset, out.size());
+  return true;
+}
+
 uint64_t end_of(const std::vector<uint8_t>& file) {
   std::span<const uint8_t> bytes = file;
-  auto read = [](void* f, uint64_t offset, std::span<uint8_t> out) {
-    auto& b = *static_cast<std::span<const uint8_t>*>(f);
-    if (offset > b.size() || out.size() > b.size() - offset) return false;
-    std::memcpy(out.data(), b.data() + offset, out.size());
-    return true;
-  };
-  return payload::payload_end(file.size(), read, &bytes);
+  return payload::payload_end(file.size(), read_span, &bytes);
+}
+
+void set_section_count(std::vector<uint8_t>& image, uint16_t count) {
+  image[0x80 + 6] = static_cast<uint8_t>(count);
+  image[0x80 + 7] = static_cast<uint8_t>(count >> 8);
+}
+
+// Appends a certificate table of `size` bytes and records it in the security directory.
+void sign(std::vector<uint8_t>& image, uint32_t size) {
+  const uint32_t table = static_cast<uint32_t>(image.size());
+  image.resize(image.size() + size, 0x30);
+  set_security_directory(image, table, size);
 }
 
 TEST(PayloadEnd, UnsignedFileEndsAtItsEnd) {
@@ -111,6 +127,118 @@ TEST(PayloadEnd, TableNotAtTheEndOrHeaderLyingMeansNoTable) {
 
   std::vector<uint8_t> truncated(image.begin(), image.begin() + 0x90);
   EXPECT_EQ(end_of(truncated), truncated.size());
+}
+
+TEST(PayloadEnd, TableInsideTheHeadersIsNoTable) {
+  // Headers end at 0x80 + 24 + 224 = 0x178 with no sections; 3 sections take 120 more.
+  auto image = pe_image(1000);
+  set_section_count(image, 3);
+  const uint32_t headers_end = 0x178 + 3 * 40;
+  auto at_the_end = image;
+  sign(at_the_end, 64);
+  EXPECT_EQ(end_of(at_the_end), image.size());  // behind the section table: found
+
+  // A directory that claims the whole file from inside the headers, or from offset 8,
+  // would make the trailer out of header bytes.
+  for (uint32_t offset : {8u, 0x80u, headers_end - 8}) {
+    auto inside = image;
+    set_security_directory(inside, offset, static_cast<uint32_t>(inside.size()) - offset);
+    EXPECT_EQ(end_of(inside), inside.size()) << offset;
+  }
+  auto just_behind = image;  // starts right where the section table ends
+  set_security_directory(just_behind, headers_end, static_cast<uint32_t>(just_behind.size()) - headers_end);
+  EXPECT_EQ(end_of(just_behind), headers_end);
+}
+
+TEST(PayloadEnd, TableMustStartAlignedAndHoldACertificateHeader) {
+  auto image = pe_image(1000);
+  ASSERT_EQ(image.size() % 8, 0u);
+  for (uint32_t shift : {1u, 4u, 7u}) {
+    auto unaligned = image;
+    unaligned.resize(unaligned.size() + shift, 0);  // the payload's end is not a multiple of 8
+    sign(unaligned, 64);
+    EXPECT_EQ(end_of(unaligned), unaligned.size()) << shift;
+  }
+  for (uint32_t size : {1u, 7u}) {
+    auto tiny = image;
+    sign(tiny, size);
+    EXPECT_EQ(end_of(tiny), tiny.size()) << size;
+  }
+  auto smallest = image;
+  sign(smallest, 8);
+  EXPECT_EQ(end_of(smallest), image.size());
+}
+
+TEST(PayloadEnd, EveryTruncationOfASignedImageReadsAsUnsigned) {
+  auto image = pe_image(1000);
+  sign(image, 512);
+  for (size_t length = 0; length < image.size(); ++length) {
+    std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_EQ(end_of(cut), length) << length;
+  }
+}
+
+TEST(PayloadEnd, OptionalHeaderTooShortForTheSecurityDirectory) {
+  auto image = pe_image(1000);
+  sign(image, 64);
+  for (int optional_size : {0, 96, 135}) {  // the security entry ends at byte 136 of a PE32 optional header
+    auto short_header = image;
+    short_header[0x80 + 20] = static_cast<uint8_t>(optional_size);
+    short_header[0x80 + 21] = 0;
+    EXPECT_EQ(end_of(short_header), short_header.size()) << optional_size;
+  }
+  auto unknown_magic = image;
+  unknown_magic[0x80 + 24] = 0x07;
+  EXPECT_EQ(end_of(unknown_magic), unknown_magic.size());
+}
+
+TEST(SecurityDirectory, ReportsATableAnywhereAndNothingForAnEmptyEntry) {
+  auto image = pe_image(1000);
+  std::span<const uint8_t> bytes = image;
+  EXPECT_FALSE(payload::security_directory(image.size(), read_span, &bytes));
+  set_security_directory(image, 0x400, 0x20);  // not at the end: no payload end, but still a signature
+  bytes = image;
+  const auto directory = payload::security_directory(image.size(), read_span, &bytes);
+  ASSERT_TRUE(directory);
+  EXPECT_EQ(directory->offset, 0x400u);
+  EXPECT_EQ(directory->size, 0x20u);
+  EXPECT_EQ(directory->headers_end, 0x178u);
+  EXPECT_EQ(end_of(image), image.size());
+}
+
+// The reader finds the trailer in front of the certificate table and walks the
+// same entries as in the unsigned file.
+TEST(PayloadEnd, ReaderWalksASignedInstallerLikeTheUnsignedOne) {
+  const auto stub = pe_image(200);
+  auto installer = raw_installer(stub, {{.name = "a.txt", .data = {'a', 'b'}}, {.name = "$EXEC", .data = {'x', 0}}});
+  installer.resize(installer.size() + 4, 0);  // as mkpayload pads: the trailer goes last, ending at a multiple of 8
+  std::rotate(installer.end() - 12, installer.end() - 4, installer.end());
+  ASSERT_EQ(installer.size() % 8, 0u);
+  const auto unsigned_size = installer.size();
+  // The table's own last 8 bytes look like a trailer pointing nowhere.
+  sign(installer, 64);
+  payload::store_u32(&installer[installer.size() - 8], 7);
+  payload::store_u32(&installer[installer.size() - 4], 0xFFFFFF);
+
+  std::span<const uint8_t> bytes = installer;
+  payload::PayloadReader reader(read_span, &bytes, installer.size());
+  ASSERT_EQ(reader.open(), payload::kReadOk);
+  EXPECT_EQ(reader.payload_end(), unsigned_size);
+  EXPECT_EQ(reader.trailer().entry_count, 2);
+  EXPECT_EQ(reader.trailer().payload_offset, stub.size());
+  payload::EntryView entry;
+  ASSERT_EQ(reader.next(entry), payload::kReadOk);
+  EXPECT_EQ(entry.name, "a.txt");
+  ASSERT_EQ(reader.next(entry), payload::kReadOk);
+  EXPECT_EQ(entry.name, "$EXEC");
+  EXPECT_TRUE(reader.at_end());
+
+  // Lengthened by one byte, the table no longer ends at the file end: the last
+  // 8 bytes are taken as the trailer, and they point nowhere.
+  installer.push_back(0);
+  bytes = installer;
+  payload::PayloadReader unsigned_reader(read_span, &bytes, installer.size());
+  EXPECT_NE(unsigned_reader.open(), payload::kReadOk);
 }
 
 TEST(EntryNames, OrdinaryNamesAndSubdirectoriesPass) {
