@@ -69,14 +69,15 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
   if (options.dict_bits != 0 && (options.dict_bits < 4 || options.dict_bits > 6))
     throw CompressionFault("dictionary size bits must be 4, 5 or 6, not " + std::to_string(options.dict_bits));
 
-  // Pick the format first, then write that format's parse.
+  // Pick the format by the exact size of each candidate's stream, then write the
+  // chosen one. Neither step holds more than the input and the output stream
+  // (and the encoder's fixed-size state).
   const std::vector<StreamFormat> formats = allowed_formats(options);
   StreamFormat chosen = formats.front();
-  std::vector<implode::Token> tokens;
+  uint64_t least = UINT64_MAX;
   if (options.level == CompressionLevel::best) {
     if (formats.size() > 1) {
       const std::array<uint64_t, 6> bits = implode::optimal_bits_all_formats(data);
-      uint64_t least = UINT64_MAX;
       for (StreamFormat f : formats) {
         const uint64_t b = bits[static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4)];
         if (b < least) {
@@ -85,21 +86,22 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
         }
       }
     }
-    tokens = implode::parse_optimal(data, chosen);
-  } else {
-    uint64_t least = UINT64_MAX;
+  } else if (formats.size() > 1) {
     for (StreamFormat f : formats) {
-      std::vector<implode::Token> candidate = implode::parse_lazy(data, f);
-      const uint64_t b = implode::parse_bits(candidate, f);
-      if (b < least) {
-        least = b;
-        tokens = std::move(candidate);
+      implode::BitCounter counter(f);
+      implode::parse_lazy(data, f, counter);
+      if (counter.bits() < least) {
+        least = counter.bits();
         chosen = f;
       }
     }
   }
-  if (implode::stream_bytes(implode::parse_bits(tokens, chosen)) >= data.size()) return std::nullopt;
-  std::vector<uint8_t> stream = implode::write_stream(tokens, chosen);
+  if (least != UINT64_MAX && implode::stream_bytes(least) >= data.size()) return std::nullopt;
+  implode::StreamWriter writer(chosen);
+  if (options.level == CompressionLevel::best) implode::parse_optimal(data, chosen, writer);
+  else implode::parse_lazy(data, chosen, writer);
+  std::vector<uint8_t> stream = writer.finish();
+  if (stream.size() >= data.size()) return std::nullopt;
   if (!decodes_to(stream, data))
     throw CompressionFault("implode encoder fault: the stream for a " + std::to_string(data.size()) +
                            "-byte input does not decode back to it; refusing to write the entry");

@@ -29,8 +29,57 @@ struct Token {
   bool is_literal() const { return length == 0; }
 };
 
+// Receives a parse token by token, in input order.
+class TokenSink {
+ public:
+  virtual ~TokenSink() = default;
+  virtual void literal(uint8_t byte) = 0;
+  virtual void match(unsigned length, unsigned distance) = 0;
+};
+
+void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
+// Memory beyond the input: fixed-size match finder and search rings plus a ring
+// of back-references (4 MiB). The parse is handed on in pieces as soon as every
+// path the search still considers agrees on them; should the paths not agree
+// within the ring (no input seen so far does that), the piece on the path of the
+// latest position is handed on anyway and the parse is no longer guaranteed
+// minimal.
+void parse_optimal(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
+
+// The same, collected (for tests and tools).
 std::vector<Token> parse_lazy(std::span<const uint8_t> data, StreamFormat format);
 std::vector<Token> parse_optimal(std::span<const uint8_t> data, StreamFormat format);
+
+// Counts the bits of the tokens it receives (end marker included, header not).
+class BitCounter final : public TokenSink {
+ public:
+  explicit BitCounter(StreamFormat format) : format_(format) {}
+  void literal(uint8_t byte) override { bits_ += literal_cost(format_, byte); }
+  void match(unsigned length, unsigned distance) override { bits_ += match_cost(format_, length, distance); }
+  uint64_t bits() const { return bits_ + END_MARKER_BITS; }
+
+ private:
+  StreamFormat format_;
+  uint64_t bits_ = 0;
+};
+
+// Writes the stream as the tokens arrive: header first, end marker and padding
+// to the byte boundary at finish().
+class StreamWriter final : public TokenSink {
+ public:
+  explicit StreamWriter(StreamFormat format);
+  void literal(uint8_t byte) override;
+  void match(unsigned length, unsigned distance) override;
+  std::vector<uint8_t> finish();
+
+ private:
+  void put(uint32_t value, unsigned n);
+  void put_length_value(unsigned value);
+  StreamFormat format_;
+  std::vector<uint8_t> out_;
+  uint64_t buffer_ = 0;
+  unsigned count_ = 0;
+};
 
 // Exact size in bits of the optimal parse of `data` for each of the six formats
 // (binary/ASCII literals x k = 4, 5, 6), tokens and end marker, without the header.

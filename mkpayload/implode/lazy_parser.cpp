@@ -10,7 +10,8 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 96;        // candidates looked at per position
+constexpr unsigned CHAIN_LIMIT = 32;        // candidates looked at per position
+constexpr size_t NICE_LENGTH = 96;          // a match this long ends the search
 constexpr unsigned HISTORY = 4096;          // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 
@@ -32,7 +33,7 @@ class HashChains {
   }
 
   // The candidate at `pos` that saves the most bits, before `pos` is inserted.
-  Candidate best(size_t pos, StreamFormat format, std::span<const uint64_t> literal_prefix) const {
+  Candidate best(size_t pos, StreamFormat format) const {
     Candidate best;
     if (pos + 1 >= data_.size()) return best;
     const size_t limit = std::min<size_t>(MAX_MATCH, data_.size() - pos);
@@ -48,10 +49,10 @@ class HashChains {
         length = best.length >= 2 ? 0 : 2;  // cannot beat the best on length
       }
       if (length >= 2 && match_allowed(format, static_cast<unsigned>(length), static_cast<unsigned>(distance))) {
-        const int64_t saved = static_cast<int64_t>(literal_prefix[pos + length] - literal_prefix[pos]) -
+        const int64_t saved = static_cast<int64_t>(literal_bits(format, pos, length)) -
                               match_cost(format, static_cast<unsigned>(length), static_cast<unsigned>(distance));
         if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
-        if (length == limit) break;
+        if (length == limit || length >= NICE_LENGTH) break;
       }
       const uint32_t next = prev_[cand % HISTORY];
       if (next == NO_POSITION || next >= cand) break;  // slot reused by a newer position
@@ -61,6 +62,13 @@ class HashChains {
   }
 
  private:
+  uint64_t literal_bits(StreamFormat format, size_t pos, size_t length) const {
+    if (format.literals == LiteralCoding::binary) return 9 * length;
+    uint64_t bits = 0;
+    for (size_t i = 0; i < length; ++i) bits += literal_cost(format, data_[pos + i]);
+    return bits;
+  }
+
   std::span<const uint8_t> data_;
   std::vector<uint32_t> head_;
   std::vector<uint32_t> prev_;
@@ -68,31 +76,25 @@ class HashChains {
 
 }  // namespace
 
-std::vector<Token> parse_lazy(std::span<const uint8_t> data, StreamFormat format) {
-  std::vector<uint64_t> literal_prefix(data.size() + 1, 0);
-  for (size_t i = 0; i < data.size(); ++i) literal_prefix[i + 1] = literal_prefix[i] + literal_cost(format, data[i]);
-
-  std::vector<Token> tokens;
-  tokens.reserve(data.size() / 4 + 16);
+void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink) {
   HashChains chains(data);
   size_t pos = 0;
-  Candidate current = chains.best(0, format, literal_prefix);
+  Candidate current = chains.best(0, format);
   while (pos < data.size()) {
     chains.insert(pos);
-    const Candidate next = pos + 1 < data.size() ? chains.best(pos + 1, format, literal_prefix) : Candidate{};
+    const Candidate next = pos + 1 < data.size() ? chains.best(pos + 1, format) : Candidate{};
     const int64_t literal_bits = literal_cost(format, data[pos]);
     if (current.length == 0 || next.saved - literal_bits > current.saved) {
-      tokens.push_back({0, data[pos]});
+      sink.literal(data[pos]);
       ++pos;
       current = next;
       continue;
     }
-    tokens.push_back({static_cast<uint16_t>(current.length), static_cast<uint16_t>(current.distance)});
+    sink.match(current.length, current.distance);
     const size_t end = pos + current.length;
     for (++pos; pos < end; ++pos) chains.insert(pos);
-    current = pos < data.size() ? chains.best(pos, format, literal_prefix) : Candidate{};
+    current = pos < data.size() ? chains.best(pos, format) : Candidate{};
   }
-  return tokens;
 }
 
 }  // namespace implode

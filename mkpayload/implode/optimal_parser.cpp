@@ -1,14 +1,7 @@
 // Optimal parser: the parse of fewest bits, by a shortest-path search over the
 // input positions.
 //
-// Match finder. A binary tree of the suffixes in the 4096-byte window, one tree per
-// 2-byte prefix, newest position at the root (LZMA's "bt" finder). The tree is
-// ordered by suffix and heap-ordered by position, so the search path of a new
-// position visits, for every length L, the most recent earlier position whose
-// suffix shares L bytes with it: the finder reports, for every length up to the
-// longest, the nearest distance that offers it. There is no search cut-off; a
-// match of the full 518 bytes ends the search and the new position takes the old
-// one's place in the tree (beyond 518 bytes no comparison is ever made).
+// Match finder: see binary_tree_finder.h.
 //
 // Costs. Every token's cost in bits is fixed by the code tables. A distance's cost
 // never falls as the distance grows, so for each length the nearest distance is
@@ -21,13 +14,24 @@
 // search reaches the range; every other length is relaxed one by one. The search
 // is exact: it finds the minimum number of bits over all parses.
 //
-// Memory: the tree and the search state are fixed-size rings; the full parse keeps
-// one 32-bit back-reference per input position to trace the path back.
+// Handing the parse on. Each settled position keeps a back-reference (its best
+// last token) in a ring. Any later position's best path passes through one of the
+// last 518 settled positions (no token is longer), so once the best paths of all
+// of those run through a common position m, the path up to m is final: it is
+// handed to the sink and its back-references are free. This is tried every 64 Ki
+// positions; best paths merge within a few tokens on real data, so the
+// back-references held stay near 64 Ki positions (12 bytes each with the marks of
+// the merge walk). Should paths not merge, the references are kept until they do:
+// the parse stays minimal and correct at the price of memory.
+//
+// Memory: fixed-size rings (tree 64 KiB, costs 70 KiB) and the unmerged stretch of
+// back-references, whatever the input size.
 #include <algorithm>
 #include <array>
 #include <limits>
 #include <memory>
 
+#include "binary_tree_finder.h"
 #include "implode_encoder.h"
 
 namespace implode {
@@ -35,92 +39,12 @@ namespace {
 
 using namespace implode_format;
 
-constexpr uint32_t NONE = std::numeric_limits<uint32_t>::max();
-constexpr size_t WINDOW = 4096;           // widest window (k = 6)
-constexpr size_t TREE_SLOTS = 2 * WINDOW; // a slot per position in the window and beyond
+using detail::BinaryTreeFinder;
+using detail::Pair;
 constexpr size_t RING = 1024;             // > MAX_MATCH: positions the search still reaches
 constexpr uint64_t INFINITE = std::numeric_limits<uint64_t>::max() / 4;
-
-struct Pair {
-  uint16_t length;
-  uint16_t distance;
-};
-
-class BinaryTreeFinder {
- public:
-  explicit BinaryTreeFinder(std::span<const uint8_t> data)
-      : data_(data), head_(1u << 16, NONE), left_(TREE_SLOTS, NONE), right_(TREE_SLOTS, NONE) {}
-
-  // Inserts `pos` and stores in `out` the lengths that grow along the search path,
-  // each with the nearest distance offering it. Returns the number of pairs.
-  size_t find_and_insert(size_t pos, Pair* out) {
-    const size_t limit = std::min<size_t>(MAX_MATCH, data_.size() - pos);
-    if (limit < MIN_MATCH) return 0;
-    const uint8_t* const cur = data_.data() + pos;
-    const unsigned key = cur[0] | cur[1] << 8;
-    uint32_t cand = head_[key];
-    head_[key] = static_cast<uint32_t>(pos);
-    uint32_t* smaller_slot = &left_[pos % TREE_SLOTS];  // where the next smaller suffix goes
-    uint32_t* larger_slot = &right_[pos % TREE_SLOTS];
-    size_t smaller_len = MIN_MATCH, larger_len = MIN_MATCH;  // the 2-byte prefix is shared
-    size_t best = MIN_MATCH - 1;
-    size_t count = 0;
-    for (;;) {
-      if (cand == NONE || pos - cand > WINDOW) {
-        *smaller_slot = *larger_slot = NONE;
-        return count;
-      }
-      const uint8_t* const old = data_.data() + cand;
-      size_t len = std::min(smaller_len, larger_len);
-      while (len < limit && old[len] == cur[len]) ++len;
-      if (len > best) {
-        best = len;
-        out[count++] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
-      }
-      const size_t slot = cand % TREE_SLOTS;
-      if (len == limit) {  // equal as far as any comparison goes: take its place
-        *smaller_slot = left_[slot];
-        *larger_slot = right_[slot];
-        return count;
-      }
-      if (old[len] < cur[len]) {
-        *smaller_slot = cand;
-        smaller_slot = &right_[slot];
-        cand = *smaller_slot;
-        smaller_len = len;
-      } else {
-        *larger_slot = cand;
-        larger_slot = &left_[slot];
-        cand = *larger_slot;
-        larger_len = len;
-      }
-    }
-  }
-
- private:
-  std::span<const uint8_t> data_;
-  std::vector<uint32_t> head_;
-  std::vector<uint32_t> left_;
-  std::vector<uint32_t> right_;
-};
-
-// Length codes by match length range.
-struct LengthCode {
-  unsigned first, last;  // match lengths
-  unsigned bits;         // flag + code + extra bits
-};
-constexpr std::array<LengthCode, 16> length_code_ranges = [] {
-  std::array<LengthCode, 16> r{};
-  for (unsigned i = 0; i < 16; ++i) {
-    const unsigned first = length_base[i] + MIN_MATCH;
-    const unsigned last = i == 15 ? MAX_MATCH : first + (1u << length_extra_bits[i]) - 1;
-    r[i] = {first, last, 1u + length_bits[i] + length_extra_bits[i]};
-  }
-  return r;
-}();
-constexpr unsigned FIRST_WIDE_CODE = 11;  // codes whose ranges go through the sliding minimum
-constexpr unsigned WIDE_CODES = 16 - FIRST_WIDE_CODE;
-static_assert(length_extra_bits[FIRST_WIDE_CODE] == 4 && length_extra_bits[FIRST_WIDE_CODE - 1] == 3);
+constexpr size_t COMMIT_INTERVAL = size_t{1} << 16;  // positions between attempts
+constexpr size_t FRONTIER = MAX_MATCH;              // settled positions a later path may leave from
 
 // Back-reference of one position: 0 = literal, else length << 13 | distance - 1.
 constexpr uint32_t pack_match(unsigned length, unsigned distance) { return length << 13 | (distance - 1); }
@@ -129,19 +53,20 @@ constexpr uint32_t pack_match(unsigned length, unsigned distance) { return lengt
 // of positions not yet reached live in rings.
 class PathSearch {
  public:
-  PathSearch(std::span<const uint8_t> data, StreamFormat format, bool keep_path)
-      : data_(data), format_(format), window_(format.window()) {
+  PathSearch(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink)
+      : data_(data), format_(format), window_(format.window()), sink_(sink),
+        back_() {
     cost_.fill(INFINITE);
     cost_[0] = 0;
     via_.fill(0);
     for (auto& ring : wide_value_) ring.fill(INFINITE);
-    if (keep_path) back_.assign(data.size() + 1, 0);
   }
 
   // Settles position p (its cost is final once every earlier position has been
   // fed) and relaxes every edge leaving it.
   void feed(size_t p, const Pair* pairs, size_t count) {
     const uint64_t here = settle(p);
+    if (p - committed_ >= COMMIT_INTERVAL && p % COMMIT_INTERVAL == 0) commit_settled(p);
     // Literal.
     relax(p + 1, here + literal_cost(format_, data_[p]), 0);
     // Matches: lengths (previous pair's length, this pair's length] at this pair's
@@ -173,24 +98,13 @@ class PathSearch {
     }
   }
 
-  // Cost of the whole input (all positions fed), without the end marker.
-  uint64_t finish() { return settle(data_.size()); }
-
-  std::vector<Token> path() const {
-    std::vector<Token> tokens;
-    for (size_t q = data_.size(); q > 0;) {
-      const uint32_t b = back_[q];
-      if (b == 0) {
-        tokens.push_back({0, data_[q - 1]});
-        --q;
-      } else {
-        const unsigned length = b >> 13;
-        tokens.push_back({static_cast<uint16_t>(length), static_cast<uint16_t>((b & 0x1FFF) + 1)});
-        q -= length;
-      }
-    }
-    std::reverse(tokens.begin(), tokens.end());
-    return tokens;
+  // Settles the end of the input and hands on the rest of the path. Returns the
+  // cost of the whole input, without the end marker.
+  uint64_t finish() {
+    const uint64_t total = settle(data_.size());
+    emit_path(committed_, data_.size());
+    committed_ = data_.size();
+    return total;
   }
 
  private:
@@ -239,9 +153,70 @@ class PathSearch {
       }
     }
     cost_[q % RING] = INFINITE;  // the slot serves position q + RING next
-    if (!back_.empty()) back_[q] = via;
+    back_.push_back(via);  // position q = base_ + its index
     return best;
   }
+
+  size_t predecessor(size_t q) const {
+    const uint32_t via = back_[q - base_];
+    return via == 0 ? q - 1 : q - (via >> 13);
+  }
+
+  // Hands on the tokens of the best path from `from` to `to` (`from` lies on it).
+  void emit_path(size_t from, size_t to) {
+    std::vector<size_t>& steps = steps_;
+    steps.clear();
+    for (size_t q = to; q > from; q = predecessor(q)) steps.push_back(q);
+    for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+      const uint32_t via = back_[*it - base_];
+      if (via == 0) sink_.literal(data_[*it - 1]);
+      else sink_.match(via >> 13, (via & 0x1FFF) + 1);
+    }
+  }
+
+  // With positions up to s settled: finds the latest position that the best paths
+  // of all frontier positions (s - 517 .. s) pass through and hands on the path up
+  // to it. Every such path passes through committed_, the previous such point.
+  void commit_settled(size_t s) {
+    mark_.resize(back_.size(), 0);
+    meet_.resize(back_.size(), 0);
+    if (++epoch_ == 0) {
+      std::fill(mark_.begin(), mark_.end(), 0);
+      epoch_ = 1;
+    }
+    for (size_t q = s;; q = predecessor(q)) {  // s's own path; each point meets itself
+      mark_[q - base_] = epoch_;
+      meet_[q - base_] = static_cast<uint32_t>(q - committed_);
+      if (q == committed_) break;
+    }
+    size_t merge = s;
+    const size_t first = s - committed_ > FRONTIER ? s - FRONTIER : committed_;
+    std::vector<size_t>& walked = steps_;
+    for (size_t f = first; f < s; ++f) {
+      walked.clear();
+      size_t q = f;
+      while (mark_[q - base_] != epoch_) {
+        walked.push_back(q);
+        q = predecessor(q);
+      }
+      const uint32_t meet = meet_[q - base_];
+      for (size_t w : walked) {
+        mark_[w - base_] = epoch_;
+        meet_[w - base_] = meet;
+      }
+      merge = std::min(merge, committed_ + meet);
+    }
+    if (merge == committed_) return;
+    emit_path(committed_, merge);
+    committed_ = merge;
+    // Drop the references before the merge point.
+    const size_t drop = committed_ - base_;
+    back_.erase(back_.begin(), back_.begin() + static_cast<std::ptrdiff_t>(drop));
+    mark_.erase(mark_.begin(), mark_.begin() + static_cast<std::ptrdiff_t>(drop));
+    meet_.erase(meet_.begin(), meet_.begin() + static_cast<std::ptrdiff_t>(drop));
+    base_ = committed_;
+  }
+
 
   std::span<const uint8_t> data_;
   StreamFormat format_;
@@ -251,33 +226,24 @@ class PathSearch {
   std::array<std::array<uint64_t, RING>, WIDE_CODES> wide_value_;
   std::array<std::array<uint16_t, RING>, WIDE_CODES> wide_distance_{};
   std::array<SlidingMinimum, WIDE_CODES> wide_queue_{};
-  std::vector<uint32_t> back_;
+  TokenSink& sink_;
+  std::vector<uint32_t> back_;  // best last token by position, from base_ on
+  std::vector<uint32_t> mark_;  // epoch of the last commit walk that reached a position
+  std::vector<uint32_t> meet_;  // where that walk met the latest position's path
+  uint32_t epoch_ = 0;
+  size_t committed_ = 0;        // the path up to here has been handed on
+  size_t base_ = 0;             // position of back_[0]
+  std::vector<size_t> steps_;
 };
 
 }  // namespace
 
-std::vector<Token> parse_optimal(std::span<const uint8_t> data, StreamFormat format) {
+void parse_optimal(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink) {
   BinaryTreeFinder finder(data);
-  auto search = std::make_unique<PathSearch>(data, format, true);
+  auto search = std::make_unique<PathSearch>(data, format, sink);
   std::array<Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < data.size(); ++p) search->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
   search->finish();
-  return search->path();
-}
-
-std::array<uint64_t, 6> optimal_bits_all_formats(std::span<const uint8_t> data) {
-  BinaryTreeFinder finder(data);
-  std::array<std::unique_ptr<PathSearch>, 6> searches;
-  for (unsigned f = 0; f < 6; ++f)
-    searches[f] = std::make_unique<PathSearch>(data, StreamFormat{static_cast<LiteralCoding>(f / 3), 4 + f % 3}, false);
-  std::array<Pair, MAX_MATCH> pairs;
-  for (size_t p = 0; p < data.size(); ++p) {
-    const size_t count = finder.find_and_insert(p, pairs.data());
-    for (auto& s : searches) s->feed(p, pairs.data(), count);
-  }
-  std::array<uint64_t, 6> bits;
-  for (unsigned f = 0; f < 6; ++f) bits[f] = searches[f]->finish() + END_MARKER_BITS;
-  return bits;
 }
 
 }  // namespace implode

@@ -6,75 +6,96 @@
 #include "implode_encoder.h"
 
 namespace implode {
-namespace {
-
 using namespace implode_format;
 
-class BitSink {
- public:
-  explicit BitSink(std::vector<uint8_t>& out) : out_(out) {}
-  void put(uint32_t value, unsigned n) {
-    buffer_ |= static_cast<uint64_t>(value & ((1u << n) - 1)) << count_;
-    count_ += n;
-    while (count_ >= 8) {
-      out_.push_back(static_cast<uint8_t>(buffer_));
-      buffer_ >>= 8;
-      count_ -= 8;
-    }
-  }
-  void finish() {
-    if (count_ > 0) out_.push_back(static_cast<uint8_t>(buffer_));
-    buffer_ = 0;
-    count_ = 0;
-  }
-
- private:
-  std::vector<uint8_t>& out_;
-  uint64_t buffer_ = 0;
-  unsigned count_ = 0;
-};
-
-void put_length_value(BitSink& bits, unsigned value) {
-  const unsigned i = length_code_index(value);
-  bits.put(1, 1);
-  bits.put(length_codes[i], length_bits[i]);
-  bits.put(value - length_base[i], length_extra_bits[i]);
+StreamWriter::StreamWriter(StreamFormat format) : format_(format) {
+  out_.push_back(static_cast<uint8_t>(format.literals));
+  out_.push_back(static_cast<uint8_t>(format.dict_bits));
 }
 
-}  // namespace
+void StreamWriter::put(uint32_t value, unsigned n) {
+  buffer_ |= static_cast<uint64_t>(value & ((1u << n) - 1)) << count_;
+  count_ += n;
+  while (count_ >= 8) {
+    out_.push_back(static_cast<uint8_t>(buffer_));
+    buffer_ >>= 8;
+    count_ -= 8;
+  }
+}
+
+void StreamWriter::put_length_value(unsigned value) {
+  const unsigned i = length_code_index(value);
+  put(1, 1);
+  put(length_codes[i], length_bits[i]);
+  put(value - length_base[i], length_extra_bits[i]);
+}
+
+void StreamWriter::literal(uint8_t byte) {
+  put(0, 1);
+  if (format_.literals == LiteralCoding::binary) put(byte, 8);
+  else put(ascii_codes[byte], ascii_bits[byte]);
+}
+
+void StreamWriter::match(unsigned length, unsigned distance) {
+  assert(match_allowed(format_, length, distance));
+  put_length_value(length - MIN_MATCH);
+  const unsigned low_bits = length == MIN_MATCH ? 2 : format_.dict_bits;
+  const unsigned d = distance - 1;
+  const unsigned h = d >> low_bits;
+  put(distance_codes[h], distance_bits[h]);
+  put(d, low_bits);
+}
+
+std::vector<uint8_t> StreamWriter::finish() {
+  put_length_value(END_LENGTH_VALUE);
+  if (count_ > 0) out_.push_back(static_cast<uint8_t>(buffer_));
+  buffer_ = 0;
+  count_ = 0;
+  return std::move(out_);
+}
 
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
-  uint64_t bits = END_MARKER_BITS;
-  for (const Token& t : tokens)
-    bits += t.is_literal() ? literal_cost(format, static_cast<uint8_t>(t.value)) : match_cost(format, t.length, t.value);
-  return bits;
+  BitCounter counter(format);
+  for (const Token& t : tokens) {
+    if (t.is_literal()) counter.literal(static_cast<uint8_t>(t.value));
+    else counter.match(t.length, t.value);
+  }
+  return counter.bits();
 }
 
 std::vector<uint8_t> write_stream(std::span<const Token> tokens, StreamFormat format) {
-  std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(stream_bytes(parse_bits(tokens, format))));
-  out.push_back(static_cast<uint8_t>(format.literals));
-  out.push_back(static_cast<uint8_t>(format.dict_bits));
-  BitSink bits(out);
+  StreamWriter writer(format);
   for (const Token& t : tokens) {
-    if (t.is_literal()) {
-      const auto byte = static_cast<uint8_t>(t.value);
-      bits.put(0, 1);
-      if (format.literals == LiteralCoding::binary) bits.put(byte, 8);
-      else bits.put(ascii_codes[byte], ascii_bits[byte]);
-      continue;
-    }
-    assert(match_allowed(format, t.length, t.value));
-    put_length_value(bits, t.length - MIN_MATCH);
-    const unsigned low_bits = t.length == MIN_MATCH ? 2 : format.dict_bits;
-    const unsigned d = t.value - 1u;
-    const unsigned h = d >> low_bits;
-    bits.put(distance_codes[h], distance_bits[h]);
-    bits.put(d, low_bits);
+    if (t.is_literal()) writer.literal(static_cast<uint8_t>(t.value));
+    else writer.match(t.length, t.value);
   }
-  put_length_value(bits, END_LENGTH_VALUE);
-  bits.finish();
-  return out;
+  return writer.finish();
+}
+
+namespace {
+
+// Collects a parse.
+class TokenCollector final : public TokenSink {
+ public:
+  void literal(uint8_t byte) override { tokens.push_back({0, byte}); }
+  void match(unsigned length, unsigned distance) override {
+    tokens.push_back({static_cast<uint16_t>(length), static_cast<uint16_t>(distance)});
+  }
+  std::vector<Token> tokens;
+};
+
+}  // namespace
+
+std::vector<Token> parse_lazy(std::span<const uint8_t> data, StreamFormat format) {
+  TokenCollector c;
+  parse_lazy(data, format, c);
+  return std::move(c.tokens);
+}
+
+std::vector<Token> parse_optimal(std::span<const uint8_t> data, StreamFormat format) {
+  TokenCollector c;
+  parse_optimal(data, format, c);
+  return std::move(c.tokens);
 }
 
 }  // namespace implode

@@ -56,4 +56,24 @@ inline unsigned match_cost(StreamFormat f, unsigned length, unsigned distance) {
   return length_cost_table[length] + distance_cost(f, length, distance);
 }
 
+// Length codes by match length range.
+struct LengthCode {
+  unsigned first, last;  // match lengths
+  unsigned bits;         // flag + code + extra bits
+};
+inline constexpr std::array<LengthCode, 16> length_code_ranges = [] {
+  std::array<LengthCode, 16> r{};
+  for (unsigned i = 0; i < 16; ++i) {
+    const unsigned first = implode_format::length_base[i] + implode_format::MIN_MATCH;
+    const unsigned last = i == 15 ? implode_format::MAX_MATCH : first + (1u << implode_format::length_extra_bits[i]) - 1;
+    r[i] = {first, last, 1u + implode_format::length_bits[i] + implode_format::length_extra_bits[i]};
+  }
+  return r;
+}();
+// Codes 11 to 15 cover 16 to 255 lengths each: the optimal parser handles their
+// ranges as a whole.
+inline constexpr unsigned FIRST_WIDE_CODE = 11;
+inline constexpr unsigned WIDE_CODES = 16 - FIRST_WIDE_CODE;
+static_assert(implode_format::length_extra_bits[FIRST_WIDE_CODE] == 4 && implode_format::length_extra_bits[FIRST_WIDE_CODE - 1] == 3);
+
 }  // namespace implode

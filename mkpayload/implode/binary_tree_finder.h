@@ -1,0 +1,111 @@
+// Match finder shared by the optimal parser and the format-size search: a binary
+// tree of the suffixes in the 4096-byte window, one tree per 2-byte prefix, newest
+// position at the root (the "bt" finder of LZMA). The tree is ordered by suffix and
+// heap-ordered by position, so the search path of a new position visits, for every
+// length L, the most recent earlier position whose suffix shares L bytes with it:
+// the finder reports, for every length up to the longest, the nearest distance
+// that offers it. There is no search cut-off; a match of the full 518 bytes ends
+// the search and the new position takes the old one's place in the tree (beyond
+// 518 bytes no comparison is ever made).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "explode_tables.h"
+
+namespace implode::detail {
+
+using namespace implode_format;
+
+constexpr uint32_t NONE = std::numeric_limits<uint32_t>::max();
+constexpr size_t WINDOW = 4096;           // widest window (k = 6)
+constexpr size_t TREE_SLOTS = 2 * WINDOW; // a slot per position in the window and beyond
+
+struct Pair {
+  uint16_t length;
+  uint16_t distance;
+};
+
+class BinaryTreeFinder {
+ public:
+  explicit BinaryTreeFinder(std::span<const uint8_t> data)
+      : data_(data), head_(1u << 16, NONE), left_(TREE_SLOTS, NONE), right_(TREE_SLOTS, NONE) {}
+
+  // Inserts `pos` and stores in `out` the lengths that grow along the search path,
+  // each with the nearest distance offering it. Returns the number of pairs.
+  size_t find_and_insert(size_t pos, Pair* out) {
+    const size_t limit = std::min<size_t>(MAX_MATCH, data_.size() - pos);
+    if (limit < MIN_MATCH) return 0;
+    const uint8_t* const cur = data_.data() + pos;
+    const unsigned key = cur[0] | cur[1] << 8;
+    uint32_t cand = head_[key];
+    head_[key] = static_cast<uint32_t>(pos);
+    uint32_t* smaller_slot = &left_[pos % TREE_SLOTS];  // where the next smaller suffix goes
+    uint32_t* larger_slot = &right_[pos % TREE_SLOTS];
+    size_t smaller_len = MIN_MATCH, larger_len = MIN_MATCH;  // the 2-byte prefix is shared
+    size_t best = MIN_MATCH - 1;
+    size_t count = 0;
+    for (;;) {
+      if (cand == NONE || pos - cand > WINDOW) {
+        *smaller_slot = *larger_slot = NONE;
+        return count;
+      }
+      const uint8_t* const old = data_.data() + cand;
+      const size_t len = common_length(old, cur, std::min(smaller_len, larger_len), limit);
+      if (len > best) {
+        best = len;
+        out[count++] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
+      }
+      const size_t slot = cand % TREE_SLOTS;
+      if (len == limit) {  // equal as far as any comparison goes: take its place
+        *smaller_slot = left_[slot];
+        *larger_slot = right_[slot];
+        return count;
+      }
+      if (old[len] < cur[len]) {
+        *smaller_slot = cand;
+        smaller_slot = &right_[slot];
+        cand = *smaller_slot;
+        smaller_len = len;
+      } else {
+        *larger_slot = cand;
+        larger_slot = &left_[slot];
+        cand = *larger_slot;
+        larger_len = len;
+      }
+    }
+  }
+
+ private:
+  // Length of the common prefix of a and b, known to be at least `from`, at most
+  // `limit`: eight bytes at a time while eight remain.
+  static size_t common_length(const uint8_t* a, const uint8_t* b, size_t from, size_t limit) {
+    size_t len = from;
+    while (len + 8 <= limit) {
+      uint64_t x, y;
+      std::memcpy(&x, a + len, 8);
+      std::memcpy(&y, b + len, 8);
+      if (x != y) {
+        if constexpr (std::endian::native == std::endian::little) return len + std::countr_zero(x ^ y) / 8;
+        else return len + std::countl_zero(x ^ y) / 8;
+      }
+      len += 8;
+    }
+    while (len < limit && a[len] == b[len]) ++len;
+    return len;
+  }
+
+  std::span<const uint8_t> data_;
+  std::vector<uint32_t> head_;
+  std::vector<uint32_t> left_;
+  std::vector<uint32_t> right_;
+};
+
+}  // namespace implode::detail
