@@ -7,7 +7,7 @@ seconds=${1:-300}
 shopt -s nullglob
 for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
   name=$(basename "$fuzzer")
-  seeds=tests/fuzz/corpus/${name%_fuzzer}
+  seeds=tests/fuzz/corpus/$name; [ -d "$seeds" ] || seeds=tests/fuzz/corpus/${name%_fuzzer}
   work=build/fuzz/corpus-$name
   mkdir -p "$work"
   echo "=== $name for ${seconds}s"

@@ -41,6 +41,7 @@ def signed(entries):
     struct.pack_into("<H", stub, optional, 0x10B)  # PE32
     struct.pack_into("<I", stub, optional + 92, 16)  # data directory count
     body = installer(entries, bytes(stub))
+    body = body[:-8] + bytes(-len(body) % 8) + body[-8:]  # the table starts 8-byte aligned, as signing tools place it
     struct.pack_into("<II", stub, optional + 128, len(body), 16)
     return bytes(stub) + body[len(stub):] + b"CERT" * 4
 
