@@ -73,34 +73,52 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
   // chosen one. Neither step holds more than the input and the output stream
   // (and the encoder's fixed-size state).
   const std::vector<StreamFormat> formats = allowed_formats(options);
-  StreamFormat chosen = formats.front();
-  uint64_t least = UINT64_MAX;
-  if (options.level == CompressionLevel::best) {
+  std::vector<uint8_t> stream;
+  if (options.level == CompressionLevel::best && formats.size() > 1) {
+    // One pass makes the optimal parse of every format; the allowed ones are
+    // written out, the others only counted.
+    std::array<std::unique_ptr<implode::TokenSink>, 6> sinks;
+    std::array<implode::StreamWriter*, 6> writers{};
+    std::array<implode::TokenSink*, 6> sink_list{};
+    for (unsigned i = 0; i < 6; ++i) {
+      const StreamFormat f{static_cast<LiteralCoding>(i / 3), 4 + i % 3};
+      if (std::find(formats.begin(), formats.end(), f) != formats.end()) {
+        auto writer = std::make_unique<implode::StreamWriter>(f);
+        writers[i] = writer.get();
+        sinks[i] = std::move(writer);
+      } else {
+        sinks[i] = std::make_unique<implode::BitCounter>(f);
+      }
+      sink_list[i] = sinks[i].get();
+    }
+    const std::array<uint64_t, 6> bits = implode::parse_optimal_all_formats(data, sink_list);
+    unsigned chosen = 6;
+    for (unsigned i = 0; i < 6; ++i)
+      if (writers[i] && (chosen == 6 || bits[i] < bits[chosen])) chosen = i;
+    stream = writers[chosen]->finish();
+  } else if (options.level == CompressionLevel::best) {
+    implode::StreamWriter writer(formats.front());
+    implode::parse_optimal(data, formats.front(), writer);
+    stream = writer.finish();
+  } else {
+    // Fast: count each allowed format's lazy parse, write the smallest.
+    StreamFormat chosen = formats.front();
+    uint64_t least = UINT64_MAX;
     if (formats.size() > 1) {
-      const std::array<uint64_t, 6> bits = implode::optimal_bits_all_formats(data);
       for (StreamFormat f : formats) {
-        const uint64_t b = bits[static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4)];
-        if (b < least) {
-          least = b;
+        implode::BitCounter counter(f);
+        implode::parse_lazy(data, f, counter);
+        if (counter.bits() < least) {
+          least = counter.bits();
           chosen = f;
         }
       }
+      if (implode::stream_bytes(least) >= data.size()) return std::nullopt;
     }
-  } else if (formats.size() > 1) {
-    for (StreamFormat f : formats) {
-      implode::BitCounter counter(f);
-      implode::parse_lazy(data, f, counter);
-      if (counter.bits() < least) {
-        least = counter.bits();
-        chosen = f;
-      }
-    }
+    implode::StreamWriter writer(chosen);
+    implode::parse_lazy(data, chosen, writer);
+    stream = writer.finish();
   }
-  if (least != UINT64_MAX && implode::stream_bytes(least) >= data.size()) return std::nullopt;
-  implode::StreamWriter writer(chosen);
-  if (options.level == CompressionLevel::best) implode::parse_optimal(data, chosen, writer);
-  else implode::parse_lazy(data, chosen, writer);
-  std::vector<uint8_t> stream = writer.finish();
   if (stream.size() >= data.size()) return std::nullopt;
   if (!decodes_to(stream, data))
     throw CompressionFault("implode encoder fault: the stream for a " + std::to_string(data.size()) +

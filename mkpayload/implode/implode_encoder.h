@@ -81,10 +81,15 @@ class StreamWriter final : public TokenSink {
   unsigned count_ = 0;
 };
 
-// Exact size in bits of the optimal parse of `data` for each of the six formats
-// (binary/ASCII literals x k = 4, 5, 6), tokens and end marker, without the header.
-// Index: literals * 3 + (dict_bits - 4).
+
+// Optimal parses of `data` for all six formats (binary/ASCII literals x k = 4, 5,
+// 6) in one pass over the input, each handed to its own sink; returns the size in
+// bits of each (tokens and end marker, without the header). Index of a format:
+// literals * 3 + (dict_bits - 4).
+std::array<uint64_t, 6> parse_optimal_all_formats(std::span<const uint8_t> data,
+                                                  const std::array<TokenSink*, 6>& sinks);
 std::array<uint64_t, 6> optimal_bits_all_formats(std::span<const uint8_t> data);
+constexpr unsigned format_index(StreamFormat f) { return static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4); }
 
 // Bits of a parse (tokens and end marker, without the 16 header bits).
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format);

@@ -13,13 +13,16 @@ StreamWriter::StreamWriter(StreamFormat format) : format_(format) {
   out_.push_back(static_cast<uint8_t>(format.dict_bits));
 }
 
+// Fields are at most 16 bits, so the buffer never holds more than 47 bits.
 void StreamWriter::put(uint32_t value, unsigned n) {
   buffer_ |= static_cast<uint64_t>(value & ((1u << n) - 1)) << count_;
   count_ += n;
-  while (count_ >= 8) {
-    out_.push_back(static_cast<uint8_t>(buffer_));
-    buffer_ >>= 8;
-    count_ -= 8;
+  if (count_ >= 32) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(buffer_), static_cast<uint8_t>(buffer_ >> 8),
+                              static_cast<uint8_t>(buffer_ >> 16), static_cast<uint8_t>(buffer_ >> 24)};
+    out_.insert(out_.end(), bytes, bytes + 4);
+    buffer_ >>= 32;
+    count_ -= 32;
   }
 }
 
@@ -48,9 +51,11 @@ void StreamWriter::match(unsigned length, unsigned distance) {
 
 std::vector<uint8_t> StreamWriter::finish() {
   put_length_value(END_LENGTH_VALUE);
-  if (count_ > 0) out_.push_back(static_cast<uint8_t>(buffer_));
+  for (; count_ > 0; count_ = count_ > 8 ? count_ - 8 : 0) {  // the last byte padded with zeros
+    out_.push_back(static_cast<uint8_t>(buffer_));
+    buffer_ >>= 8;
+  }
   buffer_ = 0;
-  count_ = 0;
   return std::move(out_);
 }
 

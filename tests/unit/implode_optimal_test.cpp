@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <memory>
 
 #include "implode_corpus.h"
 #include "implode_encoder.h"
@@ -83,6 +84,55 @@ TEST(ImplodeOptimal, LongRunsAndRepeatsMatchBruteForce) {
   for (size_t cut : {30, 60, 100, 200, 300, 520}) data.insert(data.end(), text.begin(), text.begin() + cut);
   data.insert(data.end(), 540, 0);
   expect_optimal(data);
+}
+
+// Collects one format's parse from the all-formats search and checks it as it
+// comes: every token within the format's limits and true to the input.
+class CheckingSink final : public implode::TokenSink {
+ public:
+  CheckingSink(const Bytes& data, StreamFormat f) : data_(data), counter_(f), format_(f) {}
+  void literal(uint8_t byte) override {
+    ASSERT_LT(pos_, data_.size());
+    ASSERT_EQ(byte, data_[pos_]);
+    ++pos_;
+    counter_.literal(byte);
+  }
+  void match(unsigned length, unsigned distance) override {
+    ASSERT_TRUE(implode::match_allowed(format_, length, distance));
+    ASSERT_LE(distance, pos_);
+    ASSERT_LE(pos_ + length, data_.size());
+    for (unsigned i = 0; i < length; ++i) ASSERT_EQ(data_[pos_ + i], data_[pos_ + i - distance]);
+    pos_ += length;
+    counter_.match(length, distance);
+  }
+  size_t position() const { return pos_; }
+  uint64_t bits() const { return counter_.bits(); }
+
+ private:
+  const Bytes& data_;
+  size_t pos_ = 0;
+  implode::BitCounter counter_;
+  StreamFormat format_;
+};
+
+TEST(ImplodeOptimal, AllFormatsPassHandsOnValidMinimalParses) {
+  Bytes data = generated_text(140000, 31);
+  const Bytes noise = random_bytes(30000, 32, 100);
+  data.insert(data.begin() + 50000, noise.begin(), noise.end());
+  data.insert(data.end(), 1000, 0);
+  std::vector<std::unique_ptr<CheckingSink>> checkers;
+  std::array<implode::TokenSink*, 6> sinks;
+  for (auto f : all_formats()) {
+    checkers.push_back(std::make_unique<CheckingSink>(data, f));
+    sinks[implode::format_index(f)] = checkers.back().get();
+  }
+  const auto bits = implode::parse_optimal_all_formats(data, sinks);
+  for (auto f : all_formats()) {
+    const auto& c = *checkers[implode::format_index(f)];
+    EXPECT_EQ(c.position(), data.size());
+    EXPECT_EQ(c.bits(), bits[implode::format_index(f)]);
+    EXPECT_EQ(bits[implode::format_index(f)], implode::parse_bits(implode::parse_optimal(data, f), f));
+  }
 }
 
 TEST(ImplodeOptimal, PiecesHandedOnEarlyKeepTheParseMinimal) {
