@@ -4,6 +4,7 @@
 // larger than the lazy one.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "fuzz_protocol.h"
 #include "implode_encoder.h"
@@ -30,5 +31,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end())) fuzz::breach("round trip differs");
   }
   if (implode::parse_optimal(input, format).size() != optimal.size()) fuzz::breach("parser not deterministic");
+
+  // The one-pass search over all six formats: its parse for this format is as
+  // small as the single-format one, and its stream decodes.
+  std::array<std::unique_ptr<implode::TokenSink>, 6> sinks;
+  std::array<implode::TokenSink*, 6> sink_list;
+  implode::StreamWriter* writer = nullptr;
+  for (unsigned i = 0; i < 6; ++i) {
+    const implode::StreamFormat f{static_cast<implode::LiteralCoding>(i / 3), 4 + i % 3};
+    if (f == format) {
+      auto w = std::make_unique<implode::StreamWriter>(f);
+      writer = w.get();
+      sinks[i] = std::move(w);
+    } else {
+      sinks[i] = std::make_unique<implode::BitCounter>(f);
+    }
+    sink_list[i] = sinks[i].get();
+  }
+  const auto bits = implode::parse_optimal_all_formats(input, sink_list);
+  if (bits[implode::format_index(format)] != implode::parse_bits(optimal, format)) fuzz::breach("all-formats size differs");
+  const auto stream = writer->finish();
+  if (stream.size() != implode::stream_bytes(bits[implode::format_index(format)])) fuzz::breach("stream size differs");
+  if (!input.empty()) {
+    fuzz::Session s;
+    s.stream = stream;
+    if (fuzz::decode_checked(s) != EXPLODE_OK) fuzz::breach("all-formats stream does not decode");
+    if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end())) fuzz::breach("all-formats round trip differs");
+  }
   return 0;
 }
