@@ -36,6 +36,7 @@ constexpr uint32_t ASCII_ESCAPE = 255;
 constexpr uint32_t END_MARKER_SUM = 270;  // code index 15 + extra value 255
 constexpr uint32_t FLUSH_POINT = 2 * EXPLODE_OUT_BLOCK;
 constexpr uint32_t FAST_INPUT_MARGIN = 8;  // bytes from the token's first byte
+constexpr uint32_t MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;  // flag, length code and extra, distance
 
 static_assert(SYMBOL_END == LITERAL_LIMIT + END_LENGTH_VALUE);
 static_assert(length_base[15] + 255 == END_LENGTH_VALUE && 15 + 255 == END_MARKER_SUM);
@@ -249,6 +250,8 @@ uint32_t decode_fast(ExplodeWork& w) {
 
   while (next_byte <= in_fast_end) {
     refill();
+    // Tokens are decoded from the register while it holds the longest one.
+    do {
     if ((bits & 1) == 0) {
       uint32_t literal;
       uint32_t used;
@@ -281,7 +284,7 @@ uint32_t decode_fast(ExplodeWork& w) {
       used += e;
       if (value == END_LENGTH_VALUE) {
         result = SYMBOL_END;
-        break;
+        goto done;
       }
       const uint32_t length = value + MIN_MATCH;
       const uint64_t rest = bits >> used;
@@ -302,7 +305,9 @@ uint32_t decode_fast(ExplodeWork& w) {
       flush_if_full(w);
       out_fill = w.out_fill;
     }
+    } while (bits_left >= MAX_TOKEN_BITS);
   }
+done:
   w.out_fill = out_fill;
   if (result == SYMBOL_END) return result;  // the reader's state no longer matters
   const uint32_t pos = static_cast<uint32_t>(next_byte - in) * 8 - bits_left;
