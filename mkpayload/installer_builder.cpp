@@ -88,7 +88,13 @@ std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stu
       error = input.source + ": larger than an entry can hold (2 GiB - 1)";
       return std::nullopt;
     }
-    std::optional<std::vector<uint8_t>> stream = compress_entry(input.content, input.compression);
+    std::optional<std::vector<uint8_t>> stream;
+    try {
+      stream = compress_entry(input.content, input.compression);
+    } catch (const CompressionFault& fault) {
+      error = input.source + ": " + fault.what();
+      return std::nullopt;
+    }
     if (stream && !decodes_back(*stream, input.content)) {
       error = input.source + ": the compressed stream does not decode back to the input; refusing to write it";
       return std::nullopt;

@@ -157,3 +157,15 @@ TEST_F(Unpacking, DamagedStreamIsAFaultForVerify) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InstallerBuilder, CompressionFaultBecomesAnErrorNotACrash) {
+  InputEntry entry = input("a.txt", bytes_of("some text some text some text"), true);
+  entry.compression.dict_bits = 9;  // not a dictionary size the format has
+  std::string error;
+  EXPECT_TRUE(build({entry}, &error).empty());
+  EXPECT_NE(error.find("test: "), std::string::npos) << error;
+}
+
+}  // namespace
