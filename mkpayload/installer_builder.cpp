@@ -66,7 +66,8 @@ std::string entry_name_problem(const std::string& name) {
 }
 
 std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> entries,
-                                                    std::vector<BuiltEntry>& built, std::string& error) {
+                                                    std::vector<BuiltEntry>& built, std::string& error,
+                                                    const std::function<void(const InputEntry&)>& on_entry) {
   if (stub.size() == 0 || stub.size() > UINT32_MAX) {
     error = "the stub must hold between 1 byte and 4 GiB";
     return std::nullopt;
@@ -88,6 +89,7 @@ std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stu
       error = input.source + ": larger than an entry can hold (2 GiB - 1)";
       return std::nullopt;
     }
+    if (on_entry) on_entry(input);
     std::optional<std::vector<uint8_t>> stream;
     try {
       stream = compress_entry(input.content, input.compression);

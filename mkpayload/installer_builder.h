@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,5 +39,7 @@ std::string entry_name_problem(const std::string& name);
 
 // Builds the installer. Every compressed entry is decoded again with the
 // extractor's own code and must come back byte for byte.
+// `on_entry` (optional) is called before each entry is compressed.
 std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> entries,
-                                                    std::vector<BuiltEntry>& built, std::string& error);
+                                                    std::vector<BuiltEntry>& built, std::string& error,
+                                                    const std::function<void(const InputEntry&)>& on_entry = {});

@@ -12,6 +12,7 @@
 #include "installer_builder.h"
 #include "installer_inspect.h"
 #include "payload_format.h"
+#include "progress_line.h"
 
 namespace fs = std::filesystem;
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  mkpayload --stub STUB -o OUT [--replace-payload] [ENTRY OPTIONS] INPUT...\n"
+    "  mkpayload --stub STUB -o OUT [--replace-payload] [--quiet] [ENTRY OPTIONS] INPUT...\n"
     "  mkpayload --list INSTALLER\n"
     "  mkpayload --verify INSTALLER\n"
     "  mkpayload --extract INSTALLER DIR\n"
@@ -31,7 +32,8 @@ constexpr const char* kUsage =
     "  --compress          compress the following inputs (the default)\n"
     "  --binary | --ascii  force the literal mode (default: the smaller stream)\n"
     "  --dict 1024|2048|4096|auto   dictionary size (default: auto)\n"
-    "  --level fast|best   compression effort (default: best)\n";
+    "  --level fast|best   compression effort (default: best)\n"
+    "--quiet: no progress line and no summary (errors are still reported)\n";
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "mkpayload: %s\n", message.c_str());
@@ -59,7 +61,7 @@ int inspect(int argc, char** argv) {
 
 int build(int argc, char** argv) {
   std::string stub_path, out_path, error;
-  bool replace_payload = false;
+  bool replace_payload = false, quiet = false;
   CompressionOptions compression;
   std::vector<InputEntry> entries;
   for (int i = 1; i < argc; ++i) {
@@ -96,6 +98,7 @@ int build(int argc, char** argv) {
     else if (arg == "--binary") compression.literals = LiteralMode::binary;
     else if (arg == "--ascii") compression.literals = LiteralMode::ascii;
     else if (arg == "--replace-payload") replace_payload = true;
+    else if (arg == "--quiet") quiet = true;
     else if (arg.starts_with("-") && arg.size() > 1) return fail("unknown option " + std::string(arg) + "\n" + kUsage);
     else {
       const size_t eq = arg.find('=');
@@ -116,9 +119,15 @@ int build(int argc, char** argv) {
   auto stub = usable_stub(*stub_file, replace_payload, error);
   if (!stub) return fail(stub_path + ": " + error);
   std::vector<BuiltEntry> built;
-  auto installer = build_installer(*stub, entries, built, error);
+  std::optional<std::vector<uint8_t>> installer;
+  {
+    ProgressLine progress(!quiet);
+    installer = build_installer(*stub, entries, built, error,
+                                [&](const InputEntry& entry) { progress.begin(entry.name, entry.content.size()); });
+  }
   if (!installer) return fail(error);
   if (!write_file_atomically(out_path, *installer, true, error)) return fail(error);
+  if (quiet) return 0;
   for (const BuiltEntry& entry : built)
     std::printf("%-32s %-10s %10u -> %10u\n", entry.name.c_str(), entry.stored_size > 0 ? "compressed" : "stored",
                 entry.unpacked_size, static_cast<unsigned>(entry.stored_size > 0 ? entry.stored_size : -int64_t(entry.stored_size)));
