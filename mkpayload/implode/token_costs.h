@@ -20,12 +20,18 @@ struct StreamFormat {
 
 inline constexpr unsigned END_MARKER_BITS = 1 + 7 + 8;
 
-// Length code index for a length value (match length - 2), 0..516.
-constexpr unsigned length_code_index(unsigned value) {
-  unsigned i = 15;
-  while (implode_format::length_base[i] > value) --i;
-  return i;
-}
+// Length code index by length value (match length - 2, 0..517), as a table: the
+// parsers and the writer look it up for every match.
+inline constexpr std::array<uint8_t, implode_format::MAX_MATCH> length_code_by_value = [] {
+  std::array<uint8_t, implode_format::MAX_MATCH> t{};
+  for (unsigned value = 0; value < t.size(); ++value) {
+    unsigned i = 15;
+    while (implode_format::length_base[i] > value) --i;
+    t[value] = static_cast<uint8_t>(i);
+  }
+  return t;
+}();
+constexpr unsigned length_code_index(unsigned value) { return length_code_by_value[value]; }
 
 // Bits of flag, length code and extra bits, by match length (index 0..518).
 inline constexpr std::array<uint8_t, implode_format::MAX_MATCH + 1> length_cost_table = [] {
