@@ -99,12 +99,25 @@ class WideCodeMinimum {
   }
 
   Lanes& value_at(size_t p) { return value_[p % RING]; }
-  void registered(size_t p) { last_registered_ = p + 1; }
+  void registered(size_t p) {
+    last_registered_ = p + 1;
+    block_registered_ = true;
+  }
   uint16_t& distance_at(size_t p) { return distance_[p % RING]; }
   uint16_t distance_of(size_t p) const { return distance_[p % RING]; }
 
-  // After position p's value is final.
+  // After position p's value is final. A block in which no position registered
+  // holds no value below UNREACHED: its prefix minima are UNREACHED and its suffix
+  // minima are not computed (covering() knows the block by its flag).
   void close(size_t p) {
+    if (!block_registered_) {
+      prefix_[p % RING] = lanes_fill(UNREACHED);
+      if (++offset_in_block_ == width_) {
+        block_flags_[close_block_++ % BLOCK_FLAGS] = false;
+        offset_in_block_ = 0;
+      }
+      return;
+    }
     const Lanes& v = value_[p % RING];
     const LaneRefs from = refs_fill(static_cast<uint32_t>(p));
     Lanes& pre = prefix_[p % RING];
@@ -129,6 +142,8 @@ class WideCodeMinimum {
         suffix_from_[x % RING] = running_from;
       }
       offset_in_block_ = 0;
+      block_flags_[close_block_++ % BLOCK_FLAGS] = true;
+      block_registered_ = false;
     }
   }
 
@@ -147,13 +162,21 @@ class WideCodeMinimum {
     }
     const size_t lo = q - last_;
     const bool aligned = lo_offset_in_block_ == 0;  // lo % width_, kept without division
-    if (++lo_offset_in_block_ == width_) lo_offset_in_block_ = 0;
+    const size_t lo_block = lo_block_;
+    if (++lo_offset_in_block_ == width_) {
+      lo_offset_in_block_ = 0;
+      ++lo_block_;
+    }
     if (last_registered_ <= lo) {  // nothing registered in the window (the usual case)
       value = lanes_fill(UNREACHED);
       return;
     }
-    value = suffix_[lo % RING];
-    from = suffix_from_[lo % RING];
+    if (block_flags_[lo_block % BLOCK_FLAGS]) {
+      value = suffix_[lo % RING];
+      from = suffix_from_[lo % RING];
+    } else {
+      value = lanes_fill(UNREACHED);  // what the suffix minima of such a block are
+    }
     if (!aligned) take_smaller(value, from, prefix_[hi % RING], prefix_from_[hi % RING]);
   }
 
@@ -169,6 +192,14 @@ class WideCodeMinimum {
   size_t offset_in_block_ = 0;     // of the position being closed
   size_t lo_offset_in_block_ = 0;  // of the first position of the window being queried
   size_t last_registered_ = 0;     // 1 + the latest position that registered a value
+  // Blocks by number (position / width): whether a position in it registered.
+  // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
+  static constexpr size_t BLOCK_FLAGS = 64;
+  static_assert(BLOCK_FLAGS > MAX_MATCH / 16 + 2);
+  std::array<bool, BLOCK_FLAGS> block_flags_{};
+  bool block_registered_ = false;  // in the block being closed, so far
+  size_t close_block_ = 0;         // number of the block being closed
+  size_t lo_block_ = 0;            // number of the block of the window's first position
   std::array<Lanes, RING> value_;
   std::array<uint16_t, RING> distance_{};
   std::array<Lanes, RING> prefix_;
