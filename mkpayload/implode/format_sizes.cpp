@@ -148,17 +148,15 @@ class WideCodeMinimum {
   }
 
   // Minimum of the values registered by positions whose range covers q, and those
-  // positions. Called once for each q, in increasing order.
-  void covering(size_t q, Lanes& value, LaneRefs& from) {
-    if (q < first_) {
-      value = lanes_fill(UNREACHED);
-      return;
-    }
+  // positions. Called once for each q, in increasing order. False when no
+  // position in the window registered (nothing stored in value and from).
+  bool covering(size_t q, Lanes& value, LaneRefs& from) {
+    if (q < first_) return false;
     const size_t hi = q - first_;
     if (q < last_) {  // the window starts before position 0
       value = prefix_[hi % RING];
       from = prefix_from_[hi % RING];
-      return;
+      return true;
     }
     const size_t lo = q - last_;
     const bool aligned = lo_offset_in_block_ == 0;  // lo % width_, kept without division
@@ -167,10 +165,7 @@ class WideCodeMinimum {
       lo_offset_in_block_ = 0;
       ++lo_block_;
     }
-    if (last_registered_ <= lo) {  // nothing registered in the window (the usual case)
-      value = lanes_fill(UNREACHED);
-      return;
-    }
+    if (last_registered_ <= lo) return false;  // nothing registered in the window (the usual case)
     if (block_flags_[lo_block % BLOCK_FLAGS]) {
       value = suffix_[lo % RING];
       from = suffix_from_[lo % RING];
@@ -178,6 +173,7 @@ class WideCodeMinimum {
       value = lanes_fill(UNREACHED);  // what the suffix minima of such a block are
     }
     if (!aligned) take_smaller(value, from, prefix_[hi % RING], prefix_from_[hi % RING]);
+    return true;
   }
 
   void rebase(const Lanes& base) {
@@ -296,7 +292,7 @@ class AllFormatsSearch {
     for (auto& w : wide_) {
       Lanes value;
       LaneRefs from = refs_fill(0);
-      w->covering(q, value, from);
+      if (!w->covering(q, value, from)) continue;
       const Vec4 wins = (value.half[0] < best.half[0]) | (value.half[1] < best.half[1]);
       if ((wins[0] | wins[1] | wins[2] | wins[3]) == 0) continue;  // the usual case
       for (unsigned l = 0; l < LANES; ++l) {
