@@ -53,7 +53,9 @@ class BinaryTreeFinder {
     size_t best = MIN_MATCH - 1;
     size_t count = 0;
     for (;;) {
-      if (cand == NONE || pos - cand > WINDOW) {
+      // NONE too: in 64 bits, pos - NONE wraps far past any window (positions
+      // are below NONE, as the tree stores them in 32 bits).
+      if (static_cast<uint64_t>(pos) - cand > WINDOW) {
         *smaller_slot = *larger_slot = NONE;
         return count;
       }

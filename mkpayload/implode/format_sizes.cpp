@@ -51,6 +51,8 @@ constexpr size_t RING = 1024;  // > MAX_MATCH
 constexpr size_t REBASE_INTERVAL = size_t{1} << 20;
 constexpr size_t COMMIT_INTERVAL = size_t{1} << 16;
 constexpr size_t FRONTIER = MAX_MATCH;
+constexpr unsigned WINDOW_SIXTEENTHS = 4096 / 16;
+static_assert(max_distance(6) == 4096 && max_distance(4) % 16 == 0 && max_distance(5) % 16 == 0);
 
 constexpr StreamFormat lane_format(unsigned lane) {
   const unsigned f = lane < FORMATS ? lane : FORMATS - 1;
@@ -82,6 +84,24 @@ struct LiteralCosts {
     for (unsigned b = 0; b < 256; ++b)
       for (unsigned l = 0; l < LANES; ++l)
         by_byte[b].set(l, static_cast<int32_t>(literal_cost(lane_format(l), static_cast<uint8_t>(b))));
+  }
+};
+
+// Distance cost per lane for a match of 3 or more bytes (lanes: binary k = 4, 5, 6,
+// ASCII k = 4, 5, 6, then padding); a lane whose window the distance exceeds is
+// out. The cost depends on the distance only through (distance - 1) >> 4: the high
+// part for every k >= 4 and whether it fits the window.
+struct DistanceCosts {
+  std::array<Lanes, WINDOW_SIXTEENTHS> by_sixteenth;
+  DistanceCosts() {
+    for (unsigned i = 0; i < WINDOW_SIXTEENTHS; ++i) {
+      const unsigned distance = i * 16 + 1;  // any distance with this (distance - 1) >> 4
+      int32_t by_k[3];
+      for (unsigned k = 4; k <= 6; ++k)
+        by_k[k - 4] = distance <= max_distance(k) ? static_cast<int32_t>(distance_bits[(distance - 1) >> k] + k)
+                                                   : UNREACHED;
+      by_sixteenth[i] = {{Vec4{by_k[0], by_k[1], by_k[2], by_k[0]}, Vec4{by_k[1], by_k[2], by_k[2], by_k[2]}}};
+    }
   }
 };
 
@@ -237,16 +257,7 @@ class AllFormatsSearch {
         shortest = 3;
       }
       if (shortest > longest) continue;
-      // Distance cost per lane; a lane whose window the distance exceeds is out.
-      // Distance cost per lane (lanes: binary k = 4, 5, 6, ASCII k = 4, 5, 6, then
-      // padding); a lane whose window the distance exceeds is out.
-      int32_t by_k[3];
-      for (unsigned k = 4; k <= 6; ++k)
-        by_k[k - 4] = distance <= max_distance(k)
-                          ? static_cast<int32_t>(distance_bits[(distance - 1) >> k] + k)
-                          : UNREACHED;
-      const Lanes distance_lanes{{Vec4{by_k[0], by_k[1], by_k[2], by_k[0]}, Vec4{by_k[1], by_k[2], by_k[2], by_k[2]}}};
-      const Lanes with_distance = here + distance_lanes;
+      const Lanes with_distance = here + distance_costs_.by_sixteenth[(distance - 1) >> 4];
       for (unsigned code = length_code_index(shortest - MIN_MATCH); code < 16; ++code) {
         const LengthCode& lc = length_code_ranges[code];
         if (lc.first > longest) break;
@@ -378,6 +389,7 @@ class AllFormatsSearch {
   std::span<const uint8_t> data_;
   std::array<TokenSink*, FORMATS> sinks_;
   LiteralCosts literals_;
+  DistanceCosts distance_costs_;
   std::array<Lanes, RING> cost_;
   std::array<LaneRefs, RING> via_;
   std::array<std::unique_ptr<WideCodeMinimum>, WIDE_CODES> wide_;
