@@ -110,7 +110,8 @@ struct DistanceCosts {
 class WideCodeMinimum {
  public:
   explicit WideCodeMinimum(const LengthCode& code)
-      : first_(code.first), last_(code.last), width_(code.last - code.first + 1) {
+      : first_(code.first), last_(code.last), width_(code.last - code.first + 1),
+        lead_blocks_((code.first - 1) / width_), lead_offset_((code.first - 1) % width_) {
     value_.fill(lanes_fill(UNREACHED));
     prefix_.fill(lanes_fill(UNREACHED));
     suffix_.fill(lanes_fill(UNREACHED));
@@ -119,10 +120,16 @@ class WideCodeMinimum {
   }
 
   Lanes& value_at(size_t p) { return value_[p % RING]; }
+  // Position p has stored its value. The other positions of its block hold
+  // UNREACHED from here on (close() sees to the later ones).
   void registered(size_t p) {
+    if (!block_registered_)
+      for (size_t x = p - offset_in_block_; x < p; ++x) value_[x % RING] = lanes_fill(UNREACHED);
     last_registered_ = p + 1;
     block_registered_ = true;
   }
+  // No position whose range covers q or a later position has registered.
+  bool quiet_at(size_t q) const { return q >= last_registered_ + last_; }
   uint16_t& distance_at(size_t p) { return distance_[p % RING]; }
   uint16_t distance_of(size_t p) const { return distance_[p % RING]; }
 
@@ -138,6 +145,7 @@ class WideCodeMinimum {
       }
       return;
     }
+    if (last_registered_ != p + 1) value_[p % RING] = lanes_fill(UNREACHED);
     const Lanes& v = value_[p % RING];
     const LaneRefs from = refs_fill(static_cast<uint32_t>(p));
     Lanes& pre = prefix_[p % RING];
@@ -179,13 +187,12 @@ class WideCodeMinimum {
       return true;
     }
     const size_t lo = q - last_;
-    const bool aligned = lo_offset_in_block_ == 0;  // lo % width_, kept without division
-    const size_t lo_block = lo_block_;
-    if (++lo_offset_in_block_ == width_) {
-      lo_offset_in_block_ = 0;
-      ++lo_block_;
-    }
     if (last_registered_ <= lo) return false;  // nothing registered in the window (the usual case)
+    // Block and offset of lo, from those of q (positions up to q - 1 are closed):
+    // lo = q - (first - 1) - (width - 1), first - 1 = lead_blocks * width + lead_offset.
+    const bool before = offset_in_block_ < lead_offset_;
+    const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
+    const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
     if (block_flags_[lo_block % BLOCK_FLAGS]) {
       value = suffix_[lo % RING];
       from = suffix_from_[lo % RING];
@@ -206,7 +213,6 @@ class WideCodeMinimum {
  private:
   size_t first_, last_, width_;
   size_t offset_in_block_ = 0;     // of the position being closed
-  size_t lo_offset_in_block_ = 0;  // of the first position of the window being queried
   size_t last_registered_ = 0;     // 1 + the latest position that registered a value
   // Blocks by number (position / width): whether a position in it registered.
   // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
@@ -215,7 +221,7 @@ class WideCodeMinimum {
   std::array<bool, BLOCK_FLAGS> block_flags_{};
   bool block_registered_ = false;  // in the block being closed, so far
   size_t close_block_ = 0;         // number of the block being closed
-  size_t lo_block_ = 0;            // number of the block of the window's first position
+  size_t lead_blocks_, lead_offset_;  // first - 1 in blocks and the rest
   std::array<Lanes, RING> value_;
   std::array<uint16_t, RING> distance_{};
   std::array<Lanes, RING> prefix_;
@@ -243,7 +249,6 @@ class AllFormatsSearch {
       here = lanes_fill(0);
     }
     if (p % COMMIT_INTERVAL == 0 && p > 0) commit_all(p);
-    for (auto& w : wide_) w->value_at(p) = lanes_fill(UNREACHED);
 
     relax(p + 1, lanes_add(here, literals_.by_byte[data_[p]]), 0);
     unsigned shortest = MIN_MATCH;
@@ -267,6 +272,7 @@ class AllFormatsSearch {
           wide.value_at(p) = cost;  // one pair covers a code's whole range at most once
           wide.distance_at(p) = static_cast<uint16_t>(distance);
           wide.registered(p);
+          quiet_from_ = std::max(quiet_from_, p + 1 + lc.last);
           continue;
         }
         const unsigned from = std::max(shortest, lc.first), to = std::min(longest, lc.last);
@@ -300,7 +306,9 @@ class AllFormatsSearch {
   Lanes settle(size_t q) {
     Lanes best = cost_[q % RING];
     LaneRefs via = via_[q % RING];
+    if (q >= quiet_from_) return settled(q, best, via);  // no wide code can reach q
     for (auto& w : wide_) {
+      if (w->quiet_at(q)) continue;
       Lanes value;
       LaneRefs from = refs_fill(0);
       if (!w->covering(q, value, from)) continue;
@@ -313,6 +321,10 @@ class AllFormatsSearch {
         }
       }
     }
+    return settled(q, best, via);
+  }
+
+  Lanes settled(size_t q, const Lanes& best, const LaneRefs& via) {
     cost_[q % RING] = lanes_fill(UNREACHED);
     back_.push_back(via);  // position q = base_ + its index
     return best;
@@ -394,6 +406,9 @@ class AllFormatsSearch {
   std::array<LaneRefs, RING> via_;
   std::array<std::unique_ptr<WideCodeMinimum>, WIDE_CODES> wide_;
   std::array<int64_t, LANES> base_cost_{};
+  // From here on no wide code's window holds a registered position (until the
+  // next registration). Before the first, the windows start before position 0.
+  size_t quiet_from_ = length_code_ranges[15].last;
   // Back-references from base_ on, and the marks of the merge walk.
   std::vector<LaneRefs> back_;
   std::vector<uint32_t> mark_;
