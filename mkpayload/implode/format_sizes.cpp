@@ -349,44 +349,48 @@ class AllFormatsSearch {
   // For each lane: the latest position that the best paths of all frontier
   // positions pass through; the path up to it is handed on.
   void commit_all(size_t s) {
-    mark_.resize(back_.size(), 0);
-    meet_.resize(back_.size(), 0);
+    marks_.resize(back_.size(), Mark{0, 0});
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
       if (++epoch_ == 0) {
-        std::fill(mark_.begin(), mark_.end(), 0);
+        std::fill(marks_.begin(), marks_.end(), Mark{0, 0});
         epoch_ = 1;
       }
       const size_t committed = committed_[lane];
-      for (size_t q = s;; q = predecessor(lane, q)) {
-        mark_[q - base_] = epoch_;
-        meet_[q - base_] = static_cast<uint32_t>(q - committed);
+      // s's path, kept with its tokens: the part up to the merge point is handed
+      // on from here without reading the back-references again.
+      path_.clear();
+      for (size_t q = s;;) {
+        marks_[q - base_] = {epoch_, static_cast<uint32_t>(q - committed)};
         if (q == committed) break;
+        const uint32_t via = back_[q - base_][lane];
+        path_.push_back({q, via});
+        q = via == 0 ? q - 1 : q - (via >> 13);
       }
       size_t merge = s;
       const size_t first = s - committed > FRONTIER ? s - FRONTIER : committed;
       for (size_t f = first; f < s; ++f) {
         steps_.clear();
         size_t q = f;
-        while (mark_[q - base_] != epoch_) {
+        while (marks_[q - base_].epoch != epoch_) {
           steps_.push_back(q);
           q = predecessor(lane, q);
         }
-        const uint32_t meet = meet_[q - base_];
-        for (size_t w : steps_) {
-          mark_[w - base_] = epoch_;
-          meet_[w - base_] = meet;
-        }
+        const uint32_t meet = marks_[q - base_].meet;
+        for (size_t w : steps_) marks_[w - base_] = {epoch_, meet};
         merge = std::min(merge, committed + meet);
       }
       if (merge > committed) {
-        emit_path(lane, committed, merge);
+        TokenSink& sink = *sinks_[lane];
+        for (auto it = path_.rbegin(); it != path_.rend() && it->position <= merge; ++it) {
+          if (it->via == 0) sink.literal(data_[it->position - 1]);
+          else sink.match(it->via >> 13, (it->via & 0x1FFF) + 1);
+        }
         committed_[lane] = merge;
       }
     }
     const size_t drop = *std::min_element(committed_.begin(), committed_.end()) - base_;
     back_.erase(back_.begin(), back_.begin() + static_cast<std::ptrdiff_t>(drop));
-    mark_.erase(mark_.begin(), mark_.begin() + static_cast<std::ptrdiff_t>(drop));
-    meet_.erase(meet_.begin(), meet_.begin() + static_cast<std::ptrdiff_t>(drop));
+    marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
   }
 
@@ -411,8 +415,18 @@ class AllFormatsSearch {
   size_t quiet_from_ = length_code_ranges[15].last;
   // Back-references from base_ on, and the marks of the merge walk.
   std::vector<LaneRefs> back_;
-  std::vector<uint32_t> mark_;
-  std::vector<uint32_t> meet_;
+  // Per position: the last merge walk that reached it (epoch) and where that
+  // walk met the latest position's path (offset from the committed point).
+  struct Mark {
+    uint32_t epoch;
+    uint32_t meet;
+  };
+  std::vector<Mark> marks_;
+  struct Step {
+    size_t position;  // reached by the token
+    uint32_t via;
+  };
+  std::vector<Step> path_;
   uint32_t epoch_ = 0;
   size_t base_ = 0;
   std::array<size_t, FORMATS> committed_;
