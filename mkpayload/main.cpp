@@ -66,14 +66,9 @@ int build(int argc, char** argv) {
   std::vector<InputEntry> entries;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    auto value = [&](std::string_view option) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)option;
-      return argv[++i];
-    };
     if (arg == "--stub" || arg == "-o" || arg == "--exec" || arg == "--dict" || arg == "--level") {
-      const char* v = value(arg);
-      if (v == nullptr) return fail(std::string(arg) + " needs a value");
+      if (i + 1 >= argc) return fail(std::string(arg) + " needs a value");
+      const char* v = argv[++i];
       const std::string_view text = v;
       if (arg == "--stub") stub_path = v;
       else if (arg == "-o") out_path = v;
