@@ -37,8 +37,8 @@ std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stu
 // Checks an input's entry name the way the extractor will; empty when fine.
 std::string entry_name_problem(const std::string& name);
 
-// Builds the installer. Every compressed entry is decoded again with the
-// extractor's own code and must come back byte for byte.
+// Builds the installer. Every compressed entry has been decoded again by
+// compress_entry and came back byte for byte; a fault is returned as `error`.
 // `on_entry` (optional) is called before each entry is compressed.
 std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> entries,
                                                     std::vector<BuiltEntry>& built, std::string& error,
