@@ -134,10 +134,8 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
     std::span<const uint8_t> content(stored.data(), data_length);
     HeapBytes output(0);
     if (header.compressed()) {
-      // A stream of S bytes cannot decode to more than max_exploded_size(S), so a
-      // larger U needs no larger buffer; the overflow test still uses U itself.
-      const uint64_t bound = payload::max_exploded_size(data_length);
-      output = HeapBytes(header.unpacked_size < bound ? header.unpacked_size : bound);
+      // A larger U needs no larger buffer; the overflow test still uses U itself.
+      output = HeapBytes(payload::exploded_buffer_size(data_length, header.unpacked_size));
       if (!output.ok()) {
         char message[kMessageCapacity];
         host.fatal_stop(format_allocation_error(message, header.size));

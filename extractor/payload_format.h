@@ -102,4 +102,11 @@ constexpr uint64_t max_exploded_size(uint32_t stream_size) {
   return (uint64_t(stream_size) * 8 / 22 + 1) * 518;
 }
 
+// The output buffer a compressed entry needs: its unpacked size U, but never
+// more than its stream can decode to, however large U claims to be.
+constexpr uint64_t exploded_buffer_size(uint32_t stream_size, uint32_t unpacked_size) {
+  const uint64_t bound = max_exploded_size(stream_size);
+  return unpacked_size < bound ? unpacked_size : bound;
+}
+
 }  // namespace payload

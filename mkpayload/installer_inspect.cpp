@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,13 +102,12 @@ int verify_installer(std::span<const uint8_t> installer) {
         fault = "unsafe name: " + std::string(payload::describe(verdict));
     }
     if (fault.empty() && entry.header.compressed()) {
-      const uint64_t bound = payload::max_exploded_size(entry.data_length);
-      std::vector<uint8_t> output(static_cast<size_t>(entry.header.unpacked_size < bound ? entry.header.unpacked_size : bound));
-      std::vector<uint8_t> work(sizeof(ExplodeWork));
+      std::vector<uint8_t> output(static_cast<size_t>(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size)));
+      auto work = std::make_unique<ExplodeWork>();
       DirectoryHost host(installer, "", {});
       uint32_t produced = 0;
       bool overflowed = false;
-      const int32_t status = explode_entry(host, *reinterpret_cast<ExplodeWork*>(work.data()),
+      const int32_t status = explode_entry(host, *work,
                                            installer.subspan(static_cast<size_t>(entry.data_offset), entry.data_length), output.data(),
                                            entry.header.unpacked_size, produced, overflowed);
       if (overflowed)
