@@ -55,23 +55,6 @@ def reg_add(key, name, data, kind="REG_SZ"):
     assert rc == 0, f"reg add {key} {name}: {out}"
 
 
-def reg_delete_key(key):
-    reg("delete", key, "/f")
-
-
-def reg_query_values(key):
-    """Values of a key as {name: (type, data)}; {} when the key is missing."""
-    rc, out = reg("query", key)
-    values = {}
-    if rc != 0:
-        return values
-    for line in out.splitlines():
-        m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
-        if m:
-            values[m.group(1)] = (m.group(2), m.group(3))
-    return values
-
-
 def ensure_prefix(fresh=False):
     """Creates the run's prefix once: relay trace limited to the calls the tests
     watch, and TEMP/TMP pointed at a directory of our own."""
