@@ -12,9 +12,11 @@
 //   next token could possibly need (a token is at most 30 bits, so 8 bytes past the
 //   token's first byte always suffice). Inside that margin no read and no failure
 //   can happen, so it decodes whole tokens from a 64-bit little-endian load at the
-//   bit position, with no per-bit refill and no per-byte bounds check. When the
-//   margin runs out it hands the bit position back to the exact path in the form
-//   that path keeps (in_next, bit_buf, spare_bits).
+//   bit position, with no per-bit refill and no per-byte bounds check. One load
+//   from a 12-bit token table resolves the flag bit and the literal or length
+//   code with its extra bits for all but the rare long codes. When the margin
+//   runs out it hands the bit position back to the exact path in the form that
+//   path keeps (in_next, bit_buf, spare_bits).
 //
 // Output: out_buf[0, 4096) is history, fresh bytes go from 4096 on. A token starts
 // with out_fill in [4096, 8191] and writes at most 518 bytes, so its last byte is
@@ -30,6 +32,11 @@
 namespace {
 
 using namespace implode_format;
+using explode_fast::TOKEN_INDEX_MASK;
+using explode_fast::TOKEN_MATCH;
+using explode_fast::TOKEN_SLOW;
+using explode_fast::TOKEN_TAKEN_SHIFT;
+using explode_fast::TOKEN_VALUE_MASK;
 
 constexpr uint32_t LITERAL_LIMIT = 256;
 constexpr uint32_t ASCII_ESCAPE = 255;
@@ -170,6 +177,14 @@ uint32_t decode_distance(ExplodeWork& w, uint32_t length) {
 inline void copy_match(uint8_t* out_base, uint32_t out_fill, uint32_t distance, uint32_t length) {
   uint8_t* out = out_base + out_fill;
   const uint8_t* src = out - distance;
+  if (distance >= 16 && out_fill + length + 15 <= EXPLODE_OUT_BUF) {
+    uint32_t done = 0;
+    do {
+      std::memcpy(out + done, src + done, 16);
+      done += 16;
+    } while (done < length);
+    return;
+  }
   if (distance >= 8) {
     if (out_fill + length + 7 <= EXPLODE_OUT_BUF) {
       for (uint32_t done = 0; done < length; done += 8) std::memcpy(out + done, src + done, 8);
@@ -209,6 +224,29 @@ inline bool fast_path_ready(const ExplodeWork& w) {
   return w.in_next >= 2 && w.in_count >= w.in_next + FAST_INPUT_MARGIN - 1;
 }
 
+// The leading part of a token that the token table leaves to the step-by-step
+// route: a length code of 13 to 15 (lengths of 72 and more, the end marker) or an
+// ASCII literal of 12 or 13 code bits. Returns the entry the table would hold for
+// it (the end marker's value, 517, fits the value field) and its bits in *taken.
+inline uint32_t decode_long_lead(const ExplodeWork& w, uint64_t bits, uint32_t* taken) {
+  if (bits & 1) {
+    const uint32_t code = explode_fast::tables.length[(bits >> 1) & 0xFF];
+    const uint32_t extra = code >> 24;
+    const uint32_t code_taken = 1 + ((code >> 16) & 0xFF);
+    *taken = code_taken + extra;
+    return ((code & 0xFFFF) + (static_cast<uint32_t>(bits >> code_taken) & ((1u << extra) - 1))) | TOKEN_MATCH;
+  }
+  const uint32_t c = static_cast<uint32_t>(bits >> 1);
+  uint32_t literal;
+  if ((c & 0xFF) != 0) {
+    literal = (c & 0x3F) ? w.ascii_lookup4[(c >> 4) & 0xFF] : w.ascii_lookup6[(c >> 6) & 0x7F];
+  } else {
+    literal = w.ascii_lookup8[(c >> 8) & 0xFF];
+  }
+  *taken = 1 + ascii_bits[literal];
+  return literal;
+}
+
 // Decodes tokens while the margin holds. Returns SYMBOL_END after the end marker,
 // or 0 when the exact path must take over; the work area then holds the exact
 // path's state for the bit position reached.
@@ -245,6 +283,7 @@ uint32_t decode_fast(ExplodeWork& w) {
   bits >>= start & 7;
   bits_left -= start & 7;
   const explode_fast::Tables& fast = explode_fast::tables;
+  const explode_fast::TokenTable& tokens = Ascii ? fast.ascii_tokens : fast.binary_tokens;
   uint32_t out_fill = w.out_fill;
   uint32_t result = 0;
 
@@ -252,62 +291,51 @@ uint32_t decode_fast(ExplodeWork& w) {
     refill();
     // Tokens are decoded from the register while it holds the longest one.
     do {
-    if ((bits & 1) == 0) {
-      uint32_t literal;
-      uint32_t used;
-      if constexpr (Ascii) {
-        const uint32_t c = static_cast<uint32_t>(bits >> 1);
-        const uint32_t entry = fast.ascii[c & 0xFF];
-        if (entry != 0) {
-          literal = entry & 0xFF;
-          used = 1 + (entry >> 8);
-        } else {  // a code of 9 to 13 bits
-          if ((c & 0xFF) != 0) {
-            literal = (c & 0x3F) ? w.ascii_lookup4[(c >> 4) & 0xFF] : w.ascii_lookup6[(c >> 6) & 0x7F];
-          } else {
-            literal = w.ascii_lookup8[(c >> 8) & 0xFF];
-          }
-          used = 1 + ascii_bits[literal];
-        }
+      if (!Ascii && (bits & 1) == 0) {
+        // A binary literal is always 9 bits: no load stands between its bits and
+        // the next token's.
+        out[out_fill++] = static_cast<uint8_t>(bits >> 1);
+        bits >>= 9;
+        bits_left -= 9;
       } else {
-        literal = static_cast<uint32_t>(bits >> 1) & 0xFF;
-        used = 9;
+        uint32_t entry = tokens[bits & TOKEN_INDEX_MASK];
+        uint32_t taken = (entry >> TOKEN_TAKEN_SHIFT) & 0xF;
+        if (entry & TOKEN_SLOW) [[unlikely]] {
+          entry = decode_long_lead(w, bits, &taken);
+          if (entry == (END_LENGTH_VALUE | TOKEN_MATCH)) {
+            result = SYMBOL_END;
+            break;
+          }
+        }
+        bits >>= taken;
+        bits_left -= taken;
+        // A literal's byte goes out in any case: a match's copy overwrites it.
+        out[out_fill] = static_cast<uint8_t>(entry);
+        if (!(entry & TOKEN_MATCH)) {
+          ++out_fill;
+        } else {
+          const uint32_t length = (entry & TOKEN_VALUE_MASK) + MIN_MATCH;
+          const uint32_t position_code = fast.distance[bits & 0xFF];
+          const uint32_t h = position_code & 0xFF;
+          const uint32_t hb = position_code >> 8;
+          const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
+          const uint32_t low_mask = length == MIN_MATCH ? 3 : dict_mask;
+          const uint32_t distance = (h << low_bits) + (static_cast<uint32_t>(bits >> hb) & low_mask) + 1;
+          taken = hb + low_bits;
+          bits >>= taken;
+          bits_left -= taken;
+          copy_match(out, out_fill, distance, length);
+          out_fill += length;
+        }
       }
-      bits >>= used;
-      bits_left -= used;
-      out[out_fill++] = static_cast<uint8_t>(literal);
-    } else {
-      const uint32_t entry = fast.length[(bits >> 1) & 0xFF];
-      const uint32_t e = entry >> 24;
-      uint32_t used = 1 + ((entry >> 16) & 0xFF);
-      const uint32_t value = (entry & 0xFFFF) + (static_cast<uint32_t>(bits >> used) & ((1u << e) - 1));
-      used += e;
-      if (value == END_LENGTH_VALUE) {
-        result = SYMBOL_END;
-        goto done;
+      if (out_fill >= FLUSH_POINT) {
+        w.out_fill = out_fill;
+        flush_if_full(w);
+        out_fill = w.out_fill;
       }
-      const uint32_t length = value + MIN_MATCH;
-      const uint64_t rest = bits >> used;
-      const uint32_t position_code = fast.distance[rest & 0xFF];
-      const uint32_t h = position_code & 0xFF;
-      const uint32_t hb = position_code >> 8;
-      const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
-      const uint32_t low_mask = length == MIN_MATCH ? 3 : dict_mask;
-      const uint32_t distance = (h << low_bits) + (static_cast<uint32_t>(rest >> hb) & low_mask) + 1;
-      used += hb + low_bits;
-      bits >>= used;
-      bits_left -= used;
-      copy_match(out, out_fill, distance, length);
-      out_fill += length;
-    }
-    if (out_fill >= FLUSH_POINT) {
-      w.out_fill = out_fill;
-      flush_if_full(w);
-      out_fill = w.out_fill;
-    }
     } while (bits_left >= MAX_TOKEN_BITS);
+    if (result == SYMBOL_END) break;
   }
-done:
   w.out_fill = out_fill;
   if (result == SYMBOL_END) return result;  // the reader's state no longer matters
   const uint32_t pos = static_cast<uint32_t>(next_byte - in) * 8 - bits_left;

@@ -1,7 +1,7 @@
 // Combined lookups for the decoder's fast path, computed at compile time from the
-// code tables: one load per code gives both what the code stands for and how many
-// bits it and its fixed-size fields take. (The exact path keeps to the work
-// area's lookups; a test checks that both agree on every 8-bit index.)
+// code tables: one load gives both what a code stands for and how many bits it
+// and its fixed-size fields take. (The exact path keeps to the work area's
+// lookups; a test checks the fast tables against a plain search of the codes.)
 #pragma once
 
 #include <array>
@@ -11,30 +11,65 @@
 
 namespace explode_fast {
 
-// Indexed by the 8 stream bits that follow a token's flag bit.
+// A whole token's leading part (flag bit, then a literal's code, or a length code
+// with its extra bits) is resolved by one load when it fits in TOKEN_INDEX_BITS:
+// every literal in binary mode, ASCII literals of up to 11 code bits, and length
+// codes 0-12. The rest (long ASCII codes, lengths of 72 and more, the end marker)
+// is marked TOKEN_SLOW and takes the step-by-step route.
+inline constexpr unsigned TOKEN_INDEX_BITS = 12;
+inline constexpr uint32_t TOKEN_INDEX_MASK = (1u << TOKEN_INDEX_BITS) - 1;
+// Entry: literal byte or length value in bits 0-9, bits taken in bits 10-13.
+inline constexpr uint32_t TOKEN_VALUE_MASK = 0x3FF;
+inline constexpr unsigned TOKEN_TAKEN_SHIFT = 10;
+inline constexpr uint32_t TOKEN_MATCH = 0x4000;
+inline constexpr uint32_t TOKEN_SLOW = 0x8000;
+using TokenTable = std::array<uint16_t, 1u << TOKEN_INDEX_BITS>;
+
 struct Tables {
-  // Length code: length base | code bits << 16 | extra bits << 24.
+  // Indexed by the 12 stream bits from a token's flag bit, one table per literal mode.
+  TokenTable binary_tokens{};
+  TokenTable ascii_tokens{};
+  // Indexed by the 8 stream bits after the flag bit. Length code: length base |
+  // code bits << 16 | extra bits << 24.
   std::array<uint32_t, 256> length{};
-  // Distance position code: high part | code bits << 8.
+  // Indexed by the 8 stream bits after the length part. Distance position code:
+  // high part | code bits << 8.
   std::array<uint16_t, 256> distance{};
-  // ASCII literal of up to 8 bits: character | code bits << 8; 0 where the code is
-  // longer (the index is only its start), so the caller takes the long route.
-  std::array<uint16_t, 256> ascii{};
 };
+
+// Enters a token part of `taken` bits whose low bits are `pattern` into every
+// index that starts with it.
+constexpr void enter_token(TokenTable& t, uint32_t pattern, unsigned taken, uint32_t entry) {
+  for (uint32_t j = pattern; j < t.size(); j += 1u << taken)
+    t[j] = static_cast<uint16_t>(entry | taken << TOKEN_TAKEN_SHIFT);
+}
 
 constexpr Tables make_tables() {
   using namespace implode_format;
   Tables t;
+  t.binary_tokens.fill(TOKEN_SLOW);
+  t.ascii_tokens.fill(TOKEN_SLOW);
+  for (uint32_t ch = 0; ch < 256; ++ch) {
+    enter_token(t.binary_tokens, ch << 1, 9, ch);
+    const unsigned ascii_taken = 1u + ascii_bits[ch];
+    if (ascii_taken <= TOKEN_INDEX_BITS) enter_token(t.ascii_tokens, uint32_t{ascii_codes[ch]} << 1, ascii_taken, ch);
+  }
+  for (uint32_t i = 0; i < 16; ++i) {
+    const unsigned taken = 1 + length_bits[i] + length_extra_bits[i];
+    if (taken > TOKEN_INDEX_BITS) continue;
+    for (uint32_t x = 0; x < (1u << length_extra_bits[i]); ++x) {
+      const uint32_t pattern = 1 | uint32_t{length_codes[i]} << 1 | x << (1 + length_bits[i]);
+      const uint32_t entry = (length_base[i] + x) | TOKEN_MATCH;
+      enter_token(t.binary_tokens, pattern, taken, entry);
+      enter_token(t.ascii_tokens, pattern, taken, entry);
+    }
+  }
   for (unsigned i = 0; i < 16; ++i)
     for (unsigned j = length_codes[i]; j < 256; j += 1u << length_bits[i])
       t.length[j] = length_base[i] | unsigned{length_bits[i]} << 16 | unsigned{length_extra_bits[i]} << 24;
   for (unsigned h = 0; h < 64; ++h)
     for (unsigned j = distance_codes[h]; j < 256; j += 1u << distance_bits[h])
       t.distance[j] = static_cast<uint16_t>(h | unsigned{distance_bits[h]} << 8);
-  for (unsigned ch = 0; ch < 256; ++ch)
-    if (ascii_bits[ch] <= 8)
-      for (unsigned j = ascii_codes[ch]; j < 256; j += 1u << ascii_bits[ch])
-        t.ascii[j] = static_cast<uint16_t>(ch | unsigned{ascii_bits[ch]} << 8);
   return t;
 }
 

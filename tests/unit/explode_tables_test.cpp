@@ -162,9 +162,32 @@ TEST(ExplodeTables, FastPathCombinedLookupsAgreeWithTheWorkAreaLookups) {
     EXPECT_EQ(fast.length[v], length_base[i] | unsigned{length_bits[i]} << 16 | unsigned{length_extra_bits[i]} << 24);
     const unsigned h = work->distance_lookup[v];
     EXPECT_EQ(fast.distance[v], h | unsigned{distance_bits[h]} << 8);
-    const unsigned ch = work->ascii_lookup[v];
-    const bool short_code = v != 0 && ch != 255;
-    EXPECT_EQ(fast.ascii[v], short_code ? (ch | unsigned{ascii_bits[ch]} << 8) : 0u) << v;
+  }
+}
+
+// What a token table must hold for the 12 bits v that start a token: the token's
+// leading part found by a plain search of the codes, or the slow mark when that
+// part is longer than the index.
+uint32_t expected_token_entry(uint32_t v, bool ascii) {
+  using namespace explode_fast;
+  if ((v & 1) == 0) {
+    if (!ascii) return ((v >> 1) & 0xFF) | 9u << TOKEN_TAKEN_SHIFT;
+    const size_t ch = search_code(ascii_bits, ascii_codes, v >> 1);
+    const unsigned taken = 1u + ascii_bits[ch];
+    return taken <= TOKEN_INDEX_BITS ? static_cast<uint32_t>(ch) | taken << TOKEN_TAKEN_SHIFT : TOKEN_SLOW;
+  }
+  const size_t i = search_code(length_bits, length_codes, v >> 1);
+  const unsigned taken = 1u + length_bits[i] + length_extra_bits[i];
+  if (taken > TOKEN_INDEX_BITS) return TOKEN_SLOW;
+  const uint32_t extra = (v >> (1 + length_bits[i])) & ((1u << length_extra_bits[i]) - 1);
+  return (length_base[i] + extra) | TOKEN_MATCH | taken << TOKEN_TAKEN_SHIFT;
+}
+
+TEST(ExplodeTables, TokenTablesMatchPlainSearchForEveryIndex) {
+  const auto& fast = explode_fast::tables;
+  for (uint32_t v = 0; v <= explode_fast::TOKEN_INDEX_MASK; ++v) {
+    ASSERT_EQ(fast.binary_tokens[v], expected_token_entry(v, false)) << "bits " << v;
+    ASSERT_EQ(fast.ascii_tokens[v], expected_token_entry(v, true)) << "bits " << v;
   }
 }
 
