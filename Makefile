@@ -46,7 +46,7 @@ fuzz: build-fuzz
 	@bash scripts/fuzz-long.sh $(FUZZ_SECONDS)
 
 bench: build-host
-	build/host/bench/explode_bench --benchmark_counters_tabular=true
+	build/host/explode_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf build

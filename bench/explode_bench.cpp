@@ -11,15 +11,19 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "entry_compression.h"
 #include "explode.h"
@@ -160,6 +164,40 @@ void BM_Implode(benchmark::State& state, const Corpus* corpus, CompressionLevel 
   state.counters["stream_bytes"] = static_cast<double>(size);
 }
 
+// The console report, followed by the speed ratio explode / inflate per corpus
+// from the same run (medians when repetitions are asked for).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      const auto rate = run.counters.find("bytes_per_second");
+      if (run.error_occurred || !(single || median) || rate == run.counters.end()) continue;
+      const std::string name = run.run_name.function_name;
+      for (auto& [prefix, slot] : {std::pair{std::string("BM_Explode/"), 0}, std::pair{std::string("BM_Inflate/"), 1}})
+        if (name.rfind(prefix, 0) == 0) speeds_[name.substr(prefix.size())][slot] = rate->second.value;
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    bool header = false;
+    for (const auto& [corpus, speed] : speeds_) {
+      if (speed[0] <= 0 || speed[1] <= 0) continue;
+      if (!header) std::printf("\nexplode / inflate, output bytes per second in this run:\n");
+      header = true;
+      std::printf("  %-16s %6.3f\n", corpus.c_str(), speed[0] / speed[1]);
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  std::map<std::string, std::array<double, 2>> speeds_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -202,7 +240,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/fast").c_str(), BM_Implode, c.get(), CompressionLevel::fast)
         ->Unit(benchmark::kMillisecond)->Iterations(1);
   }
-  benchmark::RunSpecifiedBenchmarks();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
 }
