@@ -116,7 +116,7 @@ int build(int argc, char** argv) {
   std::vector<BuiltEntry> built;
   std::optional<std::vector<uint8_t>> installer;
   {
-    ProgressLine progress(!quiet);
+    ProgressLine progress(stderr, !quiet && ProgressLine::is_terminal(stderr));
     installer = build_installer(*stub, entries, built, error,
                                 [&](const InputEntry& entry) { progress.begin(entry.name, entry.content.size()); });
   }

@@ -1,75 +1,150 @@
 #include "progress_line.h"
 
-#include <cstdio>
+#include <chrono>
 
 #if defined(_WIN32)
 #include <io.h>
-#define KVN_ISATTY _isatty
-#define KVN_FILENO _fileno
+#include <windows.h>
 #else
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
-#define KVN_ISATTY isatty
-#define KVN_FILENO fileno
 #endif
 
-#if defined(_GLIBCXX_HAS_GTHREADS)
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr auto kRedrawCheck = std::chrono::milliseconds(250);
+}  // namespace
 
-ProgressLine::ProgressLine(bool enabled) : enabled_(enabled && KVN_ISATTY(KVN_FILENO(stderr))) {
-  if (enabled_) thread_ = std::thread([this] { run(); });
+// What is on the screen and what should be; every member is guarded by the lock.
+// The line is erased by overwriting it with spaces, which every console and
+// terminal understands.
+struct ProgressLine::State {
+  std::FILE* out;
+  bool stop = false;
+  bool active = false;
+  std::string label;
+  Clock::time_point started;
+  int shown_length = 0;  // characters of the line on the screen, 0 when none
+  long long shown_seconds = 0;
+
+  void erase() {
+    if (shown_length == 0) return;
+    std::fprintf(out, "\r%*s\r", shown_length, "");
+    std::fflush(out);
+    shown_length = 0;
+  }
+
+  void draw_if_due() {
+    if (stop || !active) return;
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
+    if (seconds < 1 || (shown_length > 0 && seconds == shown_seconds)) return;
+    const int length = std::fprintf(out, "\r%s ... %lld s", label.c_str(), seconds);
+    std::fflush(out);
+    shown_length = length > 1 ? length - 1 : 0;
+    shown_seconds = seconds;
+  }
+
+#if defined(_WIN32)
+  CRITICAL_SECTION lock;
+  HANDLE wake = nullptr;  // auto-reset event: stop, or a new entry
+  HANDLE thread = nullptr;
+
+  explicit State(std::FILE* stream) : out(stream) { InitializeCriticalSection(&lock); }
+  ~State() { DeleteCriticalSection(&lock); }
+
+  struct Guard {
+    State& s;
+    explicit Guard(State& state) : s(state) { EnterCriticalSection(&s.lock); }
+    ~Guard() { LeaveCriticalSection(&s.lock); }
+  };
+
+  static DWORD WINAPI run(void* self) {
+    State& s = *static_cast<State*>(self);
+    for (;;) {
+      WaitForSingleObject(s.wake, static_cast<DWORD>(kRedrawCheck.count()));
+      Guard guard(s);
+      if (s.stop) return 0;
+      s.draw_if_due();
+    }
+  }
+  bool start() {
+    wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (wake) thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+    return thread != nullptr;
+  }
+  void notify() { SetEvent(wake); }
+  void join() {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(wake);
+  }
+#else
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::thread thread;
+
+  explicit State(std::FILE* stream) : out(stream) {}
+
+  struct Guard {
+    std::lock_guard<std::mutex> held;
+    explicit Guard(State& s) : held(s.mutex) {}
+  };
+
+  void run() {
+    std::unique_lock held(mutex);
+    while (!stop) {
+      wake.wait_for(held, kRedrawCheck);
+      draw_if_due();
+    }
+  }
+  bool start() {
+    thread = std::thread([this] { run(); });
+    return true;
+  }
+  void notify() { wake.notify_all(); }
+  void join() { thread.join(); }
+#endif
+};
+
+bool ProgressLine::is_terminal(std::FILE* stream) {
+#if defined(_WIN32)
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
+
+ProgressLine::ProgressLine(std::FILE* out, bool enabled) {
+  if (!enabled) return;
+  state_ = std::make_unique<State>(out);
+  if (!state_->start()) state_.reset();  // no thread: no progress line, nothing else lost
 }
 
 ProgressLine::~ProgressLine() {
-  if (!enabled_) return;
+  if (!state_) return;
   {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-    erase_locked();
+    State::Guard guard(*state_);
+    state_->stop = true;
+    state_->erase();
   }
-  wake_.notify_all();
-  thread_.join();
+  state_->notify();
+  state_->join();
 }
 
 void ProgressLine::begin(const std::string& name, uint64_t size) {
-  if (!enabled_) return;
-  std::lock_guard lock(mutex_);
-  erase_locked();
-  label_ = "mkpayload: compressing " + name + " (" + std::to_string(size) + " bytes)";
-  started_ = std::chrono::steady_clock::now();
-  active_ = true;
-  wake_.notify_all();
+  if (!state_) return;
+  State::Guard guard(*state_);
+  state_->erase();
+  state_->label = "mkpayload: compressing " + name + " (" + std::to_string(size) + " bytes)";
+  state_->started = Clock::now();
+  state_->active = true;
 }
 
 void ProgressLine::end() {
-  if (!enabled_) return;
-  std::lock_guard lock(mutex_);
-  erase_locked();
-  active_ = false;
+  if (!state_) return;
+  State::Guard guard(*state_);
+  state_->erase();
+  state_->active = false;
 }
-
-void ProgressLine::erase_locked() {
-  if (shown_) std::fputs("\r\033[K", stderr), std::fflush(stderr);
-  shown_ = false;
-}
-
-void ProgressLine::run() {
-  std::unique_lock lock(mutex_);
-  while (!stop_) {
-    wake_.wait_for(lock, std::chrono::milliseconds(250));
-    if (stop_ || !active_) continue;
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_).count();
-    if (seconds < 1 || (shown_ && seconds == shown_seconds_)) continue;
-    std::fprintf(stderr, "\r%s ... %lld s", label_.c_str(), static_cast<long long>(seconds));
-    std::fflush(stderr);
-    shown_ = true;
-    shown_seconds_ = seconds;
-  }
-}
-
-#else
-
-ProgressLine::ProgressLine(bool) : enabled_(false) {}
-ProgressLine::~ProgressLine() = default;
-void ProgressLine::begin(const std::string&, uint64_t) {}
-void ProgressLine::end() {}
-
-#endif

@@ -1,9 +1,50 @@
 """mkpayload.exe, the Windows build of the builder: under Wine it makes the same
 installer, byte for byte, as the Linux build from the same inputs."""
+import os
+import pty
 import random
+import re
+import select
+import subprocess
+import time
 
 import winekit
 from extractor_case import ExtractorCase
+
+
+MKPAYLOAD_EXE = winekit.WIN32_DIR / "mkpayload" / "mkpayload.exe"
+# Wine draws a console in a terminal with cursor and colour sequences.
+TERMINAL_CONTROLS = re.compile(r"\x1b\[[?0-9;]*[A-Za-z]|\x1b\][^\x07]*\x07")
+
+
+def run_with_terminal_stderr(args, stdout_path, timeout=180):
+    """Runs a Windows program with standard error on a pseudo-terminal; returns the
+    exit code and the text the terminal received, control sequences removed.
+    Wine's helper processes keep the terminal open after the program ends, so
+    the terminal is read until the program has exited, not until end of file."""
+    master, slave = pty.openpty()
+    with open(stdout_path, "wb") as out:
+        proc = subprocess.Popen(["wine", str(MKPAYLOAD_EXE), *map(str, args)], stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=slave, env=winekit.wine_env())
+    os.close(slave)
+    received = bytearray()
+    deadline = time.time() + timeout
+    try:
+        while True:
+            ready, _, _ = select.select([master], [], [], 0.2)
+            if ready:
+                try:
+                    received += os.read(master, 65536)
+                except OSError:
+                    break
+            elif proc.poll() is not None:
+                break
+            if time.time() > deadline:
+                proc.kill()
+                raise TimeoutError(f"mkpayload.exe {args}")
+    finally:
+        os.close(master)
+    return proc.wait(), TERMINAL_CONTROLS.sub("", received.decode("latin-1"))
 
 
 class WindowsBuilder(ExtractorCase):
@@ -32,3 +73,23 @@ class WindowsBuilder(ExtractorCase):
         self.assertIn("missing.txt", run.stderr)
         self.assertFalse(out.exists())
         self.assertEqual([p for p in self.scratch.iterdir() if p.name.startswith(".refused")], [])
+
+    def test_windows_build_shows_progress_for_a_slow_entry_only_on_a_terminal(self):
+        # Compressing 2 MiB of a DLL takes seconds under Wine's emulated 32-bit code.
+        big = self.file("big.dll", (winekit.WINE_DLLS / "shell32.dll").read_bytes()[: 2 << 20])
+        args = ["--stub", winekit.win_path(winekit.EXTRACTOR), "-o", winekit.win_path(self.scratch / "big.exe"),
+                winekit.win_path(big)]
+        rc, terminal = run_with_terminal_stderr(args, self.scratch / "stdout.txt")
+        self.assertEqual(rc, 0, terminal)
+        # Wine's console may draw a space over an empty cell as a cursor move.
+        self.assertIn(f"mkpayload:compressingbig.dll({2 << 20}bytes)...1s", terminal.replace(" ", ""))
+        self.assertRegex(terminal, r"\r {40,}\r\s*$", "the line is erased when the entry is done")
+        self.assertIn("big.dll", (self.scratch / "stdout.txt").read_text())
+
+        rc, terminal = run_with_terminal_stderr(["--quiet", *args], self.scratch / "stdout.txt")
+        self.assertEqual(rc, 0, terminal)
+        self.assertNotIn("compressing", terminal)
+
+        run = winekit.run_program(MKPAYLOAD_EXE, args)  # standard error to a file
+        self.assertEqual(run.rc, 0, run.stderr[-2000:])
+        self.assertNotIn("compressing", run.stderr)

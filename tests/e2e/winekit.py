@@ -19,6 +19,7 @@ HOST_DIR = pathlib.Path(os.environ.get("KVN_HOST_DIR") or SOURCE_DIR / "build" /
 PREFIX = pathlib.Path(os.environ.get("WINEPREFIX", str(WIN32_DIR / "wineprefix"))).resolve()
 EXTRACTOR = WIN32_DIR / "extractor.exe"
 MKPAYLOAD = HOST_DIR / "mkpayload" / "mkpayload"
+WINE_DLLS = pathlib.Path("/usr/lib/i386-linux-gnu/wine/i386-windows")  # real PE files for test data
 TEMP_WIN = r"C:\kvntemp"  # the prefix's TEMP and TMP: every run's work directory lands here
 READY_MARK = PREFIX / ".kvn-ready"
 
