@@ -13,8 +13,8 @@
 //   token's first byte always suffice). Inside that margin no read and no failure
 //   can happen, so it decodes whole tokens from a 64-bit little-endian load at the
 //   bit position, with no per-bit refill and no per-byte bounds check. One load
-//   from a 12-bit token table resolves the flag bit and the literal or length
-//   code with its extra bits for all but the rare long codes. When the margin
+//   from an 11-bit token table resolves the flag bit and the ASCII literal or the
+//   length code with its extra bits for all but the rare long codes. When the margin
 //   runs out it hands the bit position back to the exact path in the form that
 //   path keeps (in_next, bit_buf, spare_bits).
 //
@@ -225,8 +225,8 @@ inline bool fast_path_ready(const ExplodeWork& w) {
 }
 
 // The leading part of a token that the token table leaves to the step-by-step
-// route: a length code of 13 to 15 (lengths of 72 and more, the end marker) or an
-// ASCII literal of 12 or 13 code bits. Returns the entry the table would hold for
+// route: a long length code (see explode_fast_tables.h; the end marker among
+// them) or a long ASCII literal code. Returns the entry the table would hold for
 // it (the end marker's value, 517, fits the value field) and its bits in *taken.
 inline uint32_t decode_long_lead(const ExplodeWork& w, uint64_t bits, uint32_t* taken) {
   if (bits & 1) {
@@ -283,7 +283,7 @@ uint32_t decode_fast(ExplodeWork& w) {
   bits >>= start & 7;
   bits_left -= start & 7;
   const explode_fast::Tables& fast = explode_fast::tables;
-  const explode_fast::TokenTable& tokens = Ascii ? fast.ascii_tokens : fast.binary_tokens;
+  const explode_fast::TokenTable& tokens = fast.tokens;
   uint32_t out_fill = w.out_fill;
   uint32_t result = 0;
 

@@ -11,12 +11,14 @@
 
 namespace explode_fast {
 
-// A whole token's leading part (flag bit, then a literal's code, or a length code
-// with its extra bits) is resolved by one load when it fits in TOKEN_INDEX_BITS:
-// every literal in binary mode, ASCII literals of up to 11 code bits, and length
-// codes 0-12. The rest (long ASCII codes, lengths of 72 and more, the end marker)
-// is marked TOKEN_SLOW and takes the step-by-step route.
-inline constexpr unsigned TOKEN_INDEX_BITS = 12;
+// A whole token's leading part (flag bit, then an ASCII literal's code, or a
+// length code with its extra bits) is resolved by one load when it fits in
+// TOKEN_INDEX_BITS: ASCII literals of up to 10 code bits and length codes 0-11
+// (lengths up to 39). The rest (longer ASCII codes, longer lengths, the end
+// marker) is marked TOKEN_SLOW and takes the step-by-step route. Binary literals
+// need no table: the decoder takes them on the flag bit alone. 11 bits keep the
+// table at 4 KiB (it is part of every installer's stub); 12 were no faster.
+inline constexpr unsigned TOKEN_INDEX_BITS = 11;
 inline constexpr uint32_t TOKEN_INDEX_MASK = (1u << TOKEN_INDEX_BITS) - 1;
 // Entry: literal byte or length value in bits 0-9, bits taken in bits 10-13.
 inline constexpr uint32_t TOKEN_VALUE_MASK = 0x3FF;
@@ -26,9 +28,8 @@ inline constexpr uint32_t TOKEN_SLOW = 0x8000;
 using TokenTable = std::array<uint16_t, 1u << TOKEN_INDEX_BITS>;
 
 struct Tables {
-  // Indexed by the 12 stream bits from a token's flag bit, one table per literal mode.
-  TokenTable binary_tokens{};
-  TokenTable ascii_tokens{};
+  // Indexed by the TOKEN_INDEX_BITS stream bits from a token's flag bit.
+  TokenTable tokens{};
   // Indexed by the 8 stream bits after the flag bit. Length code: length base |
   // code bits << 16 | extra bits << 24.
   std::array<uint32_t, 256> length{};
@@ -47,22 +48,17 @@ constexpr void enter_token(TokenTable& t, uint32_t pattern, unsigned taken, uint
 constexpr Tables make_tables() {
   using namespace implode_format;
   Tables t;
-  t.binary_tokens.fill(TOKEN_SLOW);
-  t.ascii_tokens.fill(TOKEN_SLOW);
+  t.tokens.fill(TOKEN_SLOW);
   for (uint32_t ch = 0; ch < 256; ++ch) {
-    enter_token(t.binary_tokens, ch << 1, 9, ch);
-    const unsigned ascii_taken = 1u + ascii_bits[ch];
-    if (ascii_taken <= TOKEN_INDEX_BITS) enter_token(t.ascii_tokens, uint32_t{ascii_codes[ch]} << 1, ascii_taken, ch);
+    const unsigned taken = 1u + ascii_bits[ch];
+    if (taken <= TOKEN_INDEX_BITS) enter_token(t.tokens, uint32_t{ascii_codes[ch]} << 1, taken, ch);
   }
   for (uint32_t i = 0; i < 16; ++i) {
     const unsigned taken = 1 + length_bits[i] + length_extra_bits[i];
     if (taken > TOKEN_INDEX_BITS) continue;
-    for (uint32_t x = 0; x < (1u << length_extra_bits[i]); ++x) {
-      const uint32_t pattern = 1 | uint32_t{length_codes[i]} << 1 | x << (1 + length_bits[i]);
-      const uint32_t entry = (length_base[i] + x) | TOKEN_MATCH;
-      enter_token(t.binary_tokens, pattern, taken, entry);
-      enter_token(t.ascii_tokens, pattern, taken, entry);
-    }
+    for (uint32_t x = 0; x < (1u << length_extra_bits[i]); ++x)
+      enter_token(t.tokens, 1 | uint32_t{length_codes[i]} << 1 | x << (1 + length_bits[i]), taken,
+                  (length_base[i] + x) | TOKEN_MATCH);
   }
   for (unsigned i = 0; i < 16; ++i)
     for (unsigned j = length_codes[i]; j < 256; j += 1u << length_bits[i])
