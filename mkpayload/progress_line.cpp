@@ -48,11 +48,15 @@ struct ProgressLine::State {
 
 #if defined(_WIN32)
   CRITICAL_SECTION lock;
-  HANDLE wake = nullptr;  // auto-reset event: stop, or a new entry
+  HANDLE wake = nullptr;  // auto-reset event, set to stop the thread
   HANDLE thread = nullptr;
 
   explicit State(std::FILE* stream) : out(stream) { InitializeCriticalSection(&lock); }
-  ~State() { DeleteCriticalSection(&lock); }
+  ~State() {
+    if (thread) CloseHandle(thread);
+    if (wake) CloseHandle(wake);  // also when the thread could not be started
+    DeleteCriticalSection(&lock);
+  }
 
   struct Guard {
     State& s;
@@ -75,11 +79,7 @@ struct ProgressLine::State {
     return thread != nullptr;
   }
   void notify() { SetEvent(wake); }
-  void join() {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    CloseHandle(wake);
-  }
+  void join() { WaitForSingleObject(thread, INFINITE); }
 #else
   std::mutex mutex;
   std::condition_variable wake;
