@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
@@ -177,9 +178,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       const auto rate = run.counters.find("bytes_per_second");
       if (run.error_occurred || !(single || median) || rate == run.counters.end()) continue;
-      const std::string name = run.run_name.function_name;
-      for (auto& [prefix, slot] : {std::pair{std::string("BM_Explode/"), 0}, std::pair{std::string("BM_Inflate/"), 1}})
-        if (name.rfind(prefix, 0) == 0) speeds_[name.substr(prefix.size())][slot] = rate->second.value;
+      const std::string_view name = run.run_name.function_name;
+      for (size_t slot = 0; slot < kDecoders.size(); ++slot)
+        if (name.starts_with(kDecoders[slot]))
+          speeds_[std::string(name.substr(kDecoders[slot].size()))][slot] = rate->second.value;
     }
   }
   void Finalize() override {
@@ -195,7 +197,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  std::map<std::string, std::array<double, 2>> speeds_;
+  static constexpr std::array<std::string_view, 2> kDecoders = {"BM_Explode/", "BM_Inflate/"};
+  std::map<std::string, std::array<double, 2>> speeds_;  // by corpus, in kDecoders' order
 };
 
 }  // namespace
