@@ -151,52 +151,39 @@ class LauncherTestCase(unittest.TestCase):
 
 
 class LauncherCommandLineTest(LauncherTestCase):
-    def test_no_arguments_ends_in_the_closing_quote_and_one_space(self):
-        kit = self.root / "kit"
+    def assert_launch(self, kit, command_line, tail):
+        """Installs the launcher in `kit`, starts `command_line` with {exe} replaced by
+        the launcher's path, and checks that javaw got the archive beside the
+        launcher and then exactly `tail`. Returns javaw's record."""
         exe = self.install(kit)
-        code, run = self.run_exact(f'"{exe}"')
-        record = self.assert_started(code, run, java_command_line(winekit.win_path(kit), ""), kit)
+        code, run = self.run_exact(command_line.replace("{exe}", exe))
+        return self.assert_started(code, run, java_command_line(winekit.win_path(kit), tail), kit)
+
+    def test_no_arguments_ends_in_the_closing_quote_and_one_space(self):
+        record = self.assert_launch(self.root / "kit", '"{exe}"', "")
         self.assertTrue(record["command_line"].endswith('Orvel63.jar" '))
 
     def test_arguments_reach_javaw_unchanged(self):
-        kit = self.root / "kit"
-        exe = self.install(kit)
         tail = ('-mode 2 "two words" say\\"hi\\" C:\\path\\ "ends in\\\\" a""b \\\\server\\share '
                 '\u00e4\u00f6\u00fc\u00df \u041e\u0440\u0432\u0435\u043b \u65e5\u672c \U0001F600 tab\there')
-        code, run = self.run_exact(f'"{exe}" {tail}')
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), tail), kit)
+        self.assert_launch(self.root / "kit", '"{exe}" ' + tail, tail)
 
     def test_blanks_before_the_first_argument_are_dropped_trailing_ones_kept(self):
-        kit = self.root / "kit"
-        exe = self.install(kit)
-        code, run = self.run_exact(f'"{exe}" \t   -x  "y z"\t ')
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), '-x  "y z"\t '), kit)
+        self.assert_launch(self.root / "kit", '"{exe}" \t   -x  "y z"\t ', '-x  "y z"\t ')
 
     def test_only_blanks_after_the_name_give_an_empty_tail(self):
-        kit = self.root / "kit"
-        exe = self.install(kit)
-        code, run = self.run_exact(f'"{exe}"   \t ')
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), ""), kit)
+        self.assert_launch(self.root / "kit", '"{exe}"   \t ', "")
 
     def test_directory_with_spaces(self):
-        kit = self.root / "Orvel 6 Kit" / "two  spaces"
-        exe = self.install(kit)
-        code, run = self.run_exact(f'"{exe}" -x')
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), "-x"), kit)
+        self.assert_launch(self.root / "Orvel 6 Kit" / "two  spaces", '"{exe}" -x', "-x")
 
     def test_unquoted_launcher_path(self):
-        kit = self.root / "kit"
-        exe = self.install(kit)
-        code, run = self.run_exact(f"{exe} -a b")
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), "-a b"), kit)
+        self.assert_launch(self.root / "kit", "{exe} -a b", "-a b")
 
     def test_unquoted_launcher_path_with_spaces(self):
         # The system finds "...\My Kit\Orvel6Launcher.exe" by trying each blank in
         # turn; the launcher must not take "Kit\Orvel6Launcher.exe" for an argument.
-        kit = self.root / "My Kit"
-        exe = self.install(kit)
-        code, run = self.run_exact(f"{exe} -a b")
-        self.assert_started(code, run, java_command_line(winekit.win_path(kit), "-a b"), kit)
+        self.assert_launch(self.root / "My Kit", "{exe} -a b", "-a b")
 
     def test_unquoted_launcher_name_without_extension(self):
         kit = self.root / "My Kit"
