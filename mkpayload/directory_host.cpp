@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 bool DirectoryHost::read_own_file(uint64_t offset, std::span<uint8_t> out) {
   std::span<const uint8_t> bytes = installer_;
-  return read_from_memory(&bytes, offset, out);
+  return mkpayload::read_from_memory(&bytes, offset, out);
 }
 
 // The extractor forms "<target dir>\<entry name>"; entry names have been checked
@@ -45,5 +45,5 @@ EntryFileResult DirectoryHost::write_entry_file(const char* path, std::span<cons
 bool DirectoryHost::write_self_copy(const char* path, std::span<const uint8_t> stub) {
   if (output_dir_.empty()) return true;
   std::string error;
-  return write_file_atomically(local_path(path), stub, false, error);
+  return mkpayload::write_file_atomically(local_path(path), stub, false, error);
 }

@@ -1,38 +1,53 @@
 #include "installer_inspect.h"
 
+#include <algorithm>
 #include <cinttypes>
-#include <cstdio>
+#include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "directory_host.h"
-#include "entry_name.h"
+#include "entry_rules.h"
 #include "extract_payload.h"
-#include "file_io.h"
+#include "name_display.h"
 #include "payload_format.h"
 #include "payload_reader.h"
+#include "platform.h"
+#include "size_limits.h"
 #include "status_message.h"
 
+namespace mkpayload {
 namespace {
 
 std::string reader_error(int32_t status) {
   switch (status) {
     case payload::kReadNoPayload: return "not an installer: the trailer's payload offset is 0";
-    case payload::kReadTruncated: return "damaged: the trailer or an entry points past the end of the payload";
+    case payload::kReadTruncated: return "not an installer, or damaged: the trailer or an entry points past the end of the file";
     case payload::kReadMalformed: return "damaged: an entry's name has no NUL, or its sizes contradict each other";
     case payload::kReadNameTooLong: return "damaged: an entry's name is longer than the extractor can hold";
   }
   return "unreadable (status " + std::to_string(status) + ")";
 }
 
-std::string method_text(std::span<const uint8_t> installer, const payload::EntryView& entry) {
+void report_error(const InspectOptions& options, const std::string& text) {
+  std::fprintf(stderr, "mkpayload: %s: %s\n", options.label.c_str(), text.c_str());
+}
+
+// One entry as read, with what is shown for it.
+struct ReadEntry {
+  payload::EntryView view;
+  std::string name_bytes;
+  std::string shown;  // the name as the end user's Windows reads it, or with <XX> escapes
+  std::string method;
+  std::vector<std::string> faults;
+};
+
+std::string method_text(const InstallerImage& installer, const payload::EntryView& entry) {
   if (!entry.header.compressed()) return "stored";
-  if (entry.data_length < 2) return "implode (no header)";
-  const uint8_t mode = installer[static_cast<size_t>(entry.data_offset)], dict = installer[static_cast<size_t>(entry.data_offset) + 1];
+  uint8_t head[2];
+  if (entry.data_length < 2 || !installer.read(entry.data_offset, head)) return "implode (no header)";
   std::string text = "implode ";
-  text += mode == 0 ? "binary" : mode == 1 ? "ascii" : "mode?" + std::to_string(mode);
-  text += (dict >= 4 && dict <= 6) ? "/" + std::to_string(64u << dict) : "/dict?" + std::to_string(dict);
+  text += head[0] == 0 ? "binary" : head[0] == 1 ? "ascii" : "mode?" + std::to_string(head[0]);
+  text += (head[1] >= 4 && head[1] <= 6) ? "/" + std::to_string(64u << head[1]) : "/dict?" + std::to_string(head[1]);
   return text;
 }
 
@@ -43,111 +58,235 @@ std::string ratio_text(const payload::EntryView& entry) {
   return text;
 }
 
-void print_facts(std::span<const uint8_t> installer, const payload::PayloadReader& reader) {
-  std::printf("installer: %zu bytes; stub: %" PRIu32 " bytes; entries: %" PRId32 "\n", installer.size(),
+// Opens the installer, prints its facts and reads every entry's header and name;
+// false (after a message on standard error) when it is not a readable installer.
+bool read_entries(const InstallerImage& installer, const InspectOptions& options, payload::PayloadReader& reader,
+                  std::vector<ReadEntry>& entries, bool& complete) {
+  if (const int32_t status = reader.open(); status != payload::kReadOk) {
+    report_error(options, reader_error(status));
+    return false;
+  }
+  std::printf("installer: %" PRIu64 " bytes; stub: %" PRIu32 " bytes; entries: %" PRId32 "\n", installer.size(),
               reader.trailer().payload_offset, reader.trailer().entry_count);
   if (reader.payload_end() != installer.size())
     std::printf("certificate table: %" PRIu64 " bytes at offset %" PRIu64 " (signed installer)\n",
                 installer.size() - reader.payload_end(), reader.payload_end());
   else
     std::printf("certificate table: none (unsigned)\n");
+  complete = true;
+  while (!reader.at_end()) {
+    ReadEntry entry;
+    if (const int32_t status = reader.next(entry.view); status != payload::kReadOk) {
+      report_error(options, "entry " + std::to_string(entries.size()) + ": " + reader_error(status));
+      complete = false;
+      break;
+    }
+    entry.name_bytes = std::string(entry.view.name);
+    entry.shown = shown_text(entry.name_bytes, options.code_page);
+    entry.method = method_text(installer, entry.view);
+    entries.push_back(std::move(entry));
+  }
+  return true;
 }
 
-// Opens the installer and prints its facts; false (after a message) when unreadable.
-bool open_reader(std::span<const uint8_t>& installer, payload::PayloadReader& reader) {
-  const int32_t status = reader.open();
-  if (status != payload::kReadOk) {
-    std::printf("error: %s\n", reader_error(status).c_str());
-    return false;
+size_t name_column(const std::vector<ReadEntry>& entries) {
+  size_t width = 32;
+  for (const ReadEntry& e : entries) width = std::max(width, display_width(e.shown));
+  return width;
+}
+
+void print_row(size_t index, const ReadEntry& e, size_t width, const std::string& tail) {
+  std::printf("%5zu  %s %-22s %10" PRIu32 " %10" PRIu32 " %7s%s\n", index, pad_to_width(e.shown, width).c_str(),
+              e.method.c_str(), e.view.data_length, e.view.header.unpacked_size, ratio_text(e.view).c_str(), tail.c_str());
+}
+
+void note_escapes(const std::vector<ReadEntry>& entries, const InspectOptions& options) {
+  if (options.code_page) return;
+  if (std::any_of(entries.begin(), entries.end(), [](const ReadEntry& e) { return e.shown != e.name_bytes; }))
+    std::printf("non-ASCII bytes are shown as <XX>; give --codepage N to show them as the end users' Windows reads them\n");
+}
+
+// The entry's content when it is small enough to be a command: the stored bytes
+// or the decoded stream, up to its first NUL.
+struct Decoded {
+  std::vector<uint8_t> bytes;
+  uint32_t produced = 0;
+  int32_t status = EXPLODE_OK;
+  std::string overflow;
+};
+
+Decoded decode_entry(const InstallerImage& installer, const payload::EntryView& entry) {
+  Decoded d;
+  std::vector<uint8_t> stream(entry.data_length);
+  if (!installer.read(entry.data_offset, stream)) {
+    d.status = EXPLODE_INPUT_ENDED;
+    return d;
   }
-  print_facts(installer, reader);
-  return true;
+  d.bytes.resize(static_cast<size_t>(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size)));
+  auto work = std::make_unique<ExplodeWork>();
+  DirectoryHost host({}, "", {});
+  bool overflowed = false;
+  d.status = explode_entry(host, *work, stream, d.bytes.data(), entry.header.unpacked_size, d.produced, overflowed);
+  if (overflowed) d.overflow = host.fatal_message;
+  d.bytes.resize(d.produced);
+  return d;
+}
+
+std::string command_text_of(const InstallerImage& installer, const payload::EntryView& entry, const Decoded* decoded) {
+  std::vector<uint8_t> bytes;
+  if (decoded) {
+    bytes = decoded->bytes;
+  } else {
+    bytes.resize(std::min<size_t>(entry.data_length, kMaxCommandBytes + 2));
+    if (!installer.read(entry.data_offset, bytes)) bytes.clear();
+  }
+  const auto nul = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+  return std::string(bytes.begin(), nul);
 }
 
 }  // namespace
 
-int list_installer(std::span<const uint8_t> installer) {
-  payload::PayloadReader reader(read_from_memory, &installer, installer.size());
-  if (!open_reader(installer, reader)) return 1;
-  std::printf("%5s  %-32s %-22s %10s %10s %7s\n", "#", "name", "method", "stored", "unpacked", "ratio");
-  for (int32_t index = 0; !reader.at_end(); ++index) {
-    payload::EntryView entry;
-    if (const int32_t status = reader.next(entry); status != payload::kReadOk) {
-      std::printf("error: entry %" PRId32 ": %s\n", index, reader_error(status).c_str());
-      return 1;
-    }
-    std::printf("%5" PRId32 "  %-32s %-22s %10" PRIu32 " %10" PRIu32 " %7s\n", index, std::string(entry.name).c_str(),
-                method_text(installer, entry).c_str(), entry.data_length, entry.header.unpacked_size,
-                ratio_text(entry).c_str());
+std::optional<InstallerImage> InstallerImage::open(const std::filesystem::path& path, std::string& error) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "is a directory";
+    return std::nullopt;
   }
-  return 0;
+  std::FILE* file = open_file(path, "rb");
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  InstallerImage image;
+  image.file_ = std::shared_ptr<std::FILE>(file, Closer());
+  image.size_ = std::filesystem::file_size(path, ec);
+  if (ec) {
+    error = ec.message();
+    return std::nullopt;
+  }
+  return image;
 }
 
-int verify_installer(std::span<const uint8_t> installer) {
-  payload::PayloadReader reader(read_from_memory, &installer, installer.size());
-  if (!open_reader(installer, reader)) return 1;
-  int faults = 0;
-  int32_t index = 0;
-  for (; !reader.at_end(); ++index) {
-    payload::EntryView entry;
-    if (const int32_t status = reader.next(entry); status != payload::kReadOk) {
-      std::printf("entry %" PRId32 ": FAULT: %s\n", index, reader_error(status).c_str());
-      ++faults;
-      break;
-    }
-    std::string fault;
-    const std::string name(entry.name);
-    if (name != payload::kExecName) {
-      if (const auto verdict = payload::check_entry_name(name); verdict != payload::NameVerdict::ok)
-        fault = "unsafe name: " + std::string(payload::describe(verdict));
-    }
-    if (fault.empty() && entry.header.compressed()) {
-      std::vector<uint8_t> output(static_cast<size_t>(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size)));
-      auto work = std::make_unique<ExplodeWork>();
-      DirectoryHost host(installer, "", {});
-      uint32_t produced = 0;
-      bool overflowed = false;
-      const int32_t status = explode_entry(host, *work,
-                                           installer.subspan(static_cast<size_t>(entry.data_offset), entry.data_length), output.data(),
-                                           entry.header.unpacked_size, produced, overflowed);
-      if (overflowed)
-        fault = "decodes to more than its unpacked size (" + host.fatal_message + ")";
-      else if (status != EXPLODE_OK)
-        fault = "damaged stream (decoder status " + std::to_string(status) + ", " + std::to_string(produced) + " bytes produced)";
-      else if (produced != entry.header.unpacked_size)
-        fault = "size mismatch: decodes to " + std::to_string(produced) + " bytes";
-    }
-    std::printf("%5" PRId32 "  %-32s %-22s %10" PRIu32 " %10" PRIu32 " %7s  %s\n", index, name.c_str(),
-                method_text(installer, entry).c_str(), entry.data_length, entry.header.unpacked_size,
-                ratio_text(entry).c_str(), fault.empty() ? "ok" : ("FAULT: " + fault).c_str());
-    if (!fault.empty()) ++faults;
+bool InstallerImage::read(uint64_t offset, std::span<uint8_t> out) const {
+  if (offset > size_ || out.size() > size_ - offset) return false;
+  if (!file_) {
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return true;
   }
-  std::printf("%" PRId32 " entries checked, %d fault%s\n", index, faults, faults == 1 ? "" : "s");
+  return read_file_at(file_.get(), offset, out);
+}
+
+bool InstallerImage::read_at(void* self, uint64_t offset, std::span<uint8_t> out) {
+  return static_cast<const InstallerImage*>(self)->read(offset, out);
+}
+
+int list_installer(const InstallerImage& installer, const InspectOptions& options) {
+  payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
+  std::vector<ReadEntry> entries;
+  bool complete = false;
+  if (!read_entries(installer, options, reader, entries, complete)) return 1;
+  const size_t width = name_column(entries);
+  std::printf("%5s  %s %-22s %10s %10s %7s\n", "#", pad_to_width("name", width).c_str(), "method", "stored", "unpacked", "ratio");
+  for (size_t i = 0; i < entries.size(); ++i) print_row(i, entries[i], width, "");
+  note_escapes(entries, options);
+  return complete ? 0 : 1;
+}
+
+int verify_installer(const InstallerImage& installer, const InspectOptions& options) {
+  payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
+  std::vector<ReadEntry> entries;
+  bool complete = false;
+  if (!read_entries(installer, options, reader, entries, complete)) return 1;
+  int faults = complete ? 0 : 1;
+  if (installer.size() > kMaxInstallerBytes) {
+    report_error(options, "is " + std::to_string(installer.size()) + " bytes; the extractor reads at most " +
+                              std::to_string(kMaxInstallerBytes) + " bytes of its own file");
+    ++faults;
+  }
+
+  std::vector<PlannedEntry> planned;
+  for (ReadEntry& e : entries) {
+    const payload::EntryView& view = e.view;
+    PlannedEntry p{e.name_bytes == payload::kExecName, e.shown, e.name_bytes, view.header.compressed(),
+                   view.header.unpacked_size};
+    std::optional<Decoded> decoded;
+    if (view.header.compressed()) {
+      decoded = decode_entry(installer, view);
+      if (!decoded->overflow.empty())
+        e.faults.push_back("decodes to more than its unpacked size (" + decoded->overflow + ")");
+      else if (decoded->status != EXPLODE_OK)
+        e.faults.push_back("damaged stream (decoder status " + std::to_string(decoded->status) + ", " +
+                           std::to_string(decoded->produced) + " bytes produced)");
+      else if (decoded->produced != view.header.unpacked_size)
+        e.faults.push_back("size mismatch: decodes to " + std::to_string(decoded->produced) + " bytes");
+      if (view.header.unpacked_size > kMaxCompressedUnpackedBytes)
+        e.faults.push_back(compressed_too_large(view.header.unpacked_size));
+    }
+    std::string reason;
+    if (p.command) {
+      p.bytes = command_text_of(installer, view, decoded ? &*decoded : nullptr);
+      if (auto text = text_of_payload_bytes(p.bytes, options.code_page, reason)) p.text = *text;
+      else e.faults.push_back("the command " + reason);
+      if (std::string problem = command_problem(p.bytes); !problem.empty()) e.faults.push_back("the command " + problem);
+    } else if (auto text = text_of_payload_bytes(e.name_bytes, options.code_page, reason)) {
+      p.text = *text;
+      if (std::string problem = file_name_problem(p.text, e.name_bytes); !problem.empty())
+        e.faults.push_back("the name " + problem);
+    } else {
+      e.faults.push_back("the name " + reason);
+    }
+    planned.push_back(std::move(p));
+  }
+  for (const RuleViolation& problem : sequence_problems(planned, true))
+    entries[problem.entry].faults.push_back(problem.reason);
+
+  const size_t width = name_column(entries);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ReadEntry& e = entries[i];
+    std::string tail = "  ok";
+    if (!e.faults.empty()) {
+      tail = "  FAULT: ";
+      for (size_t f = 0; f < e.faults.size(); ++f) tail += (f ? "; " : "") + e.faults[f];
+      for (const std::string& fault : e.faults)
+        report_error(options, "entry " + std::to_string(i) + " \"" + e.shown + "\": " + fault);
+      faults += static_cast<int>(e.faults.size());
+    }
+    print_row(i, e, width, tail);
+  }
+  note_escapes(entries, options);
+  std::printf("%zu entries checked, %d fault%s\n", entries.size(), faults, faults == 1 ? "" : "s");
   return faults == 0 ? 0 : 1;
 }
 
-int extract_installer(std::span<const uint8_t> installer, const std::filesystem::path& dir) {
+int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir, const InspectOptions& options) {
+  std::vector<uint8_t> whole(static_cast<size_t>(installer.size()));
+  if (!installer.read(0, whole)) {
+    report_error(options, "cannot read it");
+    return 1;
+  }
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) {
-    std::printf("error: cannot create %s: %s\n", dir.string().c_str(), ec.message().c_str());
+    report_error(options, "cannot create " + utf8_of(dir) + ": " + ec.message());
     return 1;
   }
-  DirectoryHost host(installer, ".", dir);
+  DirectoryHost host(whole, ".", dir);
   char failed_file_name[kFailedFileNameCapacity] = {};
   const int32_t status = extract_payload(host, "installer", ".", failed_file_name);
   for (const std::string& name : host.files_written) std::printf("file     %s\n", name.c_str());
   for (size_t i = 0; i < host.commands.size(); ++i) std::printf("$EXEC %zu  %s\n", i, host.commands[i].c_str());
   if (!host.fatal_message.empty()) {
-    std::printf("error: %s\n", host.fatal_message.c_str());
+    report_error(options, host.fatal_message);
     return 1;
   }
   if (status != EXTRACT_OK) {
     char message[kMessageCapacity];
-    std::printf("error: %s\n", format_status_message(message, status, failed_file_name));
+    report_error(options, format_status_message(message, status, failed_file_name));
     return 1;
   }
   std::printf("extracted %zu files and the stub copy _SELF into %s; %zu commands listed, not run\n",
-              host.files_written.size(), dir.string().c_str(), host.commands.size());
+              host.files_written.size(), utf8_of(dir).c_str(), host.commands.size());
   return 0;
 }
+
+}  // namespace mkpayload

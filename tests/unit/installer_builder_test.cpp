@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "entry_rules.h"
 #include "file_io.h"
 #include "installer_inspect.h"
 #include "payload_builder.h"
@@ -17,13 +18,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace mkpayload;
 
 const std::vector<uint8_t> kStub = bytes_of("MZ stub image of odd length");
 
 InputEntry input(std::string name, std::vector<uint8_t> content, bool compress = false) {
-  CompressionOptions options;
-  options.compress = compress;
-  return {std::move(name), std::move(content), options, "test"};
+  InputEntry entry;
+  entry.name = std::move(name);
+  entry.content = std::move(content);
+  entry.compression.compress = compress;
+  entry.source = "test";
+  return entry;
 }
 
 std::vector<uint8_t> build(const std::vector<InputEntry>& entries, std::string* error_out = nullptr) {
@@ -61,12 +66,12 @@ TEST(InstallerBuilder, LayoutReadsBackEntryByEntry) {
 }
 
 TEST(InstallerBuilder, RefusesNamesTheExtractorWouldRefuseOrThatDoNotFit) {
-  for (const std::string& name : std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(kMaxEntryNameLength + 1, 'n')}) {
+  for (const std::string& name : std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(kMaxEntryNameBytes + 1, 'n')}) {
     std::string error;
     EXPECT_TRUE(build({input(name, bytes_of("x"))}, &error).empty()) << name;
     EXPECT_NE(error.find("entry name"), std::string::npos) << error;
   }
-  EXPECT_FALSE(build({input(std::string(kMaxEntryNameLength, 'n'), bytes_of("x"))}).empty());
+  EXPECT_FALSE(build({input(std::string(kMaxEntryNameBytes, 'n'), bytes_of("x"))}).empty());
 }
 
 TEST(InstallerBuilder, StubWithPayloadNeedsReplaceAndSignedStubIsRefused) {
@@ -124,7 +129,7 @@ TEST_F(Unpacking, RoundTripThroughTheExtractorCode) {
   const auto installer = build({input("text.txt", text, true), input("noise.bin", noise, true), input("e", {}, true)});
   ASSERT_FALSE(installer.empty());
   testing::internal::CaptureStdout();
-  EXPECT_EQ(extract_installer(installer, dir / "out"), 0);
+  EXPECT_EQ(extract_installer(InstallerImage(installer), dir / "out"), 0);
   testing::internal::GetCapturedStdout();
   std::string error;
   EXPECT_EQ(*read_whole_file(dir / "out" / "text.txt", error), text);
@@ -132,33 +137,35 @@ TEST_F(Unpacking, RoundTripThroughTheExtractorCode) {
   EXPECT_TRUE(read_whole_file(dir / "out" / "e", error)->empty());
   EXPECT_EQ(*read_whole_file(dir / "out" / "_SELF", error), kStub);
   testing::internal::CaptureStdout();
-  EXPECT_EQ(verify_installer(installer), 0);
+  EXPECT_EQ(verify_installer(InstallerImage(installer)), 0);
   testing::internal::GetCapturedStdout();
 }
 
 TEST_F(Unpacking, HostileNamesNeverWriteOutsideTheDirectory) {
   const auto installer = raw_installer(kStub, {{"ok.txt", bytes_of("ok")}, {"../escaped.txt", bytes_of("evil")}});
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(extract_installer(installer, dir / "out"), 1);
-  const std::string report = testing::internal::GetCapturedStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(extract_installer(InstallerImage(installer), dir / "out"), 1);
+  const std::string report = testing::internal::GetCapturedStderr();
   EXPECT_NE(report.find("error=-123"), std::string::npos) << report;
   EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
   EXPECT_TRUE(fs::exists(dir / "out" / "ok.txt"));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(verify_installer(installer), 1);
+  EXPECT_EQ(verify_installer(InstallerImage(installer)), 1);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("unsafe name"), std::string::npos);
 }
 
 TEST_F(Unpacking, DamagedStreamIsAFaultForVerify) {
   auto installer = raw_installer(kStub, {{"a", {0x00, 0x04, 0x82, 0x02, 0xFE}, 5, 1}});  // cut before its end marker
   testing::internal::CaptureStdout();
-  EXPECT_EQ(verify_installer(installer), 1);
+  EXPECT_EQ(verify_installer(InstallerImage(installer)), 1);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("damaged stream"), std::string::npos);
 }
 
 }  // namespace
 
 namespace {
+
+using namespace mkpayload;
 
 TEST(InstallerBuilder, CompressionFaultBecomesAnErrorNotACrash) {
   InputEntry entry = input("a.txt", bytes_of("some text some text some text"), true);

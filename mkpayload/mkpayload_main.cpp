@@ -1,0 +1,119 @@
+// mkpayload: builds installers (the extractor stub with a payload appended) and
+// lists, verifies and unpacks them without running them.
+#include "mkpayload_main.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "build_plan.h"
+#include "command_line.h"
+#include "file_io.h"
+#include "installer_builder.h"
+#include "installer_inspect.h"
+#include "name_display.h"
+#include "platform.h"
+#include "progress_line.h"
+#include "size_limits.h"
+#include "stub_check.h"
+
+namespace fs = std::filesystem;
+
+namespace mkpayload {
+namespace {
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "mkpayload: %s\n", message.c_str());
+  return 2;
+}
+
+bool exists(const std::string& utf8) {
+  std::error_code ec;
+  return fs::exists(path_from_utf8(utf8), ec);
+}
+
+// The output must not be the stub or an input under another spelling: it would
+// be replaced by the installer being made from it.
+std::string output_clash(const CommandLine& line, const std::vector<InputEntry>& entries) {
+  const auto output = file_identity(path_from_utf8(line.output));
+  if (!output) return {};
+  if (file_identity(path_from_utf8(line.stub)) == output)
+    return line.output + ": is the stub itself; the installer would replace it";
+  for (const InputEntry& entry : entries)
+    if (entry.file && file_identity(*entry.file) == output)
+      return line.output + ": is the input " + entry.source + " itself; the installer would replace it";
+  return {};
+}
+
+int build(const CommandLine& line) {
+  std::string error;
+  const auto entries = plan_entries(line, error);
+  if (!entries) return fail(error);
+  if (std::string clash = output_clash(line, *entries); !clash.empty()) return fail(clash);
+  std::error_code ec;
+  if (fs::is_directory(path_from_utf8(line.output), ec)) return fail(line.output + ": is a directory");
+
+  auto stub_file = read_whole_file(path_from_utf8(line.stub), error, kMaxInstallerBytes);
+  if (!stub_file) return fail(line.stub + ": " + error);
+  if (std::string problem = stub_program_problem(*stub_file); !problem.empty())
+    return fail(line.stub + ": " + problem);
+  auto stub = usable_stub(*stub_file, line.replace_payload, error);
+  if (!stub) return fail(line.stub + ": " + error);
+
+  AtomicOutputFile out;
+  if (!out.open(path_from_utf8(line.output))) return fail(out.error());
+  std::vector<BuiltEntry> built;
+  bool made;
+  {
+    ProgressLine progress(stderr, !line.quiet && ProgressLine::is_terminal(stderr));
+    made = build_installer(*stub, *entries, out, built, error,
+                           [&](const InputEntry& entry) { progress.begin(entry.shown(), entry.size()); });
+  }
+  if (!made) return fail(error);
+  if (!out.commit(true)) return fail(out.error());
+  if (line.quiet) return 0;
+  size_t width = 32;
+  for (const BuiltEntry& entry : built) width = std::max(width, display_width(entry.name));
+  uint64_t total = stub->size();
+  for (const BuiltEntry& entry : built) {
+    const uint64_t stored = entry.stored_size > 0 ? uint64_t(entry.stored_size) : uint64_t(-int64_t(entry.stored_size));
+    std::printf("%s %-10s %10u -> %10llu\n", pad_to_width(entry.name, width).c_str(),
+                entry.stored_size > 0 ? "compressed" : "stored", entry.unpacked_size,
+                static_cast<unsigned long long>(stored));
+    total += stored;
+  }
+  std::error_code size_ec;
+  std::printf("%s: %llu bytes, %zu entries\n", line.output.c_str(),
+              static_cast<unsigned long long>(fs::file_size(path_from_utf8(line.output), size_ec)), built.size());
+  return 0;
+}
+
+int inspect(const CommandLine& line) {
+  std::string error;
+  auto installer = InstallerImage::open(path_from_utf8(line.installer), error);
+  if (!installer) return fail(line.installer + ": " + error);
+  const InspectOptions options{line.installer, line.code_page, line.force};
+  switch (line.mode) {
+    case Mode::list: return list_installer(*installer, options);
+    case Mode::verify: return verify_installer(*installer, options);
+    default: return extract_installer(*installer, path_from_utf8(line.directory), options);
+  }
+}
+
+}  // namespace
+
+int run_mkpayload(std::span<const std::string> args) {
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string error;
+  const auto line = parse_command_line(args, exists, error);
+  if (!line) return fail(error + "\n" + kUsage);
+  if (line->mode == Mode::help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  return line->mode == Mode::build ? build(*line) : inspect(*line);
+}
+
+}  // namespace mkpayload

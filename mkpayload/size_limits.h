@@ -1,0 +1,18 @@
+// The sizes an installer's entries may have so that the extractor, a 32-bit
+// program, unpacks them on an end user's machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mkpayload {
+
+// The extractor reads its own file through 32-bit C stream offsets.
+inline constexpr uint64_t kMaxInstallerBytes = INT32_MAX;
+// A compressed entry is decoded whole into memory before it is written.
+inline constexpr uint64_t kMaxCompressedUnpackedBytes = uint64_t{512} << 20;
+
+// "is N bytes; a compressed entry ..." with the limit and what to do instead.
+std::string compressed_too_large(uint64_t size);
+
+}  // namespace mkpayload

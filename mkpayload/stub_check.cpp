@@ -1,0 +1,52 @@
+#include "stub_check.h"
+
+#include <cstdio>
+
+namespace mkpayload {
+namespace {
+
+// PE fields read here: e_lfanew at 0x3C; after "PE\0\0" the file header
+// (Machine +0, Characteristics +18) and the optional header (Magic +0,
+// Subsystem +68 in a PE32 header).
+constexpr uint32_t kMachineI386 = 0x14C;
+constexpr uint32_t kMagicPe32 = 0x10B;
+constexpr uint32_t kExecutableImage = 0x0002;
+constexpr uint32_t kDll = 0x2000;
+constexpr uint32_t kSubsystemGui = 2;
+constexpr uint32_t kSubsystemConsole = 3;
+
+uint32_t u16(std::span<const uint8_t> b, size_t at) { return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8; }
+uint32_t u32(std::span<const uint8_t> b, size_t at) { return u16(b, at) | u16(b, at + 2) << 16; }
+
+std::string hex(uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", v);
+  return text;
+}
+
+}  // namespace
+
+std::string stub_program_problem(std::span<const uint8_t> image) {
+  if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z')
+    return "is not a Windows program (it does not begin with an MZ header); use the extractor stub, extractor.exe";
+  const uint32_t pe_offset = u32(image, 0x3C);
+  if (uint64_t{pe_offset} + 24 + 70 > image.size())
+    return "is not a Windows program (no PE header); use the extractor stub, extractor.exe";
+  const size_t pe = pe_offset;
+  if (image[pe] != 'P' || image[pe + 1] != 'E' || image[pe + 2] || image[pe + 3])
+    return "is not a Windows program (no PE header); use the extractor stub, extractor.exe";
+  const size_t header = pe + 4, optional = header + 20;
+  if (const uint32_t machine = u16(image, header); machine != kMachineI386)
+    return "is not a 32-bit x86 Windows program (machine type " + hex(machine) + "); use the extractor stub";
+  const uint32_t characteristics = u16(image, header + 18);
+  if ((characteristics & kDll) != 0) return "is a DLL, not a program; use the extractor stub";
+  if ((characteristics & kExecutableImage) == 0) return "is not marked as an executable image";
+  if (u16(image, optional) != kMagicPe32) return "has no 32-bit (PE32) optional header";
+  if (const uint32_t subsystem = u16(image, optional + 68); subsystem != kSubsystemGui)
+    return subsystem == kSubsystemConsole
+               ? "is a console program; the stub must be a Windows GUI program such as extractor.exe"
+               : "is not a Windows GUI program (subsystem " + std::to_string(subsystem) + ")";
+  return {};
+}
+
+}  // namespace mkpayload

@@ -1,0 +1,266 @@
+// mkpayload as a user meets it: the command line, the stub check, refusals that
+// lose nothing, and --verify's report on installers it did not make.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "command_line.h"
+#include "entry_rules.h"
+#include "file_io.h"
+#include "installer_inspect.h"
+#include "mkpayload_main.h"
+#include "payload_builder.h"
+#include "payload_format.h"
+#include "payload_reader.h"
+#include "size_limits.h"
+#include "stub_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace mkpayload;
+
+// The smallest image that reads as a 32-bit Windows GUI program.
+std::vector<uint8_t> gui_program(uint16_t machine = 0x14C, uint16_t characteristics = 0x0102, uint16_t subsystem = 2) {
+  std::vector<uint8_t> image(0x200, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  payload::store_u32(&image[0x3C], 0x40);
+  image[0x40] = 'P';
+  image[0x41] = 'E';
+  image[0x44] = static_cast<uint8_t>(machine);
+  image[0x45] = static_cast<uint8_t>(machine >> 8);
+  image[0x44 + 16] = 224;
+  image[0x44 + 18] = static_cast<uint8_t>(characteristics);
+  image[0x44 + 19] = static_cast<uint8_t>(characteristics >> 8);
+  image[0x58] = 0x0B;
+  image[0x59] = 0x01;
+  image[0x58 + 68] = static_cast<uint8_t>(subsystem);
+  return image;
+}
+
+TEST(StubCheck, OnlyA32BitGuiProgramServes) {
+  std::vector<uint8_t> cut = gui_program();
+  cut.resize(0x60);
+  const struct {
+    std::vector<uint8_t> image;
+    std::string problem;
+  } cases[] = {
+      {gui_program(), ""},
+      {bytes_of("just some text, not a program at all; it is long enough to have a header field."), "MZ header"},
+      {cut, "no PE header"},
+      {gui_program(0x8664), "machine type 0x8664"},
+      {gui_program(0x14C, 0x2102), "DLL"},
+      {gui_program(0x14C, 0x0102, 3), "console program"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = stub_program_problem(c.image);
+    if (c.problem.empty()) {
+      EXPECT_EQ(problem, "");
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    }
+  }
+}
+
+std::optional<CommandLine> parse(std::vector<std::string> args, std::string* error = nullptr,
+                                 std::set<std::string> existing = {}) {
+  std::string e;
+  auto line = parse_command_line(args, [&](const std::string& p) { return existing.count(p) > 0; }, e);
+  if (error) *error = e;
+  return line;
+}
+
+TEST(CommandLine, InputsInOrderWithTheirOptions) {
+  const auto line = parse({"--stub", "s.exe", "-o", "out.exe", "a.jar", "--store", "docs/r.txt=README", "--exec",
+                           "echo hi", "--compress", "--codepage", "1252", "x=y=z"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->mode, Mode::build);
+  EXPECT_EQ(line->code_page, 1252u);
+  ASSERT_EQ(line->inputs.size(), 4u);
+  EXPECT_EQ(line->inputs[0].path, "a.jar");
+  EXPECT_TRUE(line->inputs[0].compression.compress);
+  EXPECT_EQ((std::pair{line->inputs[1].name, line->inputs[1].path}), (std::pair<std::string, std::string>{"docs/r.txt", "README"}));
+  EXPECT_FALSE(line->inputs[1].compression.compress);
+  EXPECT_TRUE(line->inputs[2].command);
+  EXPECT_EQ((std::pair{line->inputs[3].name, line->inputs[3].path}), (std::pair<std::string, std::string>{"x", "y=z"}));
+}
+
+TEST(CommandLine, AnArgumentNamingAFileIsAPath) {
+  const auto line = parse({"--stub", "s", "-o", "o", "a=b.txt"}, nullptr, {"a=b.txt"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->inputs[0].name, "");
+  EXPECT_EQ(line->inputs[0].path, "a=b.txt");
+}
+
+TEST(CommandLine, InspectingModesAndMistakes) {
+  auto extract = parse({"--extract", "setup.exe", "out", "--force", "--codepage", "932"});
+  ASSERT_TRUE(extract);
+  EXPECT_EQ(extract->mode, Mode::extract);
+  EXPECT_EQ((std::tuple{extract->installer, extract->directory, extract->force, *extract->code_page}),
+            (std::tuple<std::string, std::string, bool, unsigned>{"setup.exe", "out", true, 932}));
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } mistakes[] = {
+      {{"--list"}, "--list takes INSTALLER"},
+      {{"--verify", "a", "b"}, "--verify takes INSTALLER"},
+      {{"--list", "a", "--force"}, "--force goes with --extract"},
+      {{"--stub", "s", "-o", "o", "a", "--codepage", "65001"}, "ANSI code page"},
+      {{"--stub", "s", "-o", "o", "a", "--codepage", "12x"}, "ANSI code page"},
+      {{"--stub", "s", "a"}, "--stub and -o are required"},
+      {{"--stub", "s", "-o", "o"}, "no inputs"},
+      {{"--list", "a", "--verify"}, "choose one"},
+      {{"--frobnicate"}, "unknown option"},
+  };
+  for (const auto& m : mistakes) {
+    std::string error;
+    EXPECT_FALSE(parse(m.args, &error)) << m.args[0];
+    EXPECT_NE(error.find(m.error), std::string::npos) << error;
+  }
+}
+
+class Mkpayload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("kvn-cli-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    stub = write("stub.exe", gui_program());
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return (dir / name).string();
+  }
+  // Runs mkpayload; returns its exit code, standard error in `err`.
+  int run(std::vector<std::string> args) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int code = run_mkpayload(args);
+    out = testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
+    return code;
+  }
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().filename().string().find(".tmp") != std::string::npos) names.push_back(e.path().filename().string());
+    return names;
+  }
+  fs::path dir;
+  std::string stub, out, err;
+};
+
+TEST_F(Mkpayload, FoldersGetTheirCommandBeforeTheirFirstEntry) {
+  const std::string readme = write("README.txt", bytes_of("read me"));
+  const std::string output = (dir / "setup.exe").string();
+  ASSERT_EQ(run({"--stub", stub, "-o", output, "--store", "docs/readme.txt=" + readme, "Docs\\sub/more.txt=" + readme,
+                 "docs\\again.txt=" + readme, "top.txt=" + readme}), 0) << err;
+  ASSERT_EQ(run({"--verify", output}), 0) << out << err;
+  std::string error;
+  const auto bytes = read_whole_file(output, error);
+  std::span<const uint8_t> image = *bytes;
+  payload::PayloadReader reader(read_from_memory, &image, image.size());
+  ASSERT_EQ(reader.open(), payload::kReadOk);
+  std::vector<std::string> names;
+  payload::EntryView entry;
+  while (!reader.at_end() && reader.next(entry) == payload::kReadOk) {
+    std::string name(entry.name);
+    if (name == "$EXEC") {
+      std::string command(entry.data_length - 1, '\0');
+      std::copy_n(image.begin() + static_cast<ptrdiff_t>(entry.data_offset), command.size(), command.begin());
+      name += " " + command;
+    }
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"$EXEC mkdir \"docs\" 2>nul", "docs\\readme.txt",
+                                             "$EXEC mkdir \"Docs\\sub\" 2>nul", "Docs\\sub\\more.txt", "docs\\again.txt",
+                                             "top.txt"}));
+}
+
+TEST_F(Mkpayload, RefusesToReplaceItsOwnInputsOrStub) {
+  const std::string input = write("in.txt", bytes_of("precious"));
+  fs::create_hard_link(input, dir / "alias.exe");
+  for (const std::string& output : {input, (dir / "alias.exe").string(), stub}) {
+    EXPECT_EQ(run({"--stub", stub, "-o", output, input}), 2) << output;
+    EXPECT_NE(err.find("itself"), std::string::npos) << err;
+  }
+  std::string error;
+  EXPECT_EQ(*read_whole_file(input, error), bytes_of("precious"));
+  EXPECT_EQ(*read_whole_file(stub, error), gui_program());
+  EXPECT_EQ(leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(Mkpayload, RefusesAStubThatIsNotAGuiProgram) {
+  const std::string text = write("notes.txt", bytes_of("not a program"));
+  EXPECT_EQ(run({"--stub", text, "-o", (dir / "o.exe").string(), text}), 2);
+  EXPECT_NE(err.find("not a Windows program"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dir / "o.exe"));
+}
+
+TEST_F(Mkpayload, RefusesOversizedInputsBeforeReadingThem) {
+  // Sparse files: only their sizes are real, so a read would take long and a
+  // refusal that comes at once shows it looked at the size first.
+  const fs::path big = dir / "big.bin";
+  std::ofstream(big).close();
+  fs::resize_file(big, kMaxCompressedUnpackedBytes + 1);
+  EXPECT_EQ(run({"--stub", stub, "-o", (dir / "o.exe").string(), big.string()}), 2);
+  EXPECT_NE(err.find("--store"), std::string::npos) << err;
+  fs::resize_file(big, uint64_t{INT32_MAX} + 1);
+  EXPECT_EQ(run({"--stub", stub, "-o", (dir / "o.exe").string(), "--store", big.string()}), 2);
+  EXPECT_NE(err.find("2 GiB - 1"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dir / "o.exe"));
+}
+
+TEST_F(Mkpayload, NonAsciiNamesNeedTheEndUsersCodePage) {
+  const std::string input = write("in.txt", bytes_of("x"));
+  const std::string output = (dir / "o.exe").string();
+  EXPECT_EQ(run({"--stub", stub, "-o", output, "Zoë.txt=" + input}), 2);
+  EXPECT_NE(err.find("--codepage"), std::string::npos) << err;
+  EXPECT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1251", "Zoë.txt=" + input}), 2);
+  EXPECT_NE(err.find("U+00EB"), std::string::npos) << err;
+  ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "Zoë.txt=" + input, "--exec", "echo é"}), 0) << err;
+  EXPECT_EQ(run({"--list", output}), 0);
+  EXPECT_NE(out.find("Zo<EB>.txt"), std::string::npos) << out;
+  EXPECT_EQ(run({"--verify", output}), 1) << "without the page the bytes cannot be checked";
+  EXPECT_EQ(run({"--verify", output, "--codepage", "1252"}), 0) << out << err;
+  EXPECT_NE(out.find("Zoë.txt"), std::string::npos) << out;
+}
+
+// --verify on installers that mkpayload would not make: every problem is a
+// fault, named by entry, on standard error.
+TEST_F(Mkpayload, VerifyReportsWhatWouldFailOnTheEndUsersMachine) {
+  const std::vector<uint8_t> stub_image = gui_program();
+  const struct {
+    std::vector<RawEntry> entries;
+    std::string fault;
+  } cases[] = {
+      {{{"docs\\a.txt", bytes_of("a")}}, "no earlier command"},
+      {{{std::string(kMaxEntryNameBytes + 1, 'n'), bytes_of("a")}}, "at most 181 bytes"},
+      {{{"Zo\xEB.txt", bytes_of("a")}}, "--codepage"},
+      {{{"a.txt", bytes_of("a")}, {"A.TXT", bytes_of("b")}}, "same file"},
+      {{{"_self", bytes_of("a")}}, "stub copy"},
+      {{{"$EXEC", bytes_of("echo a\necho b")}}, "line break"},
+      {{{"big", {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01}, 6, int64_t{kMaxCompressedUnpackedBytes} + 1}}, "--store"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = write("hostile.exe", raw_installer(stub_image, c.entries));
+    EXPECT_EQ(run({"--verify", path}), 1) << c.fault;
+    EXPECT_NE(err.find("entry "), std::string::npos) << err;
+    EXPECT_NE(err.find(c.fault), std::string::npos) << err;
+  }
+}
+
+TEST_F(Mkpayload, InspectingAFileThatIsNotAnInstaller) {
+  const std::string text = write("notes.txt", bytes_of("just a text file"));
+  for (const char* mode : {"--list", "--verify"}) {
+    EXPECT_EQ(run({mode, text}), 1);
+    EXPECT_NE(err.find("not an installer"), std::string::npos) << err;
+  }
+}
+
+}  // namespace
