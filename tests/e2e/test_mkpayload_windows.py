@@ -64,6 +64,22 @@ class WindowsBuilder(ExtractorCase):
         self.assertEqual(run.rc, 0, run.stdout + run.stderr[-2000:])
         self.assertEqual(windows.read_bytes(), linux.read_bytes())
 
+    def test_windows_and_linux_builds_agree_on_names_in_code_pages(self):
+        # Unicode file names and arguments reach the Windows build intact, and both
+        # builds convert them to the same bytes.
+        for page, name, command in (("932", "日本語\表ソ.txt", "echo 日本"), ("1252", "Zoë\Ñandú.txt", "echo é")):
+            with self.subTest(page=page):
+                source = self.file(name.replace("\\", "-"), page.encode() * 100)
+                def args(path):
+                    return ["--codepage", page, f"{name}={path(source)}", "--exec", command]
+                linux = self.scratch / f"linux-{page}.exe"
+                winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", linux, *args(str))
+                windows = self.scratch / f"windows-{page}.exe"
+                run = winekit.run_program(MKPAYLOAD_EXE, ["--stub", winekit.win_path(winekit.EXTRACTOR), "-o",
+                                                          winekit.win_path(windows), *args(winekit.win_path)])
+                self.assertEqual(run.rc, 0, run.stdout + run.stderr[-2000:])
+                self.assertEqual(windows.read_bytes(), linux.read_bytes())
+
     def test_windows_build_refuses_a_missing_input_and_leaves_no_output(self):
         out = self.scratch / "refused.exe"
         run = winekit.run_program(winekit.WIN32_DIR / "mkpayload" / "mkpayload.exe",
