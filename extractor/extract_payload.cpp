@@ -6,6 +6,7 @@
 #include "bounded_text.h"
 #include "entry_name.h"
 #include "heap_bytes.h"
+#include "own_file_content.h"
 #include "payload_format.h"
 #include "payload_reader.h"
 #include "status_message.h"
@@ -16,7 +17,7 @@ bool read_through_host(void* host, uint64_t offset, std::span<uint8_t> out) {
   return static_cast<ExtractHost*>(host)->read_own_file(offset, out);
 }
 
-// Keeps the own file open until the stub has been read, and closes it on every
+// Keeps the own file open until the stub has been copied, and closes it on every
 // early return.
 class OwnFile {
  public:
@@ -55,6 +56,25 @@ bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
   command.data()[length] = 0;
   host.run_command(reinterpret_cast<const char*>(command.data()));
   return true;
+}
+
+// The status after an entry file was written, with its beeps: a creation error
+// names the file, a failed read of the own file is status 8, a failed or short
+// write beeps low once (status 6), and file times that could not be set beep high
+// without stopping.
+int32_t entry_file_status(ExtractHost& host, const EntryFileResult& result, bool read_failed, std::string_view target,
+                          std::span<char, kFailedFileNameCapacity> failed_file_name) {
+  if (result.create_error != 0) {
+    copy_text(failed_file_name, target);
+    return -static_cast<int32_t>(result.create_error);
+  }
+  if (read_failed) return EXTRACT_PAYLOAD_TRUNCATED;
+  if (!result.written) {
+    host.beep(99, 99);
+    return EXTRACT_WRITE_FAILED;
+  }
+  if (!result.times_set) host.beep(9999, 99);
+  return EXTRACT_OK;
 }
 
 }  // namespace
@@ -109,6 +129,11 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
   if (!start_path(dir_prefix, target_dir)) return EXTRACT_PATH_TOO_LONG;
   char path_buffer[kTargetPathCapacity];
 
+  // Stored entries and the stub copy pass through this one buffer.
+  HeapBytes copy_buffer(kCopyBlockSize);
+  if (!copy_buffer.ok()) return EXTRACT_OUT_OF_MEMORY;
+  const std::span<uint8_t> block_buffer(copy_buffer.data(), kCopyBlockSize);
+
   while (!reader.at_end()) {
     payload::EntryView entry;
     if (const int32_t status = reader.next(entry); status != payload::kReadOk) return status;
@@ -127,6 +152,17 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
       if (!target.ok()) return EXTRACT_PATH_TOO_LONG;
     }
 
+    if (!header.compressed() && !is_command) {
+      // A stored file goes from the own file to its target a block at a time.
+      OwnFileContent content(host, entry.data_offset, data_length, block_buffer);
+      const EntryFileResult result = host.write_entry_file(target.c_str(), content);
+      if (const int32_t status = entry_file_status(host, result, content.read_failed(), target.view(), failed_file_name);
+          status != EXTRACT_OK)
+        return status;
+      continue;
+    }
+
+    // A compressed entry and a command are used whole, from memory.
     HeapBytes stored(data_length);
     if (!stored.ok()) return EXTRACT_OUT_OF_MEMORY;
     if (!host.read_own_file(entry.data_offset, {stored.data(), data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
@@ -158,26 +194,20 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
       continue;
     }
 
-    const EntryFileResult result = host.write_entry_file(target.c_str(), content);
-    if (result.create_error != 0) {
-      copy_text(failed_file_name, target.view());
-      return -static_cast<int32_t>(result.create_error);
-    }
-    if (!result.written) {
-      host.beep(99, 99);
-      return EXTRACT_WRITE_FAILED;
-    }
-    if (!result.times_set) host.beep(9999, 99);
+    // One block, so the whole content goes out with one write.
+    MemoryContent whole(content);
+    const EntryFileResult result = host.write_entry_file(target.c_str(), whole);
+    if (const int32_t status = entry_file_status(host, result, false, target.view(), failed_file_name); status != EXTRACT_OK)
+      return status;
   }
-
-  HeapBytes stub(stub_size);
-  if (!stub.ok()) return EXTRACT_OUT_OF_MEMORY;
-  if (!host.read_own_file(0, {stub.data(), stub_size})) return EXTRACT_PAYLOAD_TRUNCATED;
-  own_file.close();
 
   BoundedText self_path(path_buffer);
   self_path.append(dir_prefix.view()).append(payload::kSelfName);
   if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
-  if (!host.write_self_copy(self_path.c_str(), {stub.data(), stub_size})) return EXTRACT_SELF_COPY_FAILED;
+  OwnFileContent stub(host, 0, stub_size, block_buffer);
+  const bool self_written = host.write_self_copy(self_path.c_str(), stub);
+  own_file.close();
+  if (stub.read_failed()) return EXTRACT_PAYLOAD_TRUNCATED;
+  if (!self_written) return EXTRACT_SELF_COPY_FAILED;
   return EXTRACT_OK;
 }

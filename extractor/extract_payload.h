@@ -18,10 +18,10 @@ enum ExtractStatus : int32_t {
   EXTRACT_NO_PAYLOAD = 3,          // the trailer's payload offset is 0
   EXTRACT_WRITE_FAILED = 6,        // an entry file was not written completely
   EXTRACT_SELF_COPY_FAILED = 7,    // the stub copy "_SELF" could not be created or written
-  EXTRACT_PAYLOAD_TRUNCATED = 8,   // the trailer, an entry or the stub lies past the payload's end
+  EXTRACT_PAYLOAD_TRUNCATED = 8,   // the trailer, an entry or the stub lies past the payload's end, or a read failed
   EXTRACT_ENTRY_MALFORMED = 9,     // a name without its NUL, S = INT32_MIN, or a stored U other than -S
   EXTRACT_PATH_TOO_LONG = 10,      // the entry's target path exceeds kTargetPathCapacity
-  EXTRACT_OUT_OF_MEMORY = 11,      // an entry's stored data or the stub image could not be held in memory
+  EXTRACT_OUT_OF_MEMORY = 11,      // a compressed or command entry's stored data, or the copy buffer, could not be allocated
   EXTRACT_FATAL_STOP = 12,         // the host returned from fatal_stop (never seen on Windows)
 };
 
@@ -56,6 +56,8 @@ int32_t explode_entry(ExtractHost& host, ExplodeWork& work, std::span<const uint
 
 // Extracts every entry of `own_path`'s payload into `target_dir` (which is the
 // current directory). On failure to create an entry file, `failed_file_name`
-// receives its full path.
+// receives its full path. Stored entries and the stub copy are copied from the
+// own file in blocks of kCopyBlockSize; a compressed entry is decoded whole into
+// memory and written with one write.
 int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
                         std::span<char, kFailedFileNameCapacity> failed_file_name);

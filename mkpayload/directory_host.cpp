@@ -23,7 +23,7 @@ fs::path DirectoryHost::local_path(const char* path) const {
   return output_dir_ / relative;
 }
 
-EntryFileResult DirectoryHost::write_entry_file(const char* path, std::span<const uint8_t> content) {
+EntryFileResult DirectoryHost::write_entry_file(const char* path, FileContent& content) {
   EntryFileResult result;
   files_written.emplace_back(path + std::min(std::strlen(path), target_dir_.size() + 1));
   if (output_dir_.empty()) {
@@ -36,14 +36,22 @@ EntryFileResult DirectoryHost::write_entry_file(const char* path, std::span<cons
     result.create_error = errno == ENOENT ? 3 : 5;  // the Windows codes: path not found, access denied
     return result;
   }
-  result.written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  result.written = write_every_block(content, [file](std::span<const uint8_t> block) {
+    return std::fwrite(block.data(), 1, block.size(), file) == block.size();
+  });
   result.written = std::fclose(file) == 0 && result.written;
   result.times_set = true;
   return result;
 }
 
-bool DirectoryHost::write_self_copy(const char* path, std::span<const uint8_t> stub) {
+bool DirectoryHost::write_self_copy(const char* path, FileContent& stub) {
   if (output_dir_.empty()) return true;
+  // Gathered first: the copy is written atomically, in one piece.
+  std::vector<uint8_t> bytes;
+  const bool read = write_every_block(stub, [&bytes](std::span<const uint8_t> block) {
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return true;
+  });
   std::string error;
-  return mkpayload::write_file_atomically(local_path(path), stub, false, error);
+  return read && mkpayload::write_file_atomically(local_path(path), bytes, false, error);
 }

@@ -20,9 +20,9 @@ class DirectoryHost final : public ExtractHost {
   uint64_t own_file_size() override { return installer_.size(); }
   bool read_own_file(uint64_t offset, std::span<uint8_t> out) override;
   void close_own_file() override {}
-  EntryFileResult write_entry_file(const char* path, std::span<const uint8_t> content) override;
+  EntryFileResult write_entry_file(const char* path, FileContent& content) override;
   void run_command(const char* command) override { commands.emplace_back(command); }
-  bool write_self_copy(const char* path, std::span<const uint8_t> stub) override;
+  bool write_self_copy(const char* path, FileContent& stub) override;
   void beep(uint32_t, uint32_t) override {}
   void fatal_stop(const char* text) override { fatal_message = text; }
 

@@ -2,14 +2,21 @@
 
 #include <windows.h>
 
+#include <climits>
+
+#include "extraction_limits.h"
 #include "status_message.h"
+
+static_assert(payload::kLargestInstallerSize <= LONG_MAX, "every offset of the own file must fit a stream offset");
 
 void run_command_interpreter(const char* command);  // command_interpreter.cpp
 
 bool Win32ExtractHost::open_own_file(const char* path) {
   own_file_ = std::fopen(path, "rb");
   if (own_file_ == nullptr) return false;
-  // Installers are limited to what a 32-bit stream offset reaches (2 GiB - 1).
+  // Installers are limited to what a 32-bit stream offset reaches (2 GiB - 1,
+  // payload::kLargestInstallerSize): a larger file's ftell fails, its size is
+  // taken as 0 and the trailer is not found (status 8).
   long size = -1;
   if (std::fseek(own_file_, 0, SEEK_END) == 0) size = std::ftell(own_file_);
   own_size_ = size < 0 ? 0 : static_cast<uint64_t>(size);
@@ -29,7 +36,7 @@ void Win32ExtractHost::close_own_file() {
   own_file_ = nullptr;
 }
 
-EntryFileResult Win32ExtractHost::write_entry_file(const char* path, std::span<const uint8_t> content) {
+EntryFileResult Win32ExtractHost::write_entry_file(const char* path, FileContent& content) {
   EntryFileResult result;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -37,9 +44,11 @@ EntryFileResult Win32ExtractHost::write_entry_file(const char* path, std::span<c
     if (result.create_error == 0) result.create_error = ERROR_INVALID_FUNCTION;
     return result;
   }
-  DWORD written = 0;
-  const DWORD size = static_cast<DWORD>(content.size());
-  result.written = WriteFile(file, content.data(), size, &written, nullptr) && written == size;
+  result.written = write_every_block(content, [file](std::span<const uint8_t> block) {
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(block.size());
+    return WriteFile(file, block.data(), size, &written, nullptr) && written == size;
+  });
   if (result.written) {
     SYSTEMTIME now;
     FILETIME time;
@@ -53,10 +62,12 @@ EntryFileResult Win32ExtractHost::write_entry_file(const char* path, std::span<c
 
 void Win32ExtractHost::run_command(const char* command) { run_command_interpreter(command); }
 
-bool Win32ExtractHost::write_self_copy(const char* path, std::span<const uint8_t> stub) {
+bool Win32ExtractHost::write_self_copy(const char* path, FileContent& stub) {
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return false;
-  const bool written = std::fwrite(stub.data(), 1, stub.size(), file) == stub.size();
+  const bool written = write_every_block(stub, [file](std::span<const uint8_t> block) {
+    return std::fwrite(block.data(), 1, block.size(), file) == block.size();
+  });
   return std::fclose(file) == 0 && written;
 }
 

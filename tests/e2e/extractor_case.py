@@ -55,10 +55,10 @@ class ExtractorCase(unittest.TestCase):
         out.write_bytes(data)
         return out
 
-    def run_installer(self, path, env=None):
+    def run_installer(self, path, env=None, timeout=120):
         """Runs an installer; returns (run, work directory or None, start, end)."""
         start = time.time()
-        run = winekit.run_program(path, env=env)
+        run = winekit.run_program(path, env=env, timeout=timeout)
         end = time.time()
         dirs = winekit.work_dirs()
         self.assertLessEqual(len(dirs), 1, f"more than one work directory: {dirs}")

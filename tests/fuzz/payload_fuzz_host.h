@@ -80,23 +80,23 @@ struct FuzzHost final : ExtractHost {
     return p.substr(kWorkDir.size() + 1);
   }
 
-  EntryFileResult write_entry_file(const char* path, std::span<const uint8_t> content) override {
+  EntryFileResult write_entry_file(const char* path, FileContent& content) override {
     const std::string_view name = below_work_dir(path);
     if (payload::check_entry_name(name) != payload::NameVerdict::ok) breach("unsafe name reached the file system", name);
     if (name == payload::kExecName) breach("command entry written as a file");
     if (std::strlen(path) >= 512) breach("target path longer than its buffer", name);
-    if (content.size() > payload::max_exploded_size(static_cast<uint32_t>(file.size())))
-      breach("entry content larger than the file could decode to");
     last_write = path;
     if (const size_t slash = name.find_last_of("\\/"); slash != std::string_view::npos && name.substr(0, slash) != "sub")
       return fail_creation(3);
     if (name.starts_with("deny")) return fail_creation(5);
     auto& stored = files[std::string(name)];
+    stored.clear();
+    if (!write_every_block(content, [this, &stored](std::span<const uint8_t> block) { return take_block(stored, block); }))
+      return {0, false, false};
     if (name.starts_with("short")) {
-      stored.assign(content.begin(), content.begin() + static_cast<ptrdiff_t>(content.size() / 2));
+      stored.resize(stored.size() / 2);
       return {0, false, false};
     }
-    stored.assign(content.begin(), content.end());
     return {0, true, !name.starts_with("stale")};
   }
 
@@ -104,14 +104,16 @@ struct FuzzHost final : ExtractHost {
     if (std::strlen(command) > file.size()) breach("command longer than the file could carry");
   }
 
-  bool write_self_copy(const char* path, std::span<const uint8_t> stub) override {
+  bool write_self_copy(const char* path, FileContent& stub) override {
     if (below_work_dir(path) != payload::kSelfName) breach("stub copy under another name", path);
-    if (open) breach("stub copy written with the own file still open");
-    if (stub.size() + payload::kTrailerSize > file.size()) breach("stub copy larger than the stub");
-    if (std::memcmp(stub.data(), file.data(), stub.size()) != 0) breach("stub copy differs from the file's start");
+    if (!open) breach("stub copy started with the own file closed");
     if (files.count("_SELF.lock")) return false;
+    std::vector<uint8_t> copy;
+    if (!write_every_block(stub, [this, &copy](std::span<const uint8_t> block) { return take_block(copy, block); })) return false;
+    if (copy.size() + payload::kTrailerSize > file.size()) breach("stub copy larger than the stub");
+    if (std::memcmp(copy.data(), file.data(), copy.size()) != 0) breach("stub copy differs from the file's start");
     self_written = true;
-    self_size = stub.size();
+    self_size = copy.size();
     return true;
   }
 
@@ -125,6 +127,15 @@ struct FuzzHost final : ExtractHost {
   }
 
  private:
+  // Appends one block of a file being written; content larger than the file
+  // could decode to is a breach.
+  bool take_block(std::vector<uint8_t>& content, std::span<const uint8_t> block) const {
+    if (content.size() + block.size() > payload::max_exploded_size(static_cast<uint32_t>(file.size())))
+      breach("content larger than the file could decode to");
+    content.insert(content.end(), block.begin(), block.end());
+    return true;
+  }
+
   EntryFileResult fail_creation(uint32_t error) {
     create_errors.push_back(error);
     return {error, false, false};
