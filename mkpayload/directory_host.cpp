@@ -1,57 +1,98 @@
 #include "directory_host.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "file_io.h"
+#include "entry_rules.h"
+#include "name_display.h"
 
-namespace fs = std::filesystem;
+namespace mkpayload {
+namespace {
 
-bool DirectoryHost::read_own_file(uint64_t offset, std::span<uint8_t> out) {
-  std::span<const uint8_t> bytes = installer_;
-  return mkpayload::read_from_memory(&bytes, offset, out);
+// Windows' codes for what extract_payload reports: the name cannot be a file
+// name here, the file cannot be created.
+constexpr uint32_t ERROR_INVALID_NAME_CODE = 123;
+constexpr uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+
+// The entry's part of a path the extractor formed: "<target directory>\<name>".
+std::string_view name_of(const char* path) {
+  std::string_view p(path);
+  const std::string_view prefix = DirectoryHost::TARGET_DIRECTORY;
+  if (p.substr(0, prefix.size()) == prefix) p.remove_prefix(prefix.size());
+  while (!p.empty() && p.front() == '\\') p.remove_prefix(1);
+  return p;
 }
 
-// The extractor forms "<target dir>\<entry name>"; entry names have been checked
-// not to leave the directory, and their backslashes become this system's separators.
-fs::path DirectoryHost::local_path(const char* path) const {
-  std::string relative(path + std::min(std::strlen(path), target_dir_.size()));
-  while (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);
-  for (char& c : relative)
-    if (c == '\\') c = '/';
-  return output_dir_ / relative;
+// The components of a name checked by the extractor's rules; empty and "."
+// components mean nothing, as on Windows ("a\.\b" and "a\\b" are "a\b").
+std::vector<std::string> components_of(std::string_view text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find_first_of("\\/", start);
+    const std::string_view part = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+bool DirectoryHost::read_own_file(uint64_t offset, std::span<uint8_t> out) {
+  return installer_ != nullptr && installer_->read(offset, out);
+}
+
+void DirectoryHost::run_command(const char* command) { commands.push_back(shown_text(command, code_page_)); }
+
+bool DirectoryHost::write_file(std::string_view name_bytes, FileContent& content) {
+  std::string reason;
+  const auto text = text_of_payload_bytes(name_bytes, code_page_, reason);
+  if (!text) {
+    failure = "its name " + reason;
+    return false;
+  }
+  std::vector<std::string> folders = components_of(*text);
+  if (folders.empty()) {
+    failure = "its name names no file";
+    return false;
+  }
+  const std::string name = std::move(folders.back());
+  folders.pop_back();
+  // The extractor needs a command to make an entry's folder; --extract runs no
+  // commands, so it makes the folder itself, inside the output folder only.
+  if (!folder_->make_folders(folders, failure)) return false;
+  std::optional<OutputFolder::NewFile> file = folder_->create_file(folders, name, failure);
+  if (!file) return false;
+  const bool written = write_every_block(content, [&](std::span<const uint8_t> block) { return file->write(block, failure); });
+  if (!written) {
+    if (failure.empty()) failure = "the installer could not be read";
+    return false;
+  }
+  return file->commit(failure);
 }
 
 EntryFileResult DirectoryHost::write_entry_file(const char* path, FileContent& content) {
   EntryFileResult result;
-  files_written.emplace_back(path + std::min(std::strlen(path), target_dir_.size() + 1));
-  if (output_dir_.empty()) {
+  const std::string_view name = name_of(path);
+  files_written.push_back(shown_text(name, code_page_));
+  if (folder_ == nullptr) {
     result.written = result.times_set = true;
     return result;
   }
-  const fs::path target = local_path(path);
-  std::FILE* file = std::fopen(target.string().c_str(), "wb");
-  if (file == nullptr) {
-    result.create_error = errno == ENOENT ? 3 : 5;  // the Windows codes: path not found, access denied
+  failure.clear();
+  if (!write_file(name, content)) {
+    result.create_error = failure.rfind("its name", 0) == 0 ? ERROR_INVALID_NAME_CODE : ERROR_ACCESS_DENIED_CODE;
     return result;
   }
-  result.written = write_every_block(content, [file](std::span<const uint8_t> block) {
-    return std::fwrite(block.data(), 1, block.size(), file) == block.size();
-  });
-  result.written = std::fclose(file) == 0 && result.written;
-  result.times_set = true;
+  result.written = result.times_set = true;
   return result;
 }
 
 bool DirectoryHost::write_self_copy(const char* path, FileContent& stub) {
-  if (output_dir_.empty()) return true;
-  // Gathered first: the copy is written atomically, in one piece.
-  std::vector<uint8_t> bytes;
-  const bool read = write_every_block(stub, [&bytes](std::span<const uint8_t> block) {
-    bytes.insert(bytes.end(), block.begin(), block.end());
-    return true;
-  });
-  std::string error;
-  return read && mkpayload::write_file_atomically(local_path(path), bytes, false, error);
+  if (folder_ == nullptr) return true;
+  failure.clear();
+  return write_file(name_of(path), stub);
 }
+
+}  // namespace mkpayload

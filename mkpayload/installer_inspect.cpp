@@ -124,7 +124,7 @@ Decoded decode_entry(const InstallerImage& installer, const payload::EntryView& 
   }
   d.bytes.resize(static_cast<size_t>(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size)));
   auto work = std::make_unique<ExplodeWork>();
-  DirectoryHost host({}, "", {});
+  DirectoryHost host(nullptr, nullptr, std::nullopt);
   bool overflowed = false;
   d.status = explode_entry(host, *work, stream, d.bytes.data(), entry.header.unpacked_size, d.produced, overflowed);
   if (overflowed) d.overflow = host.fatal_message;
@@ -145,40 +145,6 @@ std::string command_text_of(const InstallerImage& installer, const payload::Entr
 }
 
 }  // namespace
-
-std::optional<InstallerImage> InstallerImage::open(const std::filesystem::path& path, std::string& error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    error = "is a directory";
-    return std::nullopt;
-  }
-  std::FILE* file = open_file(path, "rb");
-  if (file == nullptr) {
-    error = std::strerror(errno);
-    return std::nullopt;
-  }
-  InstallerImage image;
-  image.file_ = std::shared_ptr<std::FILE>(file, Closer());
-  image.size_ = std::filesystem::file_size(path, ec);
-  if (ec) {
-    error = ec.message();
-    return std::nullopt;
-  }
-  return image;
-}
-
-bool InstallerImage::read(uint64_t offset, std::span<uint8_t> out) const {
-  if (offset > size_ || out.size() > size_ - offset) return false;
-  if (!file_) {
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    return true;
-  }
-  return read_file_at(file_.get(), offset, out);
-}
-
-bool InstallerImage::read_at(void* self, uint64_t offset, std::span<uint8_t> out) {
-  return static_cast<const InstallerImage*>(self)->read(offset, out);
-}
 
 int list_installer(const InstallerImage& installer, const InspectOptions& options) {
   payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
@@ -259,20 +225,22 @@ int verify_installer(const InstallerImage& installer, const InspectOptions& opti
 }
 
 int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir, const InspectOptions& options) {
-  std::vector<uint8_t> whole(static_cast<size_t>(installer.size()));
-  if (!installer.read(0, whole)) {
-    report_error(options, "cannot read it");
+  // Nothing is created for a file that is not an installer.
+  payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
+  if (const int32_t status = reader.open(); status != payload::kReadOk) {
+    report_error(options, reader_error(status));
     return 1;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) {
-    report_error(options, "cannot create " + utf8_of(dir) + ": " + ec.message());
+  std::string error;
+  auto folder = OutputFolder::open(utf8_of(dir), options.force ? OutputFolder::Existing::replace_files
+                                                                 : OutputFolder::Existing::must_be_empty, error);
+  if (!folder) {
+    report_error(options, "cannot unpack into " + utf8_of(dir) + ": it " + error);
     return 1;
   }
-  DirectoryHost host(whole, ".", dir);
+  DirectoryHost host(&installer, &*folder, options.code_page);
   char failed_file_name[kFailedFileNameCapacity] = {};
-  const int32_t status = extract_payload(host, "installer", ".", failed_file_name);
+  const int32_t status = extract_payload(host, "installer", DirectoryHost::TARGET_DIRECTORY, failed_file_name);
   for (const std::string& name : host.files_written) std::printf("file     %s\n", name.c_str());
   for (size_t i = 0; i < host.commands.size(); ++i) std::printf("$EXEC %zu  %s\n", i, host.commands[i].c_str());
   if (!host.fatal_message.empty()) {
@@ -281,7 +249,17 @@ int extract_installer(const InstallerImage& installer, const std::filesystem::pa
   }
   if (status != EXTRACT_OK) {
     char message[kMessageCapacity];
-    report_error(options, format_status_message(message, status, failed_file_name));
+    const std::string extractor_says = format_status_message(message, status, failed_file_name);
+    if (!host.failure.empty()) {
+      report_error(options, "entry \"" + host.files_written.back() + "\": " + host.failure);
+    } else if (status == -static_cast<int32_t>(kErrorInvalidName)) {
+      std::string_view name(failed_file_name);
+      name.remove_prefix(std::min(name.size(), std::strlen(DirectoryHost::TARGET_DIRECTORY) + 1));
+      report_error(options, "entry \"" + shown_text(name, options.code_page) + "\" " +
+                                file_name_problem(name, name) + "; the extractor stops here (" + extractor_says + ")");
+    } else {
+      report_error(options, extractor_says);
+    }
     return 1;
   }
   std::printf("extracted %zu files and the stub copy _SELF into %s; %zu commands listed, not run\n",

@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <string>
 
+#include "extraction_limits.h"
+
 namespace mkpayload {
 
 // The extractor reads its own file through 32-bit C stream offsets.
-inline constexpr uint64_t kMaxInstallerBytes = INT32_MAX;
-// A compressed entry is decoded whole into memory before it is written.
-inline constexpr uint64_t kMaxCompressedUnpackedBytes = uint64_t{384} << 20;
+inline constexpr uint64_t kMaxInstallerBytes = payload::kLargestInstallerSize;
+// A compressed entry is decoded whole into memory before it is written: the
+// limit that holds on every Windows, 32-bit systems included.
+inline constexpr uint64_t kMaxCompressedUnpackedBytes = payload::kLargestCompressedUnpackedSize;
 
 // "is N bytes; a compressed entry ..." with the limit and what to do instead.
 std::string compressed_too_large(uint64_t size);

@@ -263,4 +263,53 @@ TEST_F(Mkpayload, InspectingAFileThatIsNotAnInstaller) {
   }
 }
 
+// --extract writes only inside its folder, never through a link planted there,
+// and only into a folder that is empty unless --force.
+TEST_F(Mkpayload, ExtractIsSafeOnTheMachineThatRunsIt) {
+  const std::string output = (dir / "setup.exe").string();
+  const std::string readme = write("README.txt", bytes_of("read me"));
+  ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "docs/readme.txt=" + readme, "Zoë.txt=" + readme,
+                 "plain.txt=" + readme}), 0) << err;
+  const fs::path out_dir = dir / "out";
+  ASSERT_EQ(run({"--extract", output, out_dir.string(), "--codepage", "1252"}), 0) << err;
+  std::string error;
+  EXPECT_EQ(*read_whole_file(out_dir / "docs" / "readme.txt", error), bytes_of("read me")) << "the folder made by --extract";
+  EXPECT_EQ(*read_whole_file(out_dir / "Zoë.txt", error), bytes_of("read me"));
+  EXPECT_EQ(*read_whole_file(out_dir / "_SELF", error), gui_program());
+
+  // Not empty: refused without --force, nothing changed.
+  const std::string victim = write("victim.txt", bytes_of("outside"));
+  const fs::path planted = dir / "planted";
+  fs::create_directories(planted);
+  fs::create_symlink(victim, planted / "plain.txt");
+  fs::create_directory_symlink(dir, planted / "docs");
+  EXPECT_EQ(run({"--extract", output, planted.string(), "--codepage", "1252"}), 1);
+  EXPECT_NE(err.find("not empty"), std::string::npos) << err;
+  EXPECT_NE(err.find("--force"), std::string::npos) << err;
+  // With --force: the link to a folder outside stops the run at its entry; the
+  // link to a file outside is never written through.
+  EXPECT_EQ(run({"--extract", output, planted.string(), "--codepage", "1252", "--force"}), 1);
+  EXPECT_NE(err.find("entry \"docs\\readme.txt\""), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dir / "readme.txt"));
+  fs::remove(planted / "docs");
+  EXPECT_EQ(run({"--extract", output, planted.string(), "--codepage", "1252", "--force"}), 0) << err;
+  EXPECT_EQ(*read_whole_file(victim, error), bytes_of("outside"));
+  EXPECT_FALSE(fs::is_symlink(planted / "plain.txt"));
+  EXPECT_EQ(*read_whole_file(planted / "plain.txt", error), bytes_of("read me"));
+}
+
+TEST_F(Mkpayload, ExtractNamesTheEntryItCannotWrite) {
+  const std::string output = (dir / "setup.exe").string();
+  const std::string readme = write("README.txt", bytes_of("x"));
+  ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "first.txt=" + readme, "Zoë.txt=" + readme}), 0);
+  EXPECT_EQ(run({"--extract", output, (dir / "out").string()}), 1) << "its name needs the code page";
+  EXPECT_NE(err.find("entry \"Zo<EB>.txt\""), std::string::npos) << err;
+  EXPECT_NE(err.find("--codepage"), std::string::npos) << err;
+  EXPECT_EQ(out.find("error"), std::string::npos) << "errors go to standard error";
+
+  const std::string text = write("notes.txt", bytes_of("not an installer at all, just text"));
+  EXPECT_EQ(run({"--extract", text, (dir / "never").string()}), 1);
+  EXPECT_FALSE(fs::exists(dir / "never")) << "nothing is created for a file that is not an installer";
+}
+
 }  // namespace
