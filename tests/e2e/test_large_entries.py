@@ -172,6 +172,35 @@ class LargeEntries(ExtractorCase):
         self.assertEqual((run.rc, run.message_boxes, run.beeps), (0, [], []))
         self.assertZerosWithMarkers(work / ".big.bin", size, markers)
 
+    def test_mkpayload_builds_the_largest_stored_entry_and_it_unpacks(self):
+        # mkpayload pads installers to a multiple of 8: its largest is 2^31 - 8.
+        largest = self.limits["kLargestInstallerSize"] // 8 * 8
+        command = keep("big.bin")
+        overhead = len(entry_header("big.bin", 0, 0)) + len(command_entry(command)) + len(trailer(2, self.stub))
+        size = largest - len(self.stub) - overhead
+        source = self.scratch / "big.bin"
+        self.addCleanup(source.unlink, missing_ok=True)
+        markers = {offset: struct.pack("<Q", offset * 0x2545F4914F6CDD1D & (2**64 - 1))
+                   for offset in [*range(0, size - 16, size // 29), size - 8]}
+        with open(source, "wb") as f:
+            f.truncate(size)
+            for offset, mark in markers.items():
+                f.seek(offset)
+                f.write(mark)
+        path = self.installer_path("built-by-mkpayload.exe")
+        winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", path, "--store", source, "--exec", command)
+        self.assertEqual(path.stat().st_size, largest)
+        with open(source, "r+b") as f:
+            f.truncate(size + 8)
+        refused = winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", self.scratch / "over.exe", "--store", source,
+                                    "--exec", command, check=False)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(str(self.limits["kLargestInstallerSize"]), refused.stderr)
+        source.unlink()
+        run, work, _, _ = self.run_installer(path, timeout=900)
+        self.assertEqual((run.rc, run.message_boxes, run.beeps), (0, [], []))
+        self.assertZerosWithMarkers(work / ".big.bin", size, markers)
+
     def test_installer_one_byte_over_the_limit_is_refused(self):
         path, _, _ = self.write_stored_installer(self.limits["kLargestInstallerSize"] + 1)
         run, work, _, _ = self.run_installer(path)

@@ -80,6 +80,29 @@ class WindowsBuilder(ExtractorCase):
                 self.assertEqual(run.rc, 0, run.stdout + run.stderr[-2000:])
                 self.assertEqual(windows.read_bytes(), linux.read_bytes())
 
+    def test_windows_build_extracts_without_following_links_planted_in_its_folder(self):
+        readme = self.file("readme.txt", b"read me")
+        installer = self.scratch / "folders.exe"
+        winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", installer, f"docs/readme.txt={readme}",
+                          f"plain.txt={readme}")
+        outside = self.scratch / "outside"
+        outside.mkdir()
+        victim = outside / "victim.txt"
+        victim.write_bytes(b"outside")
+        folder = self.scratch / "planted"
+        folder.mkdir()
+        os.symlink(outside, folder / "docs")       # seen by Windows programs as a reparse point
+        os.symlink(victim, folder / "plain.txt")
+        args = ["--extract", winekit.win_path(installer), winekit.win_path(folder)]
+        run = winekit.run_program(MKPAYLOAD_EXE, args)
+        self.assertEqual(run.rc, 1, run.stdout)
+        self.assertIn("not empty", run.stderr)
+        run = winekit.run_program(MKPAYLOAD_EXE, [*args, "--force"])
+        self.assertEqual(run.rc, 1, run.stdout)
+        self.assertIn('entry "docs\\readme.txt"', run.stderr)
+        self.assertEqual(sorted(p.name for p in outside.iterdir()), ["victim.txt"])
+        self.assertEqual(victim.read_bytes(), b"outside")
+
     def test_windows_build_refuses_a_missing_input_and_leaves_no_output(self):
         out = self.scratch / "refused.exe"
         run = winekit.run_program(winekit.WIN32_DIR / "mkpayload" / "mkpayload.exe",
