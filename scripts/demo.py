@@ -137,7 +137,8 @@ def main():
     installer = DEMO / "OrvelSetup.exe"
     command = r"mkdir logs & echo Installed by the Korvane extractor> logs\install.log & dir /b >> logs\install.log"
     build = winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", installer, readme, jar, dll,
-                              "--store", "settings.ini=" + str(readme), "--exec", command)
+                              "--store", "settings.ini=" + str(readme), "docs/readme.txt=" + str(readme),
+                              "--exec", command)
     say(build.stdout.rstrip())
     listing = winekit.mkpayload("--list", installer)
     say(listing.stdout.rstrip())

@@ -76,13 +76,12 @@ def overflow_point(total, capacity):
     raise ValueError("output fits")
 
 
-def make_streams(mkpayload, scratch):
-    """Compressed streams of known content, made by mkpayload."""
+def make_streams(mkpayload, stub, scratch):
+    """Compressed streams of known content, made by mkpayload from the real stub."""
     text = b"".join(b"line %04d of a hostile installer test\r\n" % i for i in range(300))
     sources = {"text": (text, ["--ascii"]), "zeros": (bytes(10000), ["--binary"]), "small": (b"abc" * 300, ["--binary"])}
     streams = {}
-    stub = pathlib.Path(scratch) / "stub.bin"
-    stub.write_bytes(b"MZ" + bytes(62))
+    at = len(pathlib.Path(stub).read_bytes())
     for key, (content, options) in sources.items():
         src = pathlib.Path(scratch) / key
         src.write_bytes(content)
@@ -90,9 +89,9 @@ def make_streams(mkpayload, scratch):
         subprocess.run([str(mkpayload), "--stub", stub, "-o", out, "--compress", *options, src], check=True,
                        capture_output=True)
         blob = out.read_bytes()
-        n, s, u = struct.unpack_from("<IiI", blob, 64)
+        n, s, u = struct.unpack_from("<IiI", blob, at)
         assert s > 0 and u == len(content), (key, s, u)
-        streams[key] = (blob[64 + 12 + n:64 + 12 + n + s], content)
+        streams[key] = (blob[at + 12 + n:at + 12 + n + s], content)
     return streams
 
 
@@ -192,10 +191,10 @@ def cases(stub, streams):
     return out
 
 
-def write_all(directory, stub, mkpayload):
+def write_all(directory, stub_path, mkpayload):
     """Writes every case to a directory (for looking at them by hand)."""
     directory = pathlib.Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory() as tmp:
-        for case in cases(stub, make_streams(mkpayload, tmp)):
+        for case in cases(pathlib.Path(stub_path).read_bytes(), make_streams(mkpayload, stub_path, tmp)):
             (directory / f"{case.name}.exe").write_bytes(case.data)

@@ -28,7 +28,7 @@ class HostileInstallers(ExtractorCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        streams = hostile_installers.make_streams(winekit.MKPAYLOAD, cls.scratch)
+        streams = hostile_installers.make_streams(winekit.MKPAYLOAD, winekit.EXTRACTOR, cls.scratch)
         cls.cases = hostile_installers.cases(cls.stub, streams)
 
     def test_there_are_enough_cases(self):
