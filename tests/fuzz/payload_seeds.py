@@ -17,6 +17,19 @@ STUB = b"MZ" + bytes(62)
 LABEL = b"unknown\0" + struct.pack("<I", 8)
 
 
+def gui_program():
+    """The least that mkpayload takes as a stub: a PE32 header of an x86
+    Windows GUI executable. Used only to have mkpayload compress the streams."""
+    image = bytearray(0x200)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<HxxxxxxxxxxxxxxHH", image, 0x44, 0x14C, 0xE0, 0x0102)  # machine, optional size, flags
+    struct.pack_into("<H", image, 0x58, 0x10B)       # PE32
+    struct.pack_into("<H", image, 0x58 + 68, 2)      # Windows GUI subsystem
+    return bytes(image)
+
+
 def entry(name, data, size=None, unpacked=None):
     raw = name.encode("latin-1") + b"\0"
     s = -len(data) if size is None else size
@@ -54,9 +67,10 @@ def compressed_stream(mkpayload, work, name, data, *options):
     subprocess.run([mkpayload, "--stub", work / "stub", "-o", out, "--compress", *options, src], check=True,
                    capture_output=True)
     blob = out.read_bytes()
-    n, s, u = struct.unpack_from("<IiI", blob, len(STUB))
+    at = len((work / "stub").read_bytes())
+    n, s, u = struct.unpack_from("<IiI", blob, at)
     assert s > 0 and u == len(data)
-    start = len(STUB) + 12 + n
+    start = at + 12 + n
     return blob[start:start + s]
 
 
@@ -69,7 +83,7 @@ def main():
     binary = bytes(rnd.randrange(6) for _ in range(500))
     with tempfile.TemporaryDirectory() as tmp:
         work = pathlib.Path(tmp)
-        (work / "stub").write_bytes(STUB)
+        (work / "stub").write_bytes(gui_program())
         z_text = compressed_stream(mkpayload, work, "t", text, "--ascii", "--dict", "2048")
         z_bin = compressed_stream(mkpayload, work, "b", binary, "--binary", "--dict", "1024")
         z_zero = compressed_stream(mkpayload, work, "z", bytes(4000), "--binary", "--dict", "4096")
