@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "explode_tables.h"
+#include "implode_codes.h"
 
 // Fills `buffer` with up to *size (2048) next compressed bytes and returns how many
 // it placed; 0 means no input is left. It may lower *size; only the result counts.

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "explode_tables.h"
+#include "implode_codes.h"
 
 namespace explode_fast {
 

@@ -7,7 +7,7 @@
 #include "entry_name.h"
 #include "heap_bytes.h"
 #include "own_file_content.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "payload_reader.h"
 #include "status_message.h"
 
@@ -77,6 +77,18 @@ int32_t entry_file_status(ExtractHost& host, const EntryFileResult& result, bool
   return EXTRACT_OK;
 }
 
+// The extraction status of what the payload reader found.
+int32_t extract_status(payload::ReadStatus status) {
+  switch (status) {
+    case payload::ReadStatus::ok: return EXTRACT_OK;
+    case payload::ReadStatus::no_payload: return EXTRACT_NO_PAYLOAD;
+    case payload::ReadStatus::truncated: return EXTRACT_PAYLOAD_TRUNCATED;
+    case payload::ReadStatus::malformed: return EXTRACT_ENTRY_MALFORMED;
+    case payload::ReadStatus::name_too_long: return EXTRACT_PATH_TOO_LONG;
+  }
+  return EXTRACT_ENTRY_MALFORMED;
+}
+
 }  // namespace
 
 uint32_t entry_read_callback(uint8_t* buffer, uint32_t* size, void* user) {
@@ -121,7 +133,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
 
   // The trailer sits at the end of the payload, never found by walking entries.
   payload::PayloadReader reader(read_through_host, &host, host.own_file_size());
-  if (const int32_t status = reader.open(); status != payload::kReadOk) return status;
+  if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok) return extract_status(status);
   const uint32_t stub_size = reader.trailer().payload_offset;
 
   char dir_prefix_text[kTargetPathCapacity];
@@ -136,7 +148,7 @@ int32_t extract_payload(ExtractHost& host, const char* own_path, const char* tar
 
   while (!reader.at_end()) {
     payload::EntryView entry;
-    if (const int32_t status = reader.next(entry); status != payload::kReadOk) return status;
+    if (const payload::ReadStatus status = reader.next(entry); status != payload::ReadStatus::ok) return extract_status(status);
     const payload::EntryHeader& header = entry.header;
     const std::string_view entry_name = entry.name;
     const uint32_t data_length = entry.data_length;

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "entry_rules.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "platform.h"
 #include "size_limits.h"
 

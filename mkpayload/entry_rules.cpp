@@ -5,7 +5,7 @@
 
 #include "code_page.h"
 #include "entry_name.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 
 namespace mkpayload {
 namespace {

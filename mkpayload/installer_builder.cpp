@@ -1,7 +1,7 @@
 #include "installer_builder.h"
 
 #include "entry_rules.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "payload_reader.h"
 #include "size_limits.h"
 
@@ -11,10 +11,10 @@ namespace {
 // True when the stub's tail reads as a complete payload.
 std::optional<uint32_t> existing_payload_offset(std::span<const uint8_t> stub) {
   payload::PayloadReader reader(read_from_memory, &stub, stub.size());
-  if (reader.open() != payload::kReadOk) return std::nullopt;
+  if (reader.open() != payload::ReadStatus::ok) return std::nullopt;
   payload::EntryView entry;
   while (!reader.at_end())
-    if (reader.next(entry) != payload::kReadOk) return std::nullopt;
+    if (reader.next(entry) != payload::ReadStatus::ok) return std::nullopt;
   return reader.trailer().payload_offset;
 }
 

@@ -9,7 +9,7 @@
 #include "entry_rules.h"
 #include "extract_payload.h"
 #include "name_display.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "payload_reader.h"
 #include "platform.h"
 #include "size_limits.h"
@@ -18,14 +18,15 @@
 namespace mkpayload {
 namespace {
 
-std::string reader_error(int32_t status) {
+std::string reader_error(payload::ReadStatus status) {
   switch (status) {
-    case payload::kReadNoPayload: return "not an installer: the trailer's payload offset is 0";
-    case payload::kReadTruncated: return "not an installer, or damaged: the trailer or an entry points past the end of the file";
-    case payload::kReadMalformed: return "damaged: an entry's name has no NUL, or its sizes contradict each other";
-    case payload::kReadNameTooLong: return "damaged: an entry's name is longer than the extractor can hold";
+    case payload::ReadStatus::no_payload: return "not an installer: the trailer's payload offset is 0";
+    case payload::ReadStatus::truncated: return "not an installer, or damaged: the trailer or an entry points past the end of the file";
+    case payload::ReadStatus::malformed: return "damaged: an entry's name has no NUL, or its sizes contradict each other";
+    case payload::ReadStatus::name_too_long: return "damaged: an entry's name is longer than the extractor can hold";
+    case payload::ReadStatus::ok: break;
   }
-  return "unreadable (status " + std::to_string(status) + ")";
+  return "unreadable";
 }
 
 void report_error(const InspectOptions& options, const std::string& text) {
@@ -62,7 +63,7 @@ std::string ratio_text(const payload::EntryView& entry) {
 // false (after a message on standard error) when it is not a readable installer.
 bool read_entries(const InstallerImage& installer, const InspectOptions& options, payload::PayloadReader& reader,
                   std::vector<ReadEntry>& entries, bool& complete) {
-  if (const int32_t status = reader.open(); status != payload::kReadOk) {
+  if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok) {
     report_error(options, reader_error(status));
     return false;
   }
@@ -76,7 +77,7 @@ bool read_entries(const InstallerImage& installer, const InspectOptions& options
   complete = true;
   while (!reader.at_end()) {
     ReadEntry entry;
-    if (const int32_t status = reader.next(entry.view); status != payload::kReadOk) {
+    if (const payload::ReadStatus status = reader.next(entry.view); status != payload::ReadStatus::ok) {
       report_error(options, "entry " + std::to_string(entries.size()) + ": " + reader_error(status));
       complete = false;
       break;
@@ -227,7 +228,7 @@ int verify_installer(const InstallerImage& installer, const InspectOptions& opti
 int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir, const InspectOptions& options) {
   // Nothing is created for a file that is not an installer.
   payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
-  if (const int32_t status = reader.open(); status != payload::kReadOk) {
+  if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok) {
     report_error(options, reader_error(status));
     return 1;
   }

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "explode_tables.h"
+#include "implode_codes.h"
 
 namespace implode::detail {
 

@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "token_costs.h"
+#include "implode_costs.h"
 
 namespace implode {
 

@@ -1,4 +1,4 @@
-"""The extractor's size limits under Wine (extractor/extraction_limits.h): the
+"""The extractor's size limits under Wine (payload/extraction_limits.h): the
 largest installer, with one stored entry that fills it, unpacks byte-exact and
 one byte more is refused; a compressed entry of the largest unpacked size
 unpacks with the large-address-aware stub as built, and the smaller limit with
@@ -14,7 +14,7 @@ import struct
 import winekit
 from extractor_case import FAILED, ExtractorCase, keep
 
-LIMITS_HEADER = winekit.SOURCE_DIR / "extractor" / "extraction_limits.h"
+LIMITS_HEADER = winekit.SOURCE_DIR / "payload" / "extraction_limits.h"
 CHUNK = 64 << 20
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
 

@@ -22,7 +22,7 @@
 
 #include "entry_name.h"
 #include "extract_host.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 
 namespace payload_fuzz {
 

@@ -18,7 +18,8 @@
 #include <cstring>
 
 #include "extract_payload.h"
-#include "payload_format.h"
+#include "payload_layout.h"
+#include "signed_installer.h"
 #include "payload_fuzz_host.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "memory_host.h"
 #include "payload_builder.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 
 namespace {
 

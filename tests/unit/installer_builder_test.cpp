@@ -12,7 +12,7 @@
 #include "file_io.h"
 #include "installer_inspect.h"
 #include "payload_builder.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "payload_reader.h"
 
 namespace {
@@ -49,13 +49,13 @@ TEST(InstallerBuilder, LayoutReadsBackEntryByEntry) {
 
   std::span<const uint8_t> bytes = installer;
   payload::PayloadReader reader(read_from_memory, &bytes, bytes.size());
-  ASSERT_EQ(reader.open(), payload::kReadOk);
+  ASSERT_EQ(reader.open(), payload::ReadStatus::ok);
   EXPECT_EQ(reader.trailer().entry_count, 3);
   EXPECT_EQ(reader.trailer().payload_offset, kStub.size());
   const char* names[] = {"a.txt", "$EXEC", "empty"};
   for (const char* name : names) {
     payload::EntryView entry;
-    ASSERT_EQ(reader.next(entry), payload::kReadOk);
+    ASSERT_EQ(reader.next(entry), payload::ReadStatus::ok);
     EXPECT_EQ(entry.name, name);
     EXPECT_LE(entry.header.size, 0) << "stored";
   }

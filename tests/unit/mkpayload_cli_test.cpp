@@ -13,7 +13,7 @@
 #include "installer_inspect.h"
 #include "mkpayload_main.h"
 #include "payload_builder.h"
-#include "payload_format.h"
+#include "payload_layout.h"
 #include "payload_reader.h"
 #include "size_limits.h"
 #include "stub_check.h"
@@ -165,10 +165,10 @@ TEST_F(Mkpayload, FoldersGetTheirCommandBeforeTheirFirstEntry) {
   const auto bytes = read_whole_file(output, error);
   std::span<const uint8_t> image = *bytes;
   payload::PayloadReader reader(read_from_memory, &image, image.size());
-  ASSERT_EQ(reader.open(), payload::kReadOk);
+  ASSERT_EQ(reader.open(), payload::ReadStatus::ok);
   std::vector<std::string> names;
   payload::EntryView entry;
-  while (!reader.at_end() && reader.next(entry) == payload::kReadOk) {
+  while (!reader.at_end() && reader.next(entry) == payload::ReadStatus::ok) {
     std::string name(entry.name);
     if (name == "$EXEC") {
       std::string command(entry.data_length - 1, '\0');

@@ -1,6 +1,6 @@
 // The payload's integer fields, the trailer search in signed and unsigned
 // files, and the entry-name rules.
-#include "payload_format.h"
+#include "payload_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -222,14 +222,14 @@ TEST(PayloadEnd, ReaderWalksASignedInstallerLikeTheUnsignedOne) {
 
   std::span<const uint8_t> bytes = installer;
   payload::PayloadReader reader(read_span, &bytes, installer.size());
-  ASSERT_EQ(reader.open(), payload::kReadOk);
+  ASSERT_EQ(reader.open(), payload::ReadStatus::ok);
   EXPECT_EQ(reader.payload_end(), unsigned_size);
   EXPECT_EQ(reader.trailer().entry_count, 2);
   EXPECT_EQ(reader.trailer().payload_offset, stub.size());
   payload::EntryView entry;
-  ASSERT_EQ(reader.next(entry), payload::kReadOk);
+  ASSERT_EQ(reader.next(entry), payload::ReadStatus::ok);
   EXPECT_EQ(entry.name, "a.txt");
-  ASSERT_EQ(reader.next(entry), payload::kReadOk);
+  ASSERT_EQ(reader.next(entry), payload::ReadStatus::ok);
   EXPECT_EQ(entry.name, "$EXEC");
   EXPECT_TRUE(reader.at_end());
 
@@ -238,7 +238,7 @@ TEST(PayloadEnd, ReaderWalksASignedInstallerLikeTheUnsignedOne) {
   installer.push_back(0);
   bytes = installer;
   payload::PayloadReader unsigned_reader(read_span, &bytes, installer.size());
-  EXPECT_NE(unsigned_reader.open(), payload::kReadOk);
+  EXPECT_NE(unsigned_reader.open(), payload::ReadStatus::ok);
 }
 
 TEST(EntryNames, OrdinaryNamesAndSubdirectoriesPass) {

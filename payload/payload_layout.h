@@ -12,12 +12,11 @@
 //   end - 8         trailer: int32 entry count (<= 0: none), uint32 P (0: no payload)
 //
 // "End" is the end of the file, or for a signed installer the start of the
-// certificate table that Authenticode signing appends (see payload_end).
+// certificate table that Authenticode signing appends (see signed_installer.h).
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -67,32 +66,6 @@ std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& hea
 
 // Reads `out.size()` bytes at `offset` of a file; false when they are not all there.
 using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);
-
-// A PE image's security directory entry (the place of its certificate table)
-// and where its headers end (the end of the section table).
-struct SecurityDirectory {
-  uint64_t offset = 0;
-  uint64_t size = 0;
-  uint64_t headers_end = 0;
-};
-
-// Each certificate in the table starts with an 8-byte header (length, revision, type).
-constexpr uint32_t kCertificateHeaderSize = 8;
-
-// The security directory of a PE image whose headers read cleanly, when it is
-// not empty; nullopt otherwise.
-std::optional<SecurityDirectory> security_directory(uint64_t file_size, ReadAt read_at, void* file);
-
-// Where the payload's trailer ends: the file size, unless the file is a PE image
-// whose security directory names a certificate table that ends exactly at the
-// end of the file; then the start of that table. Any header that does not read
-// cleanly means "no certificate table".
-uint64_t payload_end(uint64_t file_size, ReadAt read_at, void* file);
-
-// True when payload_end found a certificate table.
-inline bool has_certificate_table(uint64_t file_size, ReadAt read_at, void* file) {
-  return payload_end(file_size, read_at, file) != file_size;
-}
 
 // The most bytes an implode stream of `stream_size` bytes can decode to. The
 // cheapest output per bit is a 518-byte match in 22 bits (flag 1, length code 7,

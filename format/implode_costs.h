@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "explode_tables.h"
+#include "implode_codes.h"
 
 namespace implode {
 

@@ -5,17 +5,19 @@
 #include <cstdint>
 #include <string_view>
 
-#include "payload_format.h"
+#include "payload_layout.h"
+#include "signed_installer.h"
 
 namespace payload {
 
-// Statuses (the extractor's numbering): 0 ok, 3 no payload, 8 truncated,
-// 9 malformed entry, 10 name longer than a target path can hold.
-constexpr int32_t kReadOk = 0;
-constexpr int32_t kReadNoPayload = 3;
-constexpr int32_t kReadTruncated = 8;
-constexpr int32_t kReadMalformed = 9;
-constexpr int32_t kReadNameTooLong = 10;
+// What reading the payload's structure found.
+enum class ReadStatus {
+  ok,
+  no_payload,     // the trailer's payload offset is 0
+  truncated,      // the trailer, an entry header, a name or data lies past the payload's end
+  malformed,      // a name without its NUL within N bytes, S = INT32_MIN, or a stored U other than -S
+  name_too_long,  // a name whose NUL lies beyond what a target path can hold
+};
 
 constexpr uint32_t kNameCapacity = 512;  // a name is at most a whole target path
 
@@ -32,10 +34,10 @@ class PayloadReader {
   PayloadReader(ReadAt read_at, void* file, uint64_t file_size) : read_at_(read_at), file_(file), file_size_(file_size) {}
 
   // Finds the trailer (before a certificate table, when there is one).
-  int32_t open();
+  ReadStatus open();
   // Reads the next entry's header and name and checks its sizes; the data is
   // left for the caller at entry.data_offset.
-  int32_t next(EntryView& entry);
+  ReadStatus next(EntryView& entry);
 
   bool at_end() const { return index_ >= trailer_.entry_count; }
   const Trailer& trailer() const { return trailer_; }

@@ -1,29 +1,6 @@
-#include "payload_format.h"
+#include "signed_installer.h"
 
 namespace payload {
-
-Trailer decode_trailer(std::span<const uint8_t, kTrailerSize> bytes) {
-  return {static_cast<int32_t>(load_u32(bytes.data())), load_u32(bytes.data() + 4)};
-}
-
-std::array<uint8_t, kTrailerSize> encode_trailer(const Trailer& trailer) {
-  std::array<uint8_t, kTrailerSize> bytes{};
-  store_u32(bytes.data(), static_cast<uint32_t>(trailer.entry_count));
-  store_u32(bytes.data() + 4, trailer.payload_offset);
-  return bytes;
-}
-
-EntryHeader decode_entry_header(std::span<const uint8_t, kEntryHeaderSize> bytes) {
-  return {load_u32(bytes.data()), static_cast<int32_t>(load_u32(bytes.data() + 4)), load_u32(bytes.data() + 8)};
-}
-
-std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& header) {
-  std::array<uint8_t, kEntryHeaderSize> bytes{};
-  store_u32(bytes.data(), header.name_length);
-  store_u32(bytes.data() + 4, static_cast<uint32_t>(header.size));
-  store_u32(bytes.data() + 8, header.unpacked_size);
-  return bytes;
-}
 
 // PE layout read here: the DOS header's e_lfanew (offset 0x3C) points at
 // "PE\0\0"; the 20-byte file header follows (section count at +2, optional
