@@ -32,6 +32,8 @@
 
 namespace {
 
+using namespace explode;
+
 using Bytes = std::vector<uint8_t>;
 
 struct Corpus {

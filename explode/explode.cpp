@@ -24,40 +24,28 @@
 // reaches below index 0. After each token that reaches 8192 the block [4096, 8192)
 // is written and moved down to become the history.
 #include "explode.h"
-#include "explode_fast_tables.h"
 
 #include <bit>
+#include <cassert>
 #include <cstring>
 
+#include "explode_lookups.h"
+
+namespace explode {
 namespace {
 
 using namespace implode_format;
-using explode_fast::TOKEN_INDEX_MASK;
-using explode_fast::TOKEN_MATCH;
-using explode_fast::TOKEN_SLOW;
-using explode_fast::TOKEN_TAKEN_SHIFT;
-using explode_fast::TOKEN_VALUE_MASK;
 
 constexpr uint32_t LITERAL_LIMIT = 256;
 constexpr uint32_t ASCII_ESCAPE = 255;
-constexpr uint32_t END_MARKER_SUM = 270;  // code index 15 + extra value 255
 constexpr uint32_t FLUSH_POINT = 2 * EXPLODE_OUT_BLOCK;
 constexpr uint32_t FAST_INPUT_MARGIN = 8;  // bytes from the token's first byte
 constexpr uint32_t MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;  // flag, length code and extra, distance
 
 static_assert(SYMBOL_END == LITERAL_LIMIT + END_LENGTH_VALUE);
-static_assert(length_base[15] + 255 == END_LENGTH_VALUE && 15 + 255 == END_MARKER_SUM);
+static_assert(length_base[15] + 255 == END_LENGTH_VALUE);
 
 // ---- Table set-up ---------------------------------------------------------
-
-// lookup[j] = index of the code that the 8 bits j begin with. Codes are entered
-// from the last index down, so with a complete prefix code every entry is set.
-void build_code_lookup(uint32_t count, const uint8_t* bits, const uint8_t* codes, uint8_t* lookup) {
-  for (uint32_t i = count; i-- > 0;) {
-    const uint32_t step = 1u << bits[i];
-    for (uint32_t j = codes[i]; j < 256; j += step) lookup[j] = static_cast<uint8_t>(i);
-  }
-}
 
 // Codes of up to 8 bits resolve in ascii_lookup. A longer code either leaves a
 // non-zero first byte, which ascii_lookup marks as an escape and whose remaining
@@ -117,15 +105,14 @@ bool consume_bits(ExplodeWork& w, uint32_t n) {
 uint32_t decode_symbol(ExplodeWork& w) {
   if (w.bit_buf & 1) {
     if (!consume_bits(w, 1)) return SYMBOL_FAILED;
-    const uint32_t i = w.length_lookup[w.bit_buf & 0xFF];
-    if (!consume_bits(w, w.length_bits_work[i])) return SYMBOL_FAILED;
-    const uint32_t e = w.length_extra_work[i];
-    if (e == 0) return LITERAL_LIMIT + i;
-    const uint32_t x = w.bit_buf & ((1u << e) - 1);
+    const LengthCode code = lookups.length[w.bit_buf & 0xFF];
+    if (!consume_bits(w, code.code_bits)) return SYMBOL_FAILED;
+    if (code.extra_bits == 0) return LITERAL_LIMIT + code.base;
+    const uint32_t value = code.base + (w.bit_buf & ((1u << code.extra_bits) - 1));
     // The end marker's extra bits are all in the look-ahead already: a stream may
     // end right behind it, so a failed refill there is no error.
-    if (!consume_bits(w, e) && i + x != END_MARKER_SUM) return SYMBOL_FAILED;
-    return LITERAL_LIMIT + w.length_base_work[i] + x;
+    if (!consume_bits(w, code.extra_bits) && value != END_LENGTH_VALUE) return SYMBOL_FAILED;
+    return LITERAL_LIMIT + value;
   }
   if (!consume_bits(w, 1)) return SYMBOL_FAILED;
   if (w.mode == 0) {
@@ -153,8 +140,9 @@ uint32_t decode_symbol(ExplodeWork& w) {
 
 // Returns the distance (1..4096), or 0 when the input ended.
 uint32_t decode_distance(ExplodeWork& w, uint32_t length) {
-  const uint32_t h = w.distance_lookup[w.bit_buf & 0xFF];
-  if (!consume_bits(w, w.distance_bits_work[h])) return 0;
+  const DistanceCode code = lookups.distance[w.bit_buf & 0xFF];
+  if (!consume_bits(w, code.code_bits)) return 0;
+  const uint32_t h = code.high;
   uint32_t d;
   if (length == MIN_MATCH) {
     d = (h << 2) + (w.bit_buf & 3);
@@ -224,17 +212,23 @@ inline bool fast_path_ready(const ExplodeWork& w) {
   return w.in_next >= 2 && w.in_count >= w.in_next + FAST_INPUT_MARGIN - 1;
 }
 
+// A token's leading part as decoded: the literal byte or the match's length
+// value, and the stream bits it took (flag bit included).
+struct TokenLead {
+  uint32_t value;
+  uint32_t taken;
+  bool match;
+};
+
 // The leading part of a token that the token table leaves to the step-by-step
-// route: a long length code (see explode_fast_tables.h; the end marker among
-// them) or a long ASCII literal code. Returns the entry the table would hold for
-// it (the end marker's value, 517, fits the value field) and its bits in *taken.
-inline uint32_t decode_long_lead(const ExplodeWork& w, uint64_t bits, uint32_t* taken) {
+// route: a long length code (see explode_lookups.h; the end marker among them)
+// or a long ASCII literal code.
+inline TokenLead decode_long_lead(const ExplodeWork& w, uint64_t bits) {
   if (bits & 1) {
-    const uint32_t code = explode_fast::tables.length[(bits >> 1) & 0xFF];
-    const uint32_t extra = code >> 24;
-    const uint32_t code_taken = 1 + ((code >> 16) & 0xFF);
-    *taken = code_taken + extra;
-    return ((code & 0xFFFF) + (static_cast<uint32_t>(bits >> code_taken) & ((1u << extra) - 1))) | TOKEN_MATCH;
+    const LengthCode code = lookups.length[(bits >> 1) & 0xFF];
+    const uint32_t code_taken = 1u + code.code_bits;
+    const uint32_t value = code.base + (static_cast<uint32_t>(bits >> code_taken) & ((1u << code.extra_bits) - 1));
+    return {value, code_taken + code.extra_bits, true};
   }
   const uint32_t c = static_cast<uint32_t>(bits >> 1);
   uint32_t literal;
@@ -243,8 +237,7 @@ inline uint32_t decode_long_lead(const ExplodeWork& w, uint64_t bits, uint32_t* 
   } else {
     literal = w.ascii_lookup8[(c >> 8) & 0xFF];
   }
-  *taken = 1 + ascii_bits[literal];
-  return literal;
+  return {literal, 1u + ascii_bits[literal], false};
 }
 
 // Decodes tokens while the margin holds. Returns SYMBOL_END after the end marker,
@@ -282,8 +275,7 @@ uint32_t decode_fast(ExplodeWork& w) {
   refill();
   bits >>= start & 7;
   bits_left -= start & 7;
-  const explode_fast::Tables& fast = explode_fast::tables;
-  const explode_fast::TokenTable& tokens = fast.tokens;
+  const TokenTable& tokens = lookups.tokens;
   uint32_t out_fill = w.out_fill;
   uint32_t result = 0;
 
@@ -291,6 +283,10 @@ uint32_t decode_fast(ExplodeWork& w) {
     refill();
     // Tokens are decoded from the register while it holds the longest one.
     do {
+      // A token starts with room in out_buf for the longest match, and every bit
+      // it can need in the register.
+      assert(out_fill >= EXPLODE_OUT_BLOCK && out_fill < FLUSH_POINT);
+      assert(bits_left >= MAX_TOKEN_BITS);
       if (!Ascii && (bits & 1) == 0) {
         // A binary literal is always 9 bits: no load stands between its bits and
         // the next token's.
@@ -298,30 +294,29 @@ uint32_t decode_fast(ExplodeWork& w) {
         bits >>= 9;
         bits_left -= 9;
       } else {
-        uint32_t entry = tokens[bits & TOKEN_INDEX_MASK];
-        uint32_t taken = (entry >> TOKEN_TAKEN_SHIFT) & 0xF;
-        if (entry & TOKEN_SLOW) [[unlikely]] {
-          entry = decode_long_lead(w, bits, &taken);
-          if (entry == (END_LENGTH_VALUE | TOKEN_MATCH)) {
+        const TokenEntry entry = tokens[bits & TOKEN_INDEX_MASK];
+        TokenLead lead{entry.value, entry.taken, static_cast<bool>(entry.match)};
+        if (entry.slow) [[unlikely]] {
+          lead = decode_long_lead(w, bits);
+          if (lead.match && lead.value == END_LENGTH_VALUE) {
             result = SYMBOL_END;
             break;
           }
         }
-        bits >>= taken;
-        bits_left -= taken;
+        bits >>= lead.taken;
+        bits_left -= lead.taken;
         // A literal's byte goes out in any case: a match's copy overwrites it.
-        out[out_fill] = static_cast<uint8_t>(entry);
-        if (!(entry & TOKEN_MATCH)) {
+        out[out_fill] = static_cast<uint8_t>(lead.value);
+        if (!lead.match) {
           ++out_fill;
         } else {
-          const uint32_t length = (entry & TOKEN_VALUE_MASK) + MIN_MATCH;
-          const uint32_t position_code = fast.distance[bits & 0xFF];
-          const uint32_t h = position_code & 0xFF;
-          const uint32_t hb = position_code >> 8;
+          const uint32_t length = lead.value + MIN_MATCH;
+          const DistanceCode code = lookups.distance[bits & 0xFF];
           const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
           const uint32_t low_mask = length == MIN_MATCH ? 3 : dict_mask;
-          const uint32_t distance = (h << low_bits) + (static_cast<uint32_t>(bits >> hb) & low_mask) + 1;
-          taken = hb + low_bits;
+          const uint32_t distance =
+              (uint32_t{code.high} << low_bits) + (static_cast<uint32_t>(bits >> code.code_bits) & low_mask) + 1;
+          const uint32_t taken = code.code_bits + low_bits;
           bits >>= taken;
           bits_left -= taken;
           copy_match(out, out_fill, distance, length);
@@ -343,6 +338,7 @@ uint32_t decode_fast(ExplodeWork& w) {
   const uint32_t in_next = (pos + 15) >> 3;
   const uint32_t spare = in_next * 8 - pos - 8;
   const uint32_t last_two = in[in_next - 2] | static_cast<uint32_t>(in[in_next - 1]) << 8;
+  assert(in_next >= 2 && in_next <= w.in_count && spare < 8);
   w.in_next = in_next;
   w.spare_bits = spare;
   w.bit_buf = last_two >> (8 - spare);
@@ -378,7 +374,7 @@ uint32_t decode_tokens(ExplodeWork& w) {
 
 }  // namespace
 
-int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user) {
+ExplodeStatus explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user) {
   ExplodeWork& w = *work;
   w.read_fn = read_fn;
   w.write_fn = write_fn;
@@ -402,12 +398,6 @@ int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWo
   } else if (w.mode != 0) {
     return EXPLODE_BAD_MODE;
   }
-  std::memcpy(w.length_bits_work, length_bits.data(), sizeof w.length_bits_work);
-  build_code_lookup(16, w.length_bits_work, length_codes.data(), w.length_lookup);
-  std::memcpy(w.length_extra_work, length_extra_bits.data(), sizeof w.length_extra_work);
-  std::memcpy(w.length_base_work, length_base.data(), sizeof w.length_base_work);
-  std::memcpy(w.distance_bits_work, distance_bits.data(), sizeof w.distance_bits_work);
-  build_code_lookup(64, w.distance_bits_work, distance_codes.data(), w.distance_lookup);
 
   w.out_fill = EXPLODE_OUT_BLOCK;
   const uint32_t last = w.mode == 1 ? decode_tokens<true>(w) : decode_tokens<false>(w);
@@ -415,3 +405,5 @@ int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWo
   w.write_fn(w.out_buf + EXPLODE_OUT_BLOCK, &count, w.user);
   return last == SYMBOL_FAILED ? EXPLODE_INPUT_ENDED : EXPLODE_OK;
 }
+
+}  // namespace explode

@@ -7,6 +7,8 @@
 
 #include "implode_codes.h"
 
+namespace explode {
+
 // Fills `buffer` with up to *size (2048) next compressed bytes and returns how many
 // it placed; 0 means no input is left. It may lower *size; only the result counts.
 using ExplodeReadFn = uint32_t (*)(uint8_t* buffer, uint32_t* size, void* user);
@@ -48,17 +50,13 @@ struct ExplodeWork {
   ExplodeWriteFn write_fn;
   uint8_t out_buf[EXPLODE_OUT_BUF];
   uint8_t in_buf[EXPLODE_IN_BLOCK];
-  uint8_t distance_lookup[256];
-  uint8_t length_lookup[256];
+  // ASCII mode only, built for each stream (the length and distance lookups are
+  // constant data, see explode_lookups.h).
   uint8_t ascii_lookup[256];
   uint8_t ascii_lookup4[256];
   uint8_t ascii_lookup6[128];
   uint8_t ascii_lookup8[256];
-  uint8_t ascii_bits_work[256];
-  uint8_t distance_bits_work[64];
-  uint8_t length_bits_work[16];
-  uint8_t length_extra_work[16];
-  uint16_t length_base_work[16];
+  uint8_t ascii_bits_work[256];  // bits of each ASCII code left after its lookups
 };
 static_assert(sizeof(ExplodeWork::out_buf) == 2 * EXPLODE_OUT_BLOCK + implode_format::MAX_MATCH - 1,
               "a match of 518 starting at out_fill 8191 must end inside out_buf");
@@ -66,9 +64,11 @@ static_assert(sizeof(ExplodeWork::out_buf) == 2 * EXPLODE_OUT_BLOCK + implode_fo
 // Decodes one whole stream: one read first, further reads only when the input
 // block is used up (never after a read that returned 0), a write of exactly 4096
 // bytes whenever 4096 fresh bytes are waiting, and exactly one final write after
-// the end marker or a failure (none for statuses 1 to 3). Returns an ExplodeStatus.
+// the end marker or a failure (none for statuses 1 to 3).
 // The first 4096 bytes of out_buf (the history that a match may reach into before
 // any output exists) are zeroed at the start of every call, so nothing of an
 // earlier stream or of uninitialised memory can reach the output. A read callback
 // that reports more than EXPLODE_IN_BLOCK bytes is taken as EXPLODE_IN_BLOCK.
-int32_t explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user);
+ExplodeStatus explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user);
+
+}  // namespace explode

@@ -7,6 +7,8 @@
 
 #include "file_content.h"
 
+namespace extractor {
+
 struct EntryFileResult {
   uint32_t create_error = 0;  // 0, or the system error code of the failed creation
   bool written = false;       // every block of the content was written in full
@@ -46,3 +48,5 @@ class ExtractHost {
  protected:
   ~ExtractHost() = default;
 };
+
+}  // namespace extractor

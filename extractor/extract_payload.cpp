@@ -11,70 +11,13 @@
 #include "payload_reader.h"
 #include "status_message.h"
 
+namespace extractor {
 namespace {
+
+using common::BoundedText;
 
 bool read_through_host(void* host, uint64_t offset, std::span<uint8_t> out) {
   return static_cast<ExtractHost*>(host)->read_own_file(offset, out);
-}
-
-// Keeps the own file open until the stub has been copied, and closes it on every
-// early return.
-class OwnFile {
- public:
-  explicit OwnFile(ExtractHost& host) : host_(host) {}
-  ~OwnFile() { close(); }
-  void close() {
-    if (open_) host_.close_own_file();
-    open_ = false;
-  }
-
- private:
-  ExtractHost& host_;
-  bool open_ = true;
-};
-
-// "dir" + "\" unless dir already ends in a backslash.
-bool start_path(BoundedText& path, const char* dir) {
-  std::string_view d(dir);
-  path.append(d);
-  if (d.empty() || d.back() != '\\') path.append("\\");
-  return path.ok();
-}
-
-void copy_text(std::span<char, kFailedFileNameCapacity> out, std::string_view text) {
-  BoundedText(out).append(text.substr(0, out.size() - 1));
-}
-
-// Runs a command entry: the text before the content's first NUL, or all of it
-// when it holds none. False when the text cannot be held in memory.
-bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
-  const void* nul = std::memchr(content.data(), 0, content.size());
-  const size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - content.data()) : content.size();
-  HeapBytes command(uint64_t(length) + 1);
-  if (!command.ok()) return false;
-  if (length) std::memcpy(command.data(), content.data(), length);
-  command.data()[length] = 0;
-  host.run_command(reinterpret_cast<const char*>(command.data()));
-  return true;
-}
-
-// The status after an entry file was written, with its beeps: a creation error
-// names the file, a failed read of the own file is status 8, a failed or short
-// write beeps low once (status 6), and file times that could not be set beep high
-// without stopping.
-int32_t entry_file_status(ExtractHost& host, const EntryFileResult& result, bool read_failed, std::string_view target,
-                          std::span<char, kFailedFileNameCapacity> failed_file_name) {
-  if (result.create_error != 0) {
-    copy_text(failed_file_name, target);
-    return -static_cast<int32_t>(result.create_error);
-  }
-  if (read_failed) return EXTRACT_PAYLOAD_TRUNCATED;
-  if (!result.written) {
-    host.beep(99, 99);
-    return EXTRACT_WRITE_FAILED;
-  }
-  if (!result.times_set) host.beep(9999, 99);
-  return EXTRACT_OK;
 }
 
 // The extraction status of what the payload reader found.
@@ -88,6 +31,176 @@ int32_t extract_status(payload::ReadStatus status) {
   }
   return EXTRACT_ENTRY_MALFORMED;
 }
+
+void beep(ExtractHost& host, BeepTone tone) { host.beep(tone.frequency, tone.milliseconds); }
+
+void copy_text(std::span<char, FAILED_FILE_NAME_CAPACITY> out, std::string_view text) {
+  BoundedText(out).append(text.substr(0, out.size() - 1));
+}
+
+// The text before the content's first NUL, or all of it when it holds none, run
+// as a command. False when the text cannot be held in memory.
+bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
+  const void* nul = std::memchr(content.data(), 0, content.size());
+  const size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - content.data()) : content.size();
+  HeapBytes command(uint64_t(length) + 1);
+  if (!command.ok()) return false;
+  if (length) std::memcpy(command.data(), content.data(), length);
+  command.data()[length] = 0;
+  host.run_command(reinterpret_cast<const char*>(command.data()));
+  return true;
+}
+
+// One run of extract_payload: the own file, the payload's reader and what every
+// entry shares (the target path's directory part, the copy buffer, the
+// decoder's work area). Entries are handled one after another, each in a step
+// of its own; a step returns EXTRACT_OK to go on, anything else ends the run
+// with that status.
+class Extraction {
+ public:
+  Extraction(ExtractHost& host, std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name)
+      : host_(host), failed_file_name_(failed_file_name), dir_prefix_(dir_prefix_text_) {}
+  ~Extraction() { close_own_file(); }
+  Extraction(const Extraction&) = delete;
+  Extraction& operator=(const Extraction&) = delete;
+
+  int32_t run(const char* own_path, const char* target_dir) {
+    if (!host_.open_own_file(own_path)) return EXTRACT_CANNOT_OPEN_SELF;
+    own_file_open_ = true;
+    // The trailer sits at the end of the payload, never found by walking entries.
+    payload::PayloadReader reader(read_through_host, &host_, host_.own_file_size());
+    if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok)
+      return extract_status(status);
+    if (!start_dir_prefix(target_dir)) return EXTRACT_PATH_TOO_LONG;
+    // Stored entries and the stub copy pass through this one buffer.
+    copy_buffer_ = HeapBytes(COPY_BLOCK_SIZE);
+    if (!copy_buffer_.ok()) return EXTRACT_OUT_OF_MEMORY;
+
+    while (!reader.at_end()) {
+      payload::EntryView entry;
+      if (const payload::ReadStatus status = reader.next(entry); status != payload::ReadStatus::ok)
+        return extract_status(status);
+      if (const int32_t status = extract_entry(entry); status != EXTRACT_OK) return status;
+    }
+    return write_self_copy(reader.trailer().payload_offset);
+  }
+
+ private:
+  // "dir" + "\" unless dir already ends in a backslash.
+  bool start_dir_prefix(const char* dir) {
+    const std::string_view d(dir);
+    dir_prefix_.append(d);
+    if (d.empty() || d.back() != '\\') dir_prefix_.append("\\");
+    return dir_prefix_.ok();
+  }
+
+  int32_t extract_entry(const payload::EntryView& entry) {
+    const bool is_command = entry.name == payload::EXEC_NAME;
+    BoundedText target(path_buffer_);
+    target.append(dir_prefix_.view()).append(entry.name);
+    if (!is_command) {
+      if (payload::check_entry_name(entry.name) != payload::NameVerdict::ok) {
+        copy_text(failed_file_name_, target.ok() ? target.view() : entry.name);
+        return -static_cast<int32_t>(INVALID_NAME_ERROR);
+      }
+      if (!target.ok()) return EXTRACT_PATH_TOO_LONG;
+      if (!entry.header.compressed()) return copy_stored_file(entry, target);
+    }
+    // A compressed entry and a command are used whole, from memory.
+    HeapBytes stored(entry.data_length);
+    if (!stored.ok()) return EXTRACT_OUT_OF_MEMORY;
+    if (!host_.read_own_file(entry.data_offset, {stored.data(), entry.data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
+    std::span<const uint8_t> content(stored.data(), entry.data_length);
+    HeapBytes output(0);
+    if (entry.header.compressed()) {
+      if (const int32_t status = decode(entry, content, output); status != EXTRACT_OK) return status;
+      stored = HeapBytes(0);
+      content = {output.data(), output_length_};
+    }
+    if (is_command) return run_command_entry(host_, content) ? EXTRACT_OK : EXTRACT_OUT_OF_MEMORY;
+    // One block, so the whole content goes out with one write.
+    MemoryContent whole(content);
+    return entry_file_status(host_.write_entry_file(target.c_str(), whole), false, target.view());
+  }
+
+  // A stored file goes from the own file to its target a block at a time.
+  int32_t copy_stored_file(const payload::EntryView& entry, const BoundedText& target) {
+    OwnFileContent content(host_, entry.data_offset, entry.data_length, copy_block());
+    const EntryFileResult result = host_.write_entry_file(target.c_str(), content);
+    return entry_file_status(result, content.read_failed(), target.view());
+  }
+
+  // Decodes a compressed entry into `output`; its length is left in output_length_.
+  int32_t decode(const payload::EntryView& entry, std::span<const uint8_t> stored, HeapBytes& output) {
+    // A larger U needs no larger buffer; the overflow test still uses U itself.
+    output = HeapBytes(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size));
+    if (!output.ok()) {
+      char message[MESSAGE_CAPACITY];
+      host_.fatal_stop(format_allocation_error(message, entry.header.size));
+      return EXTRACT_FATAL_STOP;
+    }
+    explode::ExplodeWork* work = decoder_work();
+    if (work == nullptr) return EXTRACT_OUT_OF_MEMORY;
+    // The decoder's status is not acted on: the file receives what it produced.
+    const ExplodedEntry result = explode_entry(host_, *work, stored, output.data(), entry.header.unpacked_size);
+    if (result.stopped) return EXTRACT_FATAL_STOP;
+    output_length_ = result.produced;
+    return EXTRACT_OK;
+  }
+
+  // The status after an entry file was written, with its beeps: a creation error
+  // names the file, a failed read of the own file is status 8, a failed or short
+  // write beeps low once (status 6), and file times that could not be set beep
+  // high without stopping.
+  int32_t entry_file_status(const EntryFileResult& result, bool read_failed, std::string_view target) {
+    if (result.create_error != 0) {
+      copy_text(failed_file_name_, target);
+      return -static_cast<int32_t>(result.create_error);
+    }
+    if (read_failed) return EXTRACT_PAYLOAD_TRUNCATED;
+    if (!result.written) {
+      beep(host_, WRITE_FAILED_BEEP);
+      return EXTRACT_WRITE_FAILED;
+    }
+    if (!result.times_set) beep(host_, TIMES_NOT_SET_BEEP);
+    return EXTRACT_OK;
+  }
+
+  int32_t write_self_copy(uint32_t stub_size) {
+    BoundedText self_path(path_buffer_);
+    self_path.append(dir_prefix_.view()).append(payload::SELF_NAME);
+    if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
+    OwnFileContent stub(host_, 0, stub_size, copy_block());
+    const bool written = host_.write_self_copy(self_path.c_str(), stub);
+    close_own_file();
+    if (stub.read_failed()) return EXTRACT_PAYLOAD_TRUNCATED;
+    return written ? EXTRACT_OK : EXTRACT_SELF_COPY_FAILED;
+  }
+
+  std::span<uint8_t> copy_block() { return {copy_buffer_.data(), COPY_BLOCK_SIZE}; }
+
+  // One work area serves every compressed entry of the run: the decoder sets
+  // what it reads at each call. Allocated with the first compressed entry.
+  explode::ExplodeWork* decoder_work() {
+    if (!decoder_work_.ok()) decoder_work_ = HeapBytes(sizeof(explode::ExplodeWork));
+    return decoder_work_.ok() ? reinterpret_cast<explode::ExplodeWork*>(decoder_work_.data()) : nullptr;
+  }
+
+  void close_own_file() {
+    if (own_file_open_) host_.close_own_file();
+    own_file_open_ = false;
+  }
+
+  ExtractHost& host_;
+  std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name_;
+  bool own_file_open_ = false;
+  char dir_prefix_text_[TARGET_PATH_CAPACITY] = {};
+  BoundedText dir_prefix_;
+  char path_buffer_[TARGET_PATH_CAPACITY] = {};
+  HeapBytes copy_buffer_{HeapBytes::none()};
+  HeapBytes decoder_work_{HeapBytes::none()};
+  uint32_t output_length_ = 0;
+};
 
 }  // namespace
 
@@ -107,7 +220,7 @@ void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user) {
   if (streams->stopped) return;
   // Compared in 64 bits: produced + n must not wrap around past the capacity.
   if (uint64_t(streams->produced) + n > streams->output_capacity) {
-    char message[kMessageCapacity];
+    char message[MESSAGE_CAPACITY];
     streams->host->fatal_stop(format_overflow_error(message, streams->produced, n, streams->output_capacity));
     streams->stopped = true;
     return;
@@ -117,109 +230,18 @@ void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user) {
   streams->produced += n;
 }
 
-int32_t explode_entry(ExtractHost& host, ExplodeWork& work, std::span<const uint8_t> stored, uint8_t* output,
-                      uint32_t unpacked_size, uint32_t& produced, bool& stopped) {
+ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
+                            uint8_t* output, uint32_t unpacked_size) {
   EntryStreams streams{stored.data(), output, 0, 0, static_cast<uint32_t>(stored.size()), 0, unpacked_size, &host, false};
-  const int32_t status = explode_stream(entry_read_callback, entry_write_callback, &work, &streams);
-  produced = streams.produced;
-  stopped = streams.stopped;
-  return status;
+  const explode::ExplodeStatus status =
+      explode::explode_stream(entry_read_callback, entry_write_callback, &work, &streams);
+  return {status, streams.produced, streams.stopped};
 }
 
 int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
-                        std::span<char, kFailedFileNameCapacity> failed_file_name) {
-  if (!host.open_own_file(own_path)) return EXTRACT_CANNOT_OPEN_SELF;
-  OwnFile own_file(host);
-
-  // The trailer sits at the end of the payload, never found by walking entries.
-  payload::PayloadReader reader(read_through_host, &host, host.own_file_size());
-  if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok) return extract_status(status);
-  const uint32_t stub_size = reader.trailer().payload_offset;
-
-  char dir_prefix_text[kTargetPathCapacity];
-  BoundedText dir_prefix(dir_prefix_text);
-  if (!start_path(dir_prefix, target_dir)) return EXTRACT_PATH_TOO_LONG;
-  char path_buffer[kTargetPathCapacity];
-
-  // Stored entries and the stub copy pass through this one buffer.
-  HeapBytes copy_buffer(kCopyBlockSize);
-  if (!copy_buffer.ok()) return EXTRACT_OUT_OF_MEMORY;
-  const std::span<uint8_t> block_buffer(copy_buffer.data(), kCopyBlockSize);
-
-  while (!reader.at_end()) {
-    payload::EntryView entry;
-    if (const payload::ReadStatus status = reader.next(entry); status != payload::ReadStatus::ok) return extract_status(status);
-    const payload::EntryHeader& header = entry.header;
-    const std::string_view entry_name = entry.name;
-    const uint32_t data_length = entry.data_length;
-
-    const bool is_command = entry_name == payload::kExecName;
-    BoundedText target(path_buffer);
-    target.append(dir_prefix.view()).append(entry_name);
-    if (!is_command) {
-      if (payload::check_entry_name(entry_name) != payload::NameVerdict::ok) {
-        copy_text(failed_file_name, target.ok() ? target.view() : entry_name);
-        return -static_cast<int32_t>(kErrorInvalidName);
-      }
-      if (!target.ok()) return EXTRACT_PATH_TOO_LONG;
-    }
-
-    if (!header.compressed() && !is_command) {
-      // A stored file goes from the own file to its target a block at a time.
-      OwnFileContent content(host, entry.data_offset, data_length, block_buffer);
-      const EntryFileResult result = host.write_entry_file(target.c_str(), content);
-      if (const int32_t status = entry_file_status(host, result, content.read_failed(), target.view(), failed_file_name);
-          status != EXTRACT_OK)
-        return status;
-      continue;
-    }
-
-    // A compressed entry and a command are used whole, from memory.
-    HeapBytes stored(data_length);
-    if (!stored.ok()) return EXTRACT_OUT_OF_MEMORY;
-    if (!host.read_own_file(entry.data_offset, {stored.data(), data_length})) return EXTRACT_PAYLOAD_TRUNCATED;
-
-    std::span<const uint8_t> content(stored.data(), data_length);
-    HeapBytes output(0);
-    if (header.compressed()) {
-      // A larger U needs no larger buffer; the overflow test still uses U itself.
-      output = HeapBytes(payload::exploded_buffer_size(data_length, header.unpacked_size));
-      if (!output.ok()) {
-        char message[kMessageCapacity];
-        host.fatal_stop(format_allocation_error(message, header.size));
-        return EXTRACT_FATAL_STOP;
-      }
-      HeapBytes work(sizeof(ExplodeWork));
-      if (!work.ok()) return EXTRACT_OUT_OF_MEMORY;
-      uint32_t produced = 0;
-      bool stopped = false;
-      // The decoder's status is not acted on: the file receives what it produced.
-      explode_entry(host, *reinterpret_cast<ExplodeWork*>(work.data()), content, output.data(), header.unpacked_size,
-                    produced, stopped);
-      if (stopped) return EXTRACT_FATAL_STOP;
-      stored = HeapBytes(0);
-      content = {output.data(), produced};
-    }
-
-    if (is_command) {
-      if (!run_command_entry(host, content)) return EXTRACT_OUT_OF_MEMORY;
-      continue;
-    }
-
-    // One block, so the whole content goes out with one write.
-    MemoryContent whole(content);
-    const EntryFileResult result = host.write_entry_file(target.c_str(), whole);
-    if (const int32_t status = entry_file_status(host, result, false, target.view(), failed_file_name); status != EXTRACT_OK)
-      return status;
-  }
-
-  BoundedText self_path(path_buffer);
-  self_path.append(dir_prefix.view()).append(payload::kSelfName);
-  if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
-  OwnFileContent stub(host, 0, stub_size, block_buffer);
-  const bool self_written = host.write_self_copy(self_path.c_str(), stub);
-  own_file.close();
-  if (stub.read_failed()) return EXTRACT_PAYLOAD_TRUNCATED;
-  if (!self_written) return EXTRACT_SELF_COPY_FAILED;
-  return EXTRACT_OK;
+                        std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name) {
+  Extraction extraction(host, failed_file_name);
+  return extraction.run(own_path, target_dir);
 }
+
+}  // namespace extractor

@@ -9,6 +9,8 @@
 #include "explode.h"
 #include "extract_host.h"
 
+namespace extractor {
+
 // Extraction statuses. Negative values are negated system error codes of an
 // entry file that could not be created.
 enum ExtractStatus : int32_t {
@@ -20,17 +22,26 @@ enum ExtractStatus : int32_t {
   EXTRACT_SELF_COPY_FAILED = 7,    // the stub copy "_SELF" could not be created or written
   EXTRACT_PAYLOAD_TRUNCATED = 8,   // the trailer, an entry or the stub lies past the payload's end, or a read failed
   EXTRACT_ENTRY_MALFORMED = 9,     // a name without its NUL, S = INT32_MIN, or a stored U other than -S
-  EXTRACT_PATH_TOO_LONG = 10,      // the entry's target path exceeds kTargetPathCapacity
+  EXTRACT_PATH_TOO_LONG = 10,      // the entry's target path exceeds TARGET_PATH_CAPACITY
   EXTRACT_OUT_OF_MEMORY = 11,      // a compressed or command entry's stored data, or the copy buffer, could not be allocated
   EXTRACT_FATAL_STOP = 12,         // the host returned from fatal_stop (never seen on Windows)
 };
 
 // Windows' "The filename, directory name, or volume label syntax is incorrect."
 // An entry name that would leave the work directory is refused with -123.
-constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t INVALID_NAME_ERROR = 123;
 
-constexpr uint32_t kTargetPathCapacity = 512;    // NUL included
-constexpr uint32_t kFailedFileNameCapacity = 1024;
+// The sounds of a file that could not be written in full, and of one whose
+// times could not be set (extraction goes on after the second).
+struct BeepTone {
+  uint32_t frequency;
+  uint32_t milliseconds;
+};
+constexpr BeepTone WRITE_FAILED_BEEP{99, 99};
+constexpr BeepTone TIMES_NOT_SET_BEEP{9999, 99};
+
+constexpr uint32_t TARGET_PATH_CAPACITY = 512;    // NUL included
+constexpr uint32_t FAILED_FILE_NAME_CAPACITY = 1024;
 
 // The record behind the decoder's callbacks.
 struct EntryStreams {
@@ -48,16 +59,24 @@ struct EntryStreams {
 uint32_t entry_read_callback(uint8_t* buffer, uint32_t* size, void* user);
 void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user);
 
+// What decoding one compressed entry gave.
+struct ExplodedEntry {
+  explode::ExplodeStatus status;  // the decoder's status (not acted on: the file gets what was produced)
+  uint32_t produced;              // bytes delivered into the output
+  bool stopped;                   // the output outgrew U and the host returned from fatal_stop
+};
+
 // Decodes one compressed entry into `output`, which must hold
-// min(U, payload::max_exploded_size(S)) bytes. Returns the decoder's status.
-// `stopped` reports that the output outgrew U and the host returned from fatal_stop.
-int32_t explode_entry(ExtractHost& host, ExplodeWork& work, std::span<const uint8_t> stored, uint8_t* output,
-                      uint32_t unpacked_size, uint32_t& produced, bool& stopped);
+// min(U, payload::max_exploded_size(S)) bytes.
+ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
+                            uint8_t* output, uint32_t unpacked_size);
 
 // Extracts every entry of `own_path`'s payload into `target_dir` (which is the
 // current directory). On failure to create an entry file, `failed_file_name`
 // receives its full path. Stored entries and the stub copy are copied from the
-// own file in blocks of kCopyBlockSize; a compressed entry is decoded whole into
+// own file in blocks of COPY_BLOCK_SIZE; a compressed entry is decoded whole into
 // memory and written with one write.
 int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
-                        std::span<char, kFailedFileNameCapacity> failed_file_name);
+                        std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name);
+
+}  // namespace extractor

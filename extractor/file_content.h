@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+namespace extractor {
+
 struct ContentBlock {
   std::span<const uint8_t> bytes;  // empty once the content is used up
   bool read_failed = false;        // the source could not be read: stop writing
@@ -49,3 +51,5 @@ bool write_every_block(FileContent& content, WriteBlock&& write_block) {
     if (!write_block(block.bytes)) return false;
   }
 }
+
+}  // namespace extractor

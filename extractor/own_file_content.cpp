@@ -1,5 +1,7 @@
 #include "own_file_content.h"
 
+namespace extractor {
+
 ContentBlock OwnFileContent::next_block() {
   if (read_failed_) return {{}, true};
   const uint64_t length = remaining_ < buffer_.size() ? remaining_ : buffer_.size();
@@ -12,3 +14,5 @@ ContentBlock OwnFileContent::next_block() {
   remaining_ -= length;
   return {block, false};
 }
+
+}  // namespace extractor

@@ -8,9 +8,11 @@
 
 #include "extract_host.h"
 
+namespace extractor {
+
 // One block buffer serves the whole run: allocated once, reused for every
 // stored entry and for the stub copy.
-constexpr uint32_t kCopyBlockSize = 64 * 1024;
+constexpr uint32_t COPY_BLOCK_SIZE = 64 * 1024;
 
 class OwnFileContent final : public FileContent {
  public:
@@ -30,3 +32,5 @@ class OwnFileContent final : public FileContent {
   std::span<uint8_t> buffer_;
   bool read_failed_ = false;
 };
+
+}  // namespace extractor

@@ -2,6 +2,10 @@
 
 #include "bounded_text.h"
 
+namespace extractor {
+
+using common::BoundedText;
+
 namespace {
 // Every value printed with %d is a 32-bit quantity reinterpreted as signed.
 int32_t as_signed(uint32_t v) { return static_cast<int32_t>(v); }
@@ -42,3 +46,5 @@ const char* format_overflow_error(MessageBuffer out, uint32_t produced, uint32_t
       .append_signed(as_signed(capacity)).append(")")
       .c_str();
 }
+
+}  // namespace extractor

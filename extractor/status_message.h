@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <span>
 
-constexpr uint32_t kMessageCapacity = 1024;
-using MessageBuffer = std::span<char, kMessageCapacity>;
+namespace extractor {
+
+constexpr uint32_t MESSAGE_CAPACITY = 1024;
+using MessageBuffer = std::span<char, MESSAGE_CAPACITY>;
 
 // Caption of the run sequence's boxes (MB_ICONERROR) and of the fatal stops (MB_OK).
-constexpr const char* kRunCaption = "Korvane";
-constexpr const char* kFatalCaption = "Error";
+constexpr const char* RUN_CAPTION = "Korvane";
+constexpr const char* FATAL_CAPTION = "Error";
 
 // "Error: Extractor failed to create a directory; error=%d"
 const char* format_directory_error(MessageBuffer out, uint32_t error);
@@ -22,3 +24,5 @@ const char* format_status_message(MessageBuffer out, int32_t status, const char*
 const char* format_allocation_error(MessageBuffer out, int32_t stored_size);
 // "UnCompressed data will overflow buffer (%d %d %d)"
 const char* format_overflow_error(MessageBuffer out, uint32_t produced, uint32_t count, uint32_t capacity);
+
+}  // namespace extractor

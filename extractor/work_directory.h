@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <span>
 
-constexpr uint32_t kShortPathCapacity = 261;  // MAX_PATH + 1: temp and module paths
-constexpr uint32_t kWorkDirectoryAttempts = 10;
+namespace extractor {
+
+constexpr uint32_t SHORT_PATH_CAPACITY = 261;  // MAX_PATH + 1: temp and module paths
+constexpr uint32_t WORK_DIRECTORY_ATTEMPTS = 10;
 
 // "KVN.%X" of the clock in whole seconds since 1970 (32 bits, upper-case hex,
 // no leading zeros). At most 12 characters.
@@ -14,4 +16,6 @@ const char* format_work_directory_name(std::span<char, 16> out, uint32_t seconds
 
 // temp_dir + "\" (unless it ends in "\" or "/") + name, in `out`. False, with
 // `out` unchanged in meaning, when the whole path does not fit.
-bool join_work_directory_path(std::span<char, kShortPathCapacity> out, const char* temp_dir, const char* name);
+bool join_work_directory_path(std::span<char, SHORT_PATH_CAPACITY> out, const char* temp_dir, const char* name);
+
+}  // namespace extractor

@@ -21,6 +21,8 @@
 
 namespace javaext {
 
+using common::FixedText;
+
 enum KitStatus : int {
   KIT_INSTALLED = 0,         // home found; the work directory scanned (or no listing)
   KIT_VERSION_NOT_READ = 1,  // "CurrentVersion" missing, empty or too long: nothing done

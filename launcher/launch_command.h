@@ -12,7 +12,7 @@ namespace kvn::launcher {
 
 // The longest command line that CreateProcessW accepts, in UTF-16 code units, the
 // terminating NUL included (the limit of a UNICODE_STRING).
-inline constexpr std::size_t kMaxCommandLine = 32767;
+inline constexpr std::size_t MAX_COMMAND_LINE = 32767;
 
 template <class Char>
 constexpr bool is_blank(Char c) {
@@ -92,15 +92,15 @@ constexpr std::basic_string_view<Char> argument_tail(std::basic_string_view<Char
 // also when the tail is empty. The directory and the tail are taken as they are:
 // no backslash is added or removed, nothing is escaped or re-quoted.
 namespace detail {
-inline constexpr std::string_view kJavaCommandHead = "javaw -jar \"";
-inline constexpr std::string_view kArchiveName = "\\Orvel63.jar\" ";
+inline constexpr std::string_view JAVA_COMMAND_HEAD = "javaw -jar \"";
+inline constexpr std::string_view ARCHIVE_NAME = "\\Orvel63.jar\" ";
 }  // namespace detail
 
 // Code units of the command line, without the terminating NUL.
 template <class Char>
 constexpr std::size_t java_command_line_length(std::basic_string_view<Char> app_directory,
                                                std::basic_string_view<Char> tail) {
-  return detail::kJavaCommandHead.size() + app_directory.size() + detail::kArchiveName.size() +
+  return detail::JAVA_COMMAND_HEAD.size() + app_directory.size() + detail::ARCHIVE_NAME.size() +
          tail.size();
 }
 
@@ -112,9 +112,9 @@ constexpr std::size_t write_java_command_line(std::span<Char> out,
                                               std::basic_string_view<Char> app_directory,
                                               std::basic_string_view<Char> tail) {
   std::size_t at = 0;
-  for (char c : detail::kJavaCommandHead) out[at++] = Char(c);
+  for (char c : detail::JAVA_COMMAND_HEAD) out[at++] = Char(c);
   for (Char c : app_directory) out[at++] = c;
-  for (char c : detail::kArchiveName) out[at++] = Char(c);
+  for (char c : detail::ARCHIVE_NAME) out[at++] = Char(c);
   for (Char c : tail) out[at++] = c;
   out[at] = Char(0);
   return at;

@@ -29,7 +29,7 @@ std::optional<InputEntry> plan_command(const InputArgument& input, std::optional
     return std::nullopt;
   }
   InputEntry entry;
-  entry.name = payload::kExecName;
+  entry.name = payload::EXEC_NAME;
   entry.content.assign(bytes->begin(), bytes->end());
   entry.content.push_back(0);
   entry.compression = input.compression;
@@ -43,7 +43,7 @@ std::optional<InputEntry> plan_file(const InputArgument& input, std::optional<un
   std::string name = input.name.empty() ? utf8_of(path.filename()) : input.name;
   for (char& c : name)
     if (c == '/') c = '\\';
-  if (name == payload::kExecName) {
+  if (name == payload::EXEC_NAME) {
     error = input.spelling + ": \"$EXEC\" is reserved for commands: use --exec";
     return std::nullopt;
   }
@@ -74,7 +74,7 @@ std::optional<InputEntry> plan_file(const InputArgument& input, std::optional<un
             " bytes (2 GiB - 1). Split the file";
     return std::nullopt;
   }
-  if (input.compression.compress && size > kMaxCompressedUnpackedBytes) {
+  if (input.compression.compress && size > MAX_COMPRESSED_UNPACKED_BYTES) {
     error = input.path + ": " + compressed_too_large(size);
     return std::nullopt;
   }
@@ -117,7 +117,7 @@ std::optional<std::vector<InputEntry>> plan_entries(const CommandLine& line, std
       }
     }
     const bool compressed = entry->compression.compress && entry->size() > 0;
-    least_size += payload::kEntryHeaderSize + entry->name.size() + 1 + (compressed ? 0 : entry->size());
+    least_size += payload::ENTRY_HEADER_SIZE + entry->name.size() + 1 + (compressed ? 0 : entry->size());
     planned.push_back({input.command, entry->shown(), input.command ? std::string(entry->content.begin(), entry->content.end() - 1) : entry->name,
                        compressed, entry->size()});
     entries.push_back(std::move(*entry));
@@ -126,9 +126,9 @@ std::optional<std::vector<InputEntry>> plan_entries(const CommandLine& line, std
     error = "entry \"" + planned[problem.entry].text + "\" " + problem.reason;
     return std::nullopt;
   }
-  if (least_size > kMaxInstallerBytes) {
+  if (least_size > MAX_INSTALLER_BYTES) {
     error = "the stored inputs alone make " + std::to_string(least_size) + " bytes; an installer may have at most " +
-            std::to_string(kMaxInstallerBytes) + " (the extractor reads its own file with 32-bit offsets). Split them "
+            std::to_string(MAX_INSTALLER_BYTES) + " (the extractor reads its own file with 32-bit offsets). Split them "
             "into several installers";
     return std::nullopt;
   }

@@ -9,7 +9,7 @@
 namespace mkpayload {
 namespace {
 
-constexpr unsigned kDoubleBytePages[] = {932, 936, 949, 950};
+constexpr unsigned DOUBLE_BYTE_PAGES[] = {932, 936, 949, 950};
 
 const code_pages::SingleBytePage* single_byte_page(unsigned code_page) {
   for (const auto& page : code_pages::single_byte_pages)
@@ -18,7 +18,7 @@ const code_pages::SingleBytePage* single_byte_page(unsigned code_page) {
 }
 
 bool is_double_byte_page(unsigned code_page) {
-  return std::find(std::begin(kDoubleBytePages), std::end(kDoubleBytePages), code_page) != std::end(kDoubleBytePages);
+  return std::find(std::begin(DOUBLE_BYTE_PAGES), std::end(DOUBLE_BYTE_PAGES), code_page) != std::end(DOUBLE_BYTE_PAGES);
 }
 
 std::optional<char> encode_single_byte(const code_pages::SingleBytePage& page, char32_t c) {

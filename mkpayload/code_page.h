@@ -14,7 +14,7 @@ namespace mkpayload {
 // The ANSI code pages of Windows systems: 874 (Thai), 932 (Japanese), 936
 // (Simplified Chinese), 949 (Korean), 950 (Traditional Chinese), 1250-1258.
 bool is_ansi_code_page(unsigned code_page);
-inline constexpr std::string_view kAnsiCodePages = "874, 932, 936, 949, 950 and 1250 to 1258";
+inline constexpr std::string_view ANSI_CODE_PAGES = "874, 932, 936, 949, 950 and 1250 to 1258";
 
 bool is_ascii(std::string_view text);
 

@@ -8,7 +8,7 @@
 
 namespace mkpayload {
 
-const char* const kUsage =
+const char* const USAGE =
     "usage:\n"
     "  mkpayload --stub STUB -o OUT [--codepage N] [--replace-payload] [--quiet] [ENTRY OPTIONS] INPUT...\n"
     "  mkpayload --list INSTALLER [--codepage N]\n"
@@ -40,7 +40,7 @@ std::optional<unsigned> parse_code_page(std::string_view text, std::string& erro
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !is_ansi_code_page(value)) {
-    error = "--codepage takes a Windows ANSI code page: " + std::string(kAnsiCodePages);
+    error = "--codepage takes a Windows ANSI code page: " + std::string(ANSI_CODE_PAGES);
     return std::nullopt;
   }
   return value;

@@ -41,6 +41,6 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
                                               const std::function<bool(const std::string&)>& file_exists,
                                               std::string& error);
 
-extern const char* const kUsage;
+extern const char* const USAGE;
 
 }  // namespace mkpayload

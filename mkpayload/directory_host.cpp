@@ -64,7 +64,7 @@ bool DirectoryHost::write_file(std::string_view name_bytes, FileContent& content
   if (!folder_->make_folders(folders, failure)) return false;
   std::optional<OutputFolder::NewFile> file = folder_->create_file(folders, name, failure);
   if (!file) return false;
-  const bool written = write_every_block(content, [&](std::span<const uint8_t> block) { return file->write(block, failure); });
+  const bool written = extractor::write_every_block(content, [&](std::span<const uint8_t> block) { return file->write(block, failure); });
   if (!written) {
     if (failure.empty()) failure = "the installer could not be read";
     return false;

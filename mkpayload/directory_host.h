@@ -14,6 +14,10 @@
 
 namespace mkpayload {
 
+using extractor::EntryFileResult;
+using extractor::ExtractHost;
+using extractor::FileContent;
+
 class DirectoryHost final : public ExtractHost {
  public:
   // The extractor is run with the target directory "."; names are turned into

@@ -57,9 +57,9 @@ void compare_output(const uint8_t* buffer, uint32_t* count, void* user) {
 // The stream decodes, through the extractor's own decoder, to exactly `data`.
 bool decodes_to(std::span<const uint8_t> stream, std::span<const uint8_t> data) {
   Comparison c{data, 0, true, stream, 0};
-  auto work = std::make_unique<ExplodeWork>();
-  const int32_t status = explode_stream(read_stream, compare_output, work.get(), &c);
-  return status == EXPLODE_OK && c.equal && c.position == data.size();
+  auto work = std::make_unique<explode::ExplodeWork>();
+  const explode::ExplodeStatus status = explode::explode_stream(read_stream, compare_output, work.get(), &c);
+  return status == explode::EXPLODE_OK && c.equal && c.position == data.size();
 }
 
 }  // namespace

@@ -33,20 +33,20 @@ std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\
 }  // namespace
 
 std::string file_name_problem(std::string_view text, std::string_view bytes) {
-  if (same_file_key(text) == same_file_key(payload::kSelfName))
+  if (same_file_key(text) == same_file_key(payload::SELF_NAME))
     return "is the name of the stub copy, which replaces it at the end of extraction";
   if (const auto verdict = payload::check_entry_name(bytes); verdict != payload::NameVerdict::ok)
     return "is an unsafe name: it " + std::string(payload::describe(verdict));
   if (bytes.find('\0') != std::string_view::npos) return "holds a NUL byte";
-  if (bytes.size() > kMaxEntryNameBytes)
+  if (bytes.size() > MAX_ENTRY_NAME_BYTES)
     return "is " + std::to_string(bytes.size()) + " bytes long; names may have at most " +
-           std::to_string(kMaxEntryNameBytes) + " bytes, so that they fit below a temporary folder of up to " +
-           std::to_string(kTempFolderAllowance) + " characters within Windows' path limit";
+           std::to_string(MAX_ENTRY_NAME_BYTES) + " bytes, so that they fit below a temporary folder of up to " +
+           std::to_string(TEMP_FOLDER_ALLOWANCE) + " characters within Windows' path limit";
   const std::string folder = folder_part(bytes);
-  if (folder.size() > kMaxFolderBytes)
+  if (folder.size() > MAX_FOLDER_BYTES)
     return "has a folder part of " + std::to_string(folder.size()) + " bytes; folders may have at most " +
-           std::to_string(kMaxFolderBytes) + " bytes, so that they fit below a temporary folder of up to " +
-           std::to_string(kTempFolderAllowance) + " characters within Windows' folder path limit";
+           std::to_string(MAX_FOLDER_BYTES) + " bytes, so that they fit below a temporary folder of up to " +
+           std::to_string(TEMP_FOLDER_ALLOWANCE) + " characters within Windows' folder path limit";
   if (folder.find('%') != std::string::npos)
     return "has a '%' in its folder part, which the command interpreter would expand when it creates the folder";
   return {};
@@ -56,9 +56,9 @@ std::string command_problem(std::string_view bytes) {
   if (bytes.find('\0') != std::string_view::npos) return "holds a NUL byte, where the extractor would cut the command";
   if (bytes.find_first_of("\r\n") != std::string_view::npos)
     return "holds a line break; the command interpreter runs only the first line (join commands with &)";
-  if (bytes.size() > kMaxCommandBytes)
+  if (bytes.size() > MAX_COMMAND_BYTES)
     return "is " + std::to_string(bytes.size()) + " bytes long; the command interpreter takes commands of at most " +
-           std::to_string(kMaxCommandBytes) + " bytes here";
+           std::to_string(MAX_COMMAND_BYTES) + " bytes here";
   return {};
 }
 

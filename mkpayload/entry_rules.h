@@ -21,18 +21,18 @@
 
 namespace mkpayload {
 
-inline constexpr size_t kTempFolderAllowance = 64;
-inline constexpr size_t kWorkDirectoryNameLength = 12;  // "KVN." and up to 8 hexadecimal digits
-inline constexpr size_t kMaxPathCharacters = 259;
-inline constexpr size_t kMaxFolderPathCharacters = 247;
-inline constexpr size_t kWorkPathPrefix = kTempFolderAllowance + 1 + kWorkDirectoryNameLength + 1;
-inline constexpr size_t kMaxEntryNameBytes = kMaxPathCharacters - kWorkPathPrefix;
-inline constexpr size_t kMaxFolderBytes = kMaxFolderPathCharacters - kWorkPathPrefix;
-static_assert(kMaxEntryNameBytes == 181 && kMaxFolderBytes == 169);
+inline constexpr size_t TEMP_FOLDER_ALLOWANCE = 64;
+inline constexpr size_t WORK_DIRECTORY_NAME_LENGTH = 12;  // "KVN." and up to 8 hexadecimal digits
+inline constexpr size_t MAX_PATH_CHARACTERS = 259;
+inline constexpr size_t MAX_FOLDER_PATH_CHARACTERS = 247;
+inline constexpr size_t WORK_PATH_PREFIX = TEMP_FOLDER_ALLOWANCE + 1 + WORK_DIRECTORY_NAME_LENGTH + 1;
+inline constexpr size_t MAX_ENTRY_NAME_BYTES = MAX_PATH_CHARACTERS - WORK_PATH_PREFIX;
+inline constexpr size_t MAX_FOLDER_BYTES = MAX_FOLDER_PATH_CHARACTERS - WORK_PATH_PREFIX;
+static_assert(MAX_ENTRY_NAME_BYTES == 181 && MAX_FOLDER_BYTES == 169);
 
 // The command interpreter reads lines of up to 8191 characters, and the line it
 // is given is "<COMSPEC> /c <command>" with COMSPEC a path of up to 259.
-inline constexpr size_t kMaxCommandBytes = 8191 - kMaxPathCharacters - 4;
+inline constexpr size_t MAX_COMMAND_BYTES = 8191 - MAX_PATH_CHARACTERS - 4;
 
 // One entry as the payload holds it (or will).
 struct PlannedEntry {

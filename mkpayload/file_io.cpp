@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace mkpayload {
 namespace {
 
-constexpr size_t kCopyBlock = 1 << 20;
+constexpr size_t COPY_BLOCK = 1 << 20;
 
 std::string system_reason() { return std::strerror(errno); }
 
@@ -71,7 +71,7 @@ bool copy_file_to(const fs::path& path, uint64_t size, ByteSink& out, std::strin
     error = system_reason();
     return false;
   }
-  std::vector<uint8_t> block(kCopyBlock);
+  std::vector<uint8_t> block(COPY_BLOCK);
   uint64_t left = size;
   bool ok = true;
   while (ok && left > 0) {

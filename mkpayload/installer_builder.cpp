@@ -24,8 +24,8 @@ class CountingSink {
  public:
   explicit CountingSink(ByteSink& out) : out_(out) {}
   bool write(std::span<const uint8_t> bytes, std::string& error) {
-    if (bytes.size() > kMaxInstallerBytes - written_) {
-      error = "the installer would be larger than " + std::to_string(kMaxInstallerBytes) +
+    if (bytes.size() > MAX_INSTALLER_BYTES - written_) {
+      error = "the installer would be larger than " + std::to_string(MAX_INSTALLER_BYTES) +
               " bytes, the most the extractor can read from its own file; split the files into several installers";
       return false;
     }
@@ -89,7 +89,7 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
     return false;
   }
   const bool compress = input.compression.compress && size > 0;
-  if (compress && size > kMaxCompressedUnpackedBytes) {
+  if (compress && size > MAX_COMPRESSED_UNPACKED_BYTES) {
     error = input.source + ": " + compressed_too_large(size);
     return false;
   }
@@ -97,7 +97,7 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
   std::vector<uint8_t> loaded;
   std::span<const uint8_t> content = input.content;
   if (input.file && compress) {
-    auto bytes = read_whole_file(*input.file, error, kMaxCompressedUnpackedBytes);
+    auto bytes = read_whole_file(*input.file, error, MAX_COMPRESSED_UNPACKED_BYTES);
     if (!bytes) {
       error = input.source + ": " + error;
       return false;
@@ -143,7 +143,7 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
 
 }  // namespace
 
-bool InputEntry::command() const { return name == payload::kExecName; }
+bool InputEntry::command() const { return name == payload::EXEC_NAME; }
 
 std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload, std::string& error) {
   // Any certificate table, not only one at the end: a signing tool would later
@@ -182,9 +182,9 @@ bool build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> 
     built.push_back(std::move(entry));
   }
   // Signing tools want the file a multiple of 8 bytes long; pad before the trailer.
-  const uint64_t unpadded = out.written() + payload::kLabelBlock.size() + payload::kTrailerSize;
+  const uint64_t unpadded = out.written() + payload::LABEL_BLOCK.size() + payload::TRAILER_SIZE;
   const std::vector<uint8_t> padding(static_cast<size_t>((8 - unpadded % 8) % 8), 0);
-  return out.write(payload::kLabelBlock, error) && out.write(padding, error) &&
+  return out.write(payload::LABEL_BLOCK, error) && out.write(padding, error) &&
          out.write(payload::encode_trailer({static_cast<int32_t>(entries.size()), static_cast<uint32_t>(stub.size())}), error);
 }
 

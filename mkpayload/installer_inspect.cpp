@@ -16,6 +16,9 @@
 #include "status_message.h"
 
 namespace mkpayload {
+
+using namespace extractor;
+
 namespace {
 
 std::string reader_error(payload::ReadStatus status) {
@@ -107,29 +110,26 @@ void note_escapes(const std::vector<ReadEntry>& entries, const InspectOptions& o
     std::printf("non-ASCII bytes are shown as <XX>; give --codepage N to show them as the end users' Windows reads them\n");
 }
 
-// The entry's content when it is small enough to be a command: the stored bytes
-// or the decoded stream, up to its first NUL.
+// A compressed entry decoded as the extractor decodes it.
 struct Decoded {
   std::vector<uint8_t> bytes;
-  uint32_t produced = 0;
-  int32_t status = EXPLODE_OK;
-  std::string overflow;
+  ExplodedEntry result{explode::EXPLODE_OK, 0, false};
+  std::string overflow;  // the overflow stop's message, when the output outgrew U
 };
 
 Decoded decode_entry(const InstallerImage& installer, const payload::EntryView& entry) {
   Decoded d;
   std::vector<uint8_t> stream(entry.data_length);
   if (!installer.read(entry.data_offset, stream)) {
-    d.status = EXPLODE_INPUT_ENDED;
+    d.result.status = explode::EXPLODE_INPUT_ENDED;
     return d;
   }
   d.bytes.resize(static_cast<size_t>(payload::exploded_buffer_size(entry.data_length, entry.header.unpacked_size)));
-  auto work = std::make_unique<ExplodeWork>();
+  auto work = std::make_unique<explode::ExplodeWork>();
   DirectoryHost host(nullptr, nullptr, std::nullopt);
-  bool overflowed = false;
-  d.status = explode_entry(host, *work, stream, d.bytes.data(), entry.header.unpacked_size, d.produced, overflowed);
-  if (overflowed) d.overflow = host.fatal_message;
-  d.bytes.resize(d.produced);
+  d.result = explode_entry(host, *work, stream, d.bytes.data(), entry.header.unpacked_size);
+  if (d.result.stopped) d.overflow = host.fatal_message;
+  d.bytes.resize(d.result.produced);
   return d;
 }
 
@@ -138,7 +138,7 @@ std::string command_text_of(const InstallerImage& installer, const payload::Entr
   if (decoded) {
     bytes = decoded->bytes;
   } else {
-    bytes.resize(std::min<size_t>(entry.data_length, kMaxCommandBytes + 2));
+    bytes.resize(std::min<size_t>(entry.data_length, MAX_COMMAND_BYTES + 2));
     if (!installer.read(entry.data_offset, bytes)) bytes.clear();
   }
   const auto nul = std::find(bytes.begin(), bytes.end(), uint8_t{0});
@@ -165,28 +165,28 @@ int verify_installer(const InstallerImage& installer, const InspectOptions& opti
   bool complete = false;
   if (!read_entries(installer, options, reader, entries, complete)) return 1;
   int faults = complete ? 0 : 1;
-  if (installer.size() > kMaxInstallerBytes) {
+  if (installer.size() > MAX_INSTALLER_BYTES) {
     report_error(options, "is " + std::to_string(installer.size()) + " bytes; the extractor reads at most " +
-                              std::to_string(kMaxInstallerBytes) + " bytes of its own file");
+                              std::to_string(MAX_INSTALLER_BYTES) + " bytes of its own file");
     ++faults;
   }
 
   std::vector<PlannedEntry> planned;
   for (ReadEntry& e : entries) {
     const payload::EntryView& view = e.view;
-    PlannedEntry p{e.name_bytes == payload::kExecName, e.shown, e.name_bytes, view.header.compressed(),
+    PlannedEntry p{e.name_bytes == payload::EXEC_NAME, e.shown, e.name_bytes, view.header.compressed(),
                    view.header.unpacked_size};
     std::optional<Decoded> decoded;
     if (view.header.compressed()) {
       decoded = decode_entry(installer, view);
       if (!decoded->overflow.empty())
         e.faults.push_back("decodes to more than its unpacked size (" + decoded->overflow + ")");
-      else if (decoded->status != EXPLODE_OK)
-        e.faults.push_back("damaged stream (decoder status " + std::to_string(decoded->status) + ", " +
-                           std::to_string(decoded->produced) + " bytes produced)");
-      else if (decoded->produced != view.header.unpacked_size)
-        e.faults.push_back("size mismatch: decodes to " + std::to_string(decoded->produced) + " bytes");
-      if (view.header.unpacked_size > kMaxCompressedUnpackedBytes)
+      else if (decoded->result.status != explode::EXPLODE_OK)
+        e.faults.push_back("damaged stream (decoder status " + std::to_string(decoded->result.status) + ", " +
+                           std::to_string(decoded->result.produced) + " bytes produced)");
+      else if (decoded->result.produced != view.header.unpacked_size)
+        e.faults.push_back("size mismatch: decodes to " + std::to_string(decoded->result.produced) + " bytes");
+      if (view.header.unpacked_size > MAX_COMPRESSED_UNPACKED_BYTES)
         e.faults.push_back(compressed_too_large(view.header.unpacked_size));
     }
     std::string reason;
@@ -240,7 +240,7 @@ int extract_installer(const InstallerImage& installer, const std::filesystem::pa
     return 1;
   }
   DirectoryHost host(&installer, &*folder, options.code_page);
-  char failed_file_name[kFailedFileNameCapacity] = {};
+  char failed_file_name[FAILED_FILE_NAME_CAPACITY] = {};
   const int32_t status = extract_payload(host, "installer", DirectoryHost::TARGET_DIRECTORY, failed_file_name);
   for (const std::string& name : host.files_written) std::printf("file     %s\n", name.c_str());
   for (size_t i = 0; i < host.commands.size(); ++i) std::printf("$EXEC %zu  %s\n", i, host.commands[i].c_str());
@@ -249,11 +249,11 @@ int extract_installer(const InstallerImage& installer, const std::filesystem::pa
     return 1;
   }
   if (status != EXTRACT_OK) {
-    char message[kMessageCapacity];
+    char message[MESSAGE_CAPACITY];
     const std::string extractor_says = format_status_message(message, status, failed_file_name);
     if (!host.failure.empty()) {
       report_error(options, "entry \"" + host.files_written.back() + "\": " + host.failure);
-    } else if (status == -static_cast<int32_t>(kErrorInvalidName)) {
+    } else if (status == -static_cast<int32_t>(INVALID_NAME_ERROR)) {
       std::string_view name(failed_file_name);
       name.remove_prefix(std::min(name.size(), std::strlen(DirectoryHost::TARGET_DIRECTORY) + 1));
       report_error(options, "entry \"" + shown_text(name, options.code_page) + "\" " +

@@ -52,7 +52,7 @@ int build(const CommandLine& line) {
   std::error_code ec;
   if (fs::is_directory(path_from_utf8(line.output), ec)) return fail(line.output + ": is a directory");
 
-  auto stub_file = read_whole_file(path_from_utf8(line.stub), error, kMaxInstallerBytes);
+  auto stub_file = read_whole_file(path_from_utf8(line.stub), error, MAX_INSTALLER_BYTES);
   if (!stub_file) return fail(line.stub + ": " + error);
   if (std::string problem = stub_program_problem(*stub_file); !problem.empty())
     return fail(line.stub + ": " + problem);
@@ -103,14 +103,14 @@ int inspect(const CommandLine& line) {
 
 int run_mkpayload(std::span<const std::string> args) {
   if (args.empty()) {
-    std::fputs(kUsage, stderr);
+    std::fputs(USAGE, stderr);
     return 2;
   }
   std::string error;
   const auto line = parse_command_line(args, exists, error);
-  if (!line) return fail(error + "\n" + kUsage);
+  if (!line) return fail(error + "\n" + USAGE);
   if (line->mode == Mode::help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(USAGE, stdout);
     return 0;
   }
   return line->mode == Mode::build ? build(*line) : inspect(*line);

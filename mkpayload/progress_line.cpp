@@ -14,7 +14,7 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr auto kRedrawCheck = std::chrono::milliseconds(250);
+constexpr auto REDRAW_CHECK = std::chrono::milliseconds(250);
 }  // namespace
 
 // What is on the screen and what should be; every member is guarded by the lock.
@@ -67,7 +67,7 @@ struct ProgressLine::State {
   static DWORD WINAPI run(void* self) {
     State& s = *static_cast<State*>(self);
     for (;;) {
-      WaitForSingleObject(s.wake, static_cast<DWORD>(kRedrawCheck.count()));
+      WaitForSingleObject(s.wake, static_cast<DWORD>(REDRAW_CHECK.count()));
       Guard guard(s);
       if (s.stop) return 0;
       s.draw_if_due();
@@ -95,7 +95,7 @@ struct ProgressLine::State {
   void run() {
     std::unique_lock held(mutex);
     while (!stop) {
-      wake.wait_for(held, kRedrawCheck);
+      wake.wait_for(held, REDRAW_CHECK);
       draw_if_due();
     }
   }

@@ -8,12 +8,12 @@ namespace {
 // PE fields read here: e_lfanew at 0x3C; after "PE\0\0" the file header
 // (Machine +0, Characteristics +18) and the optional header (Magic +0,
 // Subsystem +68 in a PE32 header).
-constexpr uint32_t kMachineI386 = 0x14C;
-constexpr uint32_t kMagicPe32 = 0x10B;
-constexpr uint32_t kExecutableImage = 0x0002;
-constexpr uint32_t kDll = 0x2000;
-constexpr uint32_t kSubsystemGui = 2;
-constexpr uint32_t kSubsystemConsole = 3;
+constexpr uint32_t MACHINE_I386 = 0x14C;
+constexpr uint32_t MAGIC_PE32 = 0x10B;
+constexpr uint32_t EXECUTABLE_IMAGE = 0x0002;
+constexpr uint32_t DLL = 0x2000;
+constexpr uint32_t SUBSYSTEM_GUI = 2;
+constexpr uint32_t SUBSYSTEM_CONSOLE = 3;
 
 uint32_t u16(std::span<const uint8_t> b, size_t at) { return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8; }
 uint32_t u32(std::span<const uint8_t> b, size_t at) { return u16(b, at) | u16(b, at + 2) << 16; }
@@ -36,14 +36,14 @@ std::string stub_program_problem(std::span<const uint8_t> image) {
   if (image[pe] != 'P' || image[pe + 1] != 'E' || image[pe + 2] || image[pe + 3])
     return "is not a Windows program (no PE header); use the extractor stub, extractor.exe";
   const size_t header = pe + 4, optional = header + 20;
-  if (const uint32_t machine = u16(image, header); machine != kMachineI386)
+  if (const uint32_t machine = u16(image, header); machine != MACHINE_I386)
     return "is not a 32-bit x86 Windows program (machine type " + hex(machine) + "); use the extractor stub";
   const uint32_t characteristics = u16(image, header + 18);
-  if ((characteristics & kDll) != 0) return "is a DLL, not a program; use the extractor stub";
-  if ((characteristics & kExecutableImage) == 0) return "is not marked as an executable image";
-  if (u16(image, optional) != kMagicPe32) return "has no 32-bit (PE32) optional header";
-  if (const uint32_t subsystem = u16(image, optional + 68); subsystem != kSubsystemGui)
-    return subsystem == kSubsystemConsole
+  if ((characteristics & DLL) != 0) return "is a DLL, not a program; use the extractor stub";
+  if ((characteristics & EXECUTABLE_IMAGE) == 0) return "is not marked as an executable image";
+  if (u16(image, optional) != MAGIC_PE32) return "has no 32-bit (PE32) optional header";
+  if (const uint32_t subsystem = u16(image, optional + 68); subsystem != SUBSYSTEM_GUI)
+    return subsystem == SUBSYSTEM_CONSOLE
                ? "is a console program; the stub must be a Windows GUI program such as extractor.exe"
                : "is not a Windows GUI program (subsystem " + std::to_string(subsystem) + ")";
   return {};

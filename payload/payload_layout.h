@@ -22,16 +22,16 @@
 
 namespace payload {
 
-constexpr uint32_t kTrailerSize = 8;
-constexpr uint32_t kEntryHeaderSize = 12;
+constexpr uint32_t TRAILER_SIZE = 8;
+constexpr uint32_t ENTRY_HEADER_SIZE = 12;
 
 // Reserved entry names.
-constexpr std::string_view kExecName = "$EXEC";  // content is a command line, run, not written
-constexpr std::string_view kSelfName = "_SELF";  // the stub copy written after the last entry
+constexpr std::string_view EXEC_NAME = "$EXEC";  // content is a command line, run, not written
+constexpr std::string_view SELF_NAME = "_SELF";  // the stub copy written after the last entry
 
 // The 12-byte label block between the last entry and the trailer: "unknown" with
 // its NUL, then the label's length (8). Never read by the extractor.
-constexpr std::array<uint8_t, 12> kLabelBlock = {'u', 'n', 'k', 'n', 'o', 'w', 'n', 0, 8, 0, 0, 0};
+constexpr std::array<uint8_t, 12> LABEL_BLOCK = {'u', 'n', 'k', 'n', 'o', 'w', 'n', 0, 8, 0, 0, 0};
 
 struct Trailer {
   int32_t entry_count = 0;
@@ -59,10 +59,10 @@ inline void store_u32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
-Trailer decode_trailer(std::span<const uint8_t, kTrailerSize> bytes);
-std::array<uint8_t, kTrailerSize> encode_trailer(const Trailer& trailer);
-EntryHeader decode_entry_header(std::span<const uint8_t, kEntryHeaderSize> bytes);
-std::array<uint8_t, kEntryHeaderSize> encode_entry_header(const EntryHeader& header);
+Trailer decode_trailer(std::span<const uint8_t, TRAILER_SIZE> bytes);
+std::array<uint8_t, TRAILER_SIZE> encode_trailer(const Trailer& trailer);
+EntryHeader decode_entry_header(std::span<const uint8_t, ENTRY_HEADER_SIZE> bytes);
+std::array<uint8_t, ENTRY_HEADER_SIZE> encode_entry_header(const EntryHeader& header);
 
 // Reads `out.size()` bytes at `offset` of a file; false when they are not all there.
 using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);

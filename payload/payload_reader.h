@@ -19,7 +19,7 @@ enum class ReadStatus {
   name_too_long,  // a name whose NUL lies beyond what a target path can hold
 };
 
-constexpr uint32_t kNameCapacity = 512;  // a name is at most a whole target path
+constexpr uint32_t NAME_CAPACITY = 512;  // a name is at most a whole target path
 
 struct EntryView {
   EntryHeader header;
@@ -54,7 +54,7 @@ class PayloadReader {
   uint64_t position_ = 0;
   int32_t index_ = 0;
   Trailer trailer_;
-  char name_[kNameCapacity];
+  char name_[NAME_CAPACITY];
 };
 
 }  // namespace payload

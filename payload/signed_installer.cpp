@@ -41,7 +41,7 @@ uint64_t payload_end(uint64_t file_size, ReadAt read_at, void* file) {
   const auto directory = security_directory(file_size, read_at, file);
   if (!directory) return file_size;
   const auto [offset, size, headers_end] = *directory;
-  if (size < kCertificateHeaderSize || offset % 8 != 0 || offset < headers_end || offset + size != file_size) return file_size;
+  if (size < CERTIFICATE_HEADER_SIZE || offset % 8 != 0 || offset < headers_end || offset + size != file_size) return file_size;
   return offset;
 }
 

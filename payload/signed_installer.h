@@ -19,7 +19,7 @@ struct SecurityDirectory {
 };
 
 // Each certificate in the table starts with an 8-byte header (length, revision, type).
-constexpr uint32_t kCertificateHeaderSize = 8;
+constexpr uint32_t CERTIFICATE_HEADER_SIZE = 8;
 
 // The security directory of a PE image whose headers read cleanly, when it is
 // not empty; nullopt otherwise.

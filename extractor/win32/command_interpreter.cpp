@@ -10,6 +10,8 @@
 
 #include "heap_bytes.h"
 
+namespace extractor {
+
 namespace {
 
 enum class Started { yes, not_found, failed };
@@ -74,3 +76,5 @@ void run_command_interpreter(const char* command) {
   if (length == 0 || length >= sizeof found) return;
   start_and_wait(found, fallback, command);
 }
+
+}  // namespace extractor

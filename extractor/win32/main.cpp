@@ -11,12 +11,13 @@
 #include "win32_extract_host.h"
 #include "work_directory.h"
 
+namespace extractor {
 namespace {
 
-constexpr int kExitFailed = -1;
+constexpr int EXIT_FAILED = -1;
 
-char failed_file_name[kFailedFileNameCapacity];
-char message[kMessageCapacity];
+char failed_file_name[FAILED_FILE_NAME_CAPACITY];
+char message[MESSAGE_CAPACITY];
 
 // Loads the DLLs that the system loads for us only from the system directory,
 // never from the installer's own folder (which others may write to).
@@ -36,7 +37,7 @@ uint32_t seconds_since_1970() {
 }
 
 int show_and_exit(const char* text, int exit_code) {
-  MessageBoxA(nullptr, text, kRunCaption, MB_ICONERROR);
+  MessageBoxA(nullptr, text, RUN_CAPTION, MB_ICONERROR);
   return exit_code;
 }
 
@@ -55,35 +56,35 @@ void delete_extracted_files() {
 int run() {
   restrict_dll_search();
 
-  char temp_dir[kShortPathCapacity];
-  const DWORD temp_length = GetTempPathA(kShortPathCapacity, temp_dir);
-  if (temp_length == 0 || temp_length >= kShortPathCapacity)
-    return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), kExitFailed);
+  char temp_dir[SHORT_PATH_CAPACITY];
+  const DWORD temp_length = GetTempPathA(SHORT_PATH_CAPACITY, temp_dir);
+  if (temp_length == 0 || temp_length >= SHORT_PATH_CAPACITY)
+    return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), EXIT_FAILED);
   SetCurrentDirectoryA(temp_dir);
 
   // The work directory's full path must fit its buffer before the directory is
   // made: everything after this point, above all the clean-up, happens inside it.
   char name[16];
-  char work_dir[kShortPathCapacity];
+  char work_dir[SHORT_PATH_CAPACITY];
   bool created = false;
-  for (uint32_t attempt = 0; attempt < kWorkDirectoryAttempts && !created; ++attempt) {
+  for (uint32_t attempt = 0; attempt < WORK_DIRECTORY_ATTEMPTS && !created; ++attempt) {
     format_work_directory_name(name, seconds_since_1970());
     if (!join_work_directory_path(work_dir, temp_dir, name))
-      return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), kExitFailed);
+      return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), EXIT_FAILED);
     created = CreateDirectoryA(name, nullptr) != 0;
   }
   if (!created) return show_and_exit(format_directory_error(message, GetLastError()), 0);
   if (!SetCurrentDirectoryA(work_dir))
-    return show_and_exit(format_enter_directory_error(message, GetLastError()), kExitFailed);
+    return show_and_exit(format_enter_directory_error(message, GetLastError()), EXIT_FAILED);
 
-  char own_path[kShortPathCapacity];
-  const DWORD own_length = GetModuleFileNameA(nullptr, own_path, kShortPathCapacity);
+  char own_path[SHORT_PATH_CAPACITY];
+  const DWORD own_length = GetModuleFileNameA(nullptr, own_path, SHORT_PATH_CAPACITY);
   int32_t status = EXTRACT_NO_MODULE_PATH;
-  if (own_length != 0 && own_length < kShortPathCapacity) {
+  if (own_length != 0 && own_length < SHORT_PATH_CAPACITY) {
     Win32ExtractHost host;
     status = extract_payload(host, own_path, work_dir, failed_file_name);
   }
-  if (status != EXTRACT_OK) return show_and_exit(format_status_message(message, status, failed_file_name), kExitFailed);
+  if (status != EXTRACT_OK) return show_and_exit(format_status_message(message, status, failed_file_name), EXIT_FAILED);
 
   install_java_extensions("Java Development Kit", "\\jre");
   install_java_extensions("Java Runtime Environment", "");
@@ -92,5 +93,6 @@ int run() {
 }
 
 }  // namespace
+}  // namespace extractor
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return run(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return extractor::run(); }

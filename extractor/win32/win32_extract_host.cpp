@@ -7,7 +7,9 @@
 #include "extraction_limits.h"
 #include "status_message.h"
 
-static_assert(payload::kLargestInstallerSize <= LONG_MAX, "every offset of the own file must fit a stream offset");
+namespace extractor {
+
+static_assert(payload::LARGEST_INSTALLER_SIZE <= LONG_MAX, "every offset of the own file must fit a stream offset");
 
 void run_command_interpreter(const char* command);  // command_interpreter.cpp
 
@@ -15,7 +17,7 @@ bool Win32ExtractHost::open_own_file(const char* path) {
   own_file_ = std::fopen(path, "rb");
   if (own_file_ == nullptr) return false;
   // Installers are limited to what a 32-bit stream offset reaches (2 GiB - 1,
-  // payload::kLargestInstallerSize): a larger file's ftell fails, its size is
+  // payload::LARGEST_INSTALLER_SIZE): a larger file's ftell fails, its size is
   // taken as 0 and the trailer is not found (status 8).
   long size = -1;
   if (std::fseek(own_file_, 0, SEEK_END) == 0) size = std::ftell(own_file_);
@@ -74,6 +76,8 @@ bool Win32ExtractHost::write_self_copy(const char* path, FileContent& stub) {
 void Win32ExtractHost::beep(uint32_t frequency, uint32_t milliseconds) { Beep(frequency, milliseconds); }
 
 void Win32ExtractHost::fatal_stop(const char* text) {
-  MessageBoxA(nullptr, text, kFatalCaption, MB_OK);
+  MessageBoxA(nullptr, text, FATAL_CAPTION, MB_OK);
   ExitProcess(1);
 }
+
+}  // namespace extractor

@@ -7,6 +7,8 @@
 
 #include "extract_host.h"
 
+namespace extractor {
+
 class Win32ExtractHost final : public ExtractHost {
  public:
   bool open_own_file(const char* path) override;
@@ -23,3 +25,5 @@ class Win32ExtractHost final : public ExtractHost {
   std::FILE* own_file_ = nullptr;
   uint64_t own_size_ = 0;
 };
+
+}  // namespace extractor

@@ -15,9 +15,9 @@ namespace {
 
 namespace launch = kvn::launcher;
 
-constexpr wchar_t kCaption[] = L"Orvel6Launcher";
+constexpr wchar_t CAPTION[] = L"Orvel6Launcher";
 // The longest path that the Windows path functions handle, NUL included.
-constexpr DWORD kMaxPath = 32768;
+constexpr DWORD MAX_PATH_LENGTH = 32768;
 
 struct HeapRelease {
   void operator()(wchar_t* p) const { HeapFree(GetProcessHeap(), 0, p); }
@@ -52,7 +52,7 @@ void report_failure(const wchar_t* what, DWORD error) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
       L"%1%n%n%2 (error %3!lu!)", 0, 0, reinterpret_cast<wchar_t*>(&message), 0,
       reinterpret_cast<va_list*>(inserts));
-  MessageBoxW(nullptr, message_length != 0 ? message : what, kCaption, MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, message_length != 0 ? message : what, CAPTION, MB_OK | MB_ICONERROR);
   LocalFree(message);
   LocalFree(system_text);
 }
@@ -61,7 +61,7 @@ void report_failure(const wchar_t* what, DWORD error) {
 // launcher's folder or the current directory. Looked up at run time: Windows 7
 // without update KB2533623 does not have it, and there the launcher still runs.
 void restrict_dll_search() {
-  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  constexpr DWORD SEARCH_SYSTEM32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (kernel == nullptr) {
@@ -71,7 +71,7 @@ void restrict_dll_search() {
   // pointer convert to without a warning.
   const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
   if (generic != nullptr) {
-    reinterpret_cast<SetDefaultDllDirectoriesFn>(generic)(kSearchSystem32);
+    reinterpret_cast<SetDefaultDllDirectoriesFn>(generic)(SEARCH_SYSTEM32);
   }
 }
 
@@ -81,7 +81,7 @@ void restrict_dll_search() {
 // whole name fits. Returns 0, or the Windows error code of the failure.
 DWORD AppDirectory(HeapText& module_path, std::wstring_view& directory) {
   for (DWORD capacity = MAX_PATH;; capacity *= 2) {
-    if (capacity > kMaxPath) {
+    if (capacity > MAX_PATH_LENGTH) {
       return ERROR_FILENAME_EXCED_RANGE;
     }
     module_path = heap_text(capacity);
@@ -112,29 +112,29 @@ bool same_text_ignoring_case(std::wstring_view a, std::wstring_view b) {
 // own executable, with or without its ".exe" (as CreateProcess completes it). The
 // file names are compared first, so only a likely match costs a full-path lookup.
 bool names_this_program(std::wstring_view candidate, std::wstring_view module_path) {
-  constexpr std::wstring_view kExe = L".exe";
+  constexpr std::wstring_view EXE = L".exe";
   const std::wstring_view file_name = module_path.substr(module_path.rfind(L'\\') + 1);
   const std::wstring_view candidate_name = candidate.substr(candidate.find_last_of(L"\\/") + 1);
-  const bool named_exe = file_name.size() > kExe.size() &&
-                         same_text_ignoring_case(file_name.substr(file_name.size() - kExe.size()), kExe);
+  const bool named_exe = file_name.size() > EXE.size() &&
+                         same_text_ignoring_case(file_name.substr(file_name.size() - EXE.size()), EXE);
   const bool with_extension = same_text_ignoring_case(candidate_name, file_name);
   const bool without_extension =
-      named_exe && same_text_ignoring_case(candidate_name, file_name.substr(0, file_name.size() - kExe.size()));
+      named_exe && same_text_ignoring_case(candidate_name, file_name.substr(0, file_name.size() - EXE.size()));
   if (!with_extension && !without_extension) {
     return false;
   }
-  wchar_t name[kMaxPath];
-  if (candidate.size() + kExe.size() >= kMaxPath) {
+  wchar_t name[MAX_PATH_LENGTH];
+  if (candidate.size() + EXE.size() >= MAX_PATH_LENGTH) {
     return false;
   }
   std::size_t length = candidate.copy(name, candidate.size());
   if (!with_extension) {
-    length += kExe.copy(name + length, kExe.size());
+    length += EXE.copy(name + length, EXE.size());
   }
   name[length] = L'\0';
-  wchar_t full[kMaxPath];
-  const DWORD full_length = GetFullPathNameW(name, kMaxPath, full, nullptr);
-  return full_length > 0 && full_length < kMaxPath &&
+  wchar_t full[MAX_PATH_LENGTH];
+  const DWORD full_length = GetFullPathNameW(name, MAX_PATH_LENGTH, full, nullptr);
+  return full_length > 0 && full_length < MAX_PATH_LENGTH &&
          same_text_ignoring_case(std::wstring_view(full, full_length), module_path);
 }
 
@@ -171,7 +171,7 @@ int Main() {
       [module](std::wstring_view candidate) { return names_this_program(candidate, module); });
 
   const std::size_t length = launch::java_command_line_length(directory, tail);
-  if (length + 1 > launch::kMaxCommandLine) {
+  if (length + 1 > launch::MAX_COMMAND_LINE) {
     report_failure(L"The command line for javaw is too long.", ERROR_FILENAME_EXCED_RANGE);
     return ERROR_FILENAME_EXCED_RANGE;
   }

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+constexpr int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 class UniqueFd {
  public:
@@ -94,7 +94,7 @@ const char* not_a_file_reason(EntryKind kind) {
 
 // Empty: no entries other than "." and "..". nullopt (with `error`) when unreadable.
 std::optional<bool> is_empty(int folder, std::string& error) {
-  const int listing = ::openat(folder, ".", kFolderFlags);
+  const int listing = ::openat(folder, ".", FOLDER_FLAGS);
   DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;  // owns `listing` from here
   if (dir == nullptr) {
     error = "cannot be listed: " + reason(errno);
@@ -134,7 +134,7 @@ UniqueFd open_top(std::string path, std::string& error) {
   UniqueFd parent;
   std::string last = path;
   if (slash != std::string::npos) {
-    parent.reset(::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), kFolderFlags & ~O_NOFOLLOW));
+    parent.reset(::open(slash == 0 ? "/" : path.substr(0, slash).c_str(), FOLDER_FLAGS & ~O_NOFOLLOW));
     if (parent.get() < 0) {
       error = reason(errno);
       return UniqueFd();
@@ -143,7 +143,7 @@ UniqueFd open_top(std::string path, std::string& error) {
     if (last.empty()) last = ".";  // the path is "/"
   }
   const int at = slash == std::string::npos ? AT_FDCWD : parent.get();
-  UniqueFd folder(::openat(at, last.c_str(), kFolderFlags));
+  UniqueFd folder(::openat(at, last.c_str(), FOLDER_FLAGS));
   if (folder.get() < 0) {
     const int failed = errno;
     const EntryKind kind = entry_kind(at, last.c_str());
@@ -169,7 +169,7 @@ UniqueFd open_folders(int root, std::span<const std::string> folders, bool creat
       error = where + " cannot be created: " + reason(errno);
       return UniqueFd();
     }
-    UniqueFd next(::openat(current.get(), name.c_str(), kFolderFlags));
+    UniqueFd next(::openat(current.get(), name.c_str(), FOLDER_FLAGS));
     if (next.get() < 0) {
       const int failed = errno;
       const char* why = not_a_folder_reason(entry_kind(current.get(), name.c_str()));

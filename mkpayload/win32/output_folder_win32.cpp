@@ -77,7 +77,7 @@ std::optional<std::wstring> full_path(const std::wstring& path, std::string& err
   return full;
 }
 
-constexpr DWORD kMissing = INVALID_FILE_ATTRIBUTES;
+constexpr DWORD MISSING = INVALID_FILE_ATTRIBUTES;
 
 bool is_missing_error(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
@@ -126,14 +126,14 @@ std::optional<std::wstring> walk_folders(const std::wstring& root, std::span<con
     }
     path = join(path, *wide);
     DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == kMissing && create && is_missing_error(GetLastError())) {
+    if (attributes == MISSING && create && is_missing_error(GetLastError())) {
       if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         error = where + " cannot be created: " + reason(GetLastError());
         return std::nullopt;
       }
       attributes = GetFileAttributesW(path.c_str());
     }
-    if (attributes == kMissing) {
+    if (attributes == MISSING) {
       error = where + ": " + reason(GetLastError());
       return std::nullopt;
     }
@@ -154,7 +154,7 @@ std::optional<std::wstring> walk_folders(const std::wstring& root, std::span<con
 // one, is refused: renaming over it fails anyway.
 bool name_is_replaceable(const std::wstring& path, std::string& error) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == kMissing) {
+  if (attributes == MISSING) {
     if (is_missing_error(GetLastError())) return true;
     error = reason(GetLastError());
     return false;
@@ -206,11 +206,11 @@ std::optional<OutputFolder> OutputFolder::open(std::string_view path, Existing e
   std::optional<std::wstring> full = full_path(*wide, error);
   if (!full) return std::nullopt;
   DWORD attributes = GetFileAttributesW(full->c_str());
-  if (attributes == kMissing && is_missing_error(GetLastError())) {
+  if (attributes == MISSING && is_missing_error(GetLastError())) {
     if (!make_path(*full, error)) return std::nullopt;
     attributes = GetFileAttributesW(full->c_str());
   }
-  if (attributes == kMissing) {
+  if (attributes == MISSING) {
     error = reason(GetLastError());
     return std::nullopt;
   }

@@ -166,7 +166,7 @@ class LargeEntries(ExtractorCase):
                     self.fail(f"{path.name} differs at byte {chunk_start + first}")
 
     def test_largest_installer_with_one_stored_entry_unpacks_exactly(self):
-        largest = self.limits["kLargestInstallerSize"]
+        largest = self.limits["LARGEST_INSTALLER_SIZE"]
         path, size, markers = self.write_stored_installer(largest)
         run, work, _, _ = self.run_installer(path, timeout=900)
         self.assertEqual((run.rc, run.message_boxes, run.beeps), (0, [], []))
@@ -174,7 +174,7 @@ class LargeEntries(ExtractorCase):
 
     def test_mkpayload_builds_the_largest_stored_entry_and_it_unpacks(self):
         # mkpayload pads installers to a multiple of 8: its largest is 2^31 - 8.
-        largest = self.limits["kLargestInstallerSize"] // 8 * 8
+        largest = self.limits["LARGEST_INSTALLER_SIZE"] // 8 * 8
         command = keep("big.bin")
         overhead = len(entry_header("big.bin", 0, 0)) + len(command_entry(command)) + len(trailer(2, self.stub))
         size = largest - len(self.stub) - overhead
@@ -195,14 +195,14 @@ class LargeEntries(ExtractorCase):
         refused = winekit.mkpayload("--stub", winekit.EXTRACTOR, "-o", self.scratch / "over.exe", "--store", source,
                                     "--exec", command, check=False)
         self.assertEqual(refused.returncode, 2)
-        self.assertIn(str(self.limits["kLargestInstallerSize"]), refused.stderr)
+        self.assertIn(str(self.limits["LARGEST_INSTALLER_SIZE"]), refused.stderr)
         source.unlink()
         run, work, _, _ = self.run_installer(path, timeout=900)
         self.assertEqual((run.rc, run.message_boxes, run.beeps), (0, [], []))
         self.assertZerosWithMarkers(work / ".big.bin", size, markers)
 
     def test_installer_one_byte_over_the_limit_is_refused(self):
-        path, _, _ = self.write_stored_installer(self.limits["kLargestInstallerSize"] + 1)
+        path, _, _ = self.write_stored_installer(self.limits["LARGEST_INSTALLER_SIZE"] + 1)
         run, work, _, _ = self.run_installer(path)
         self.assertEqual(run.rc, FAILED, run)
         self.assertBox(run, "Error: Extractor failed with error=8")
@@ -225,10 +225,10 @@ class LargeEntries(ExtractorCase):
         self.assertTrue(flags & IMAGE_FILE_LARGE_ADDRESS_AWARE)
 
     def test_compressed_entry_at_the_large_address_aware_limit_unpacks(self):
-        self.run_compressed_zeros(self.stub, self.limits["kLargestCompressedUnpackedSizeLargeAddressAware"])
+        self.run_compressed_zeros(self.stub, self.limits["LARGEST_COMPRESSED_UNPACKED_SIZE_LARGE_ADDRESS_AWARE"])
 
     def test_compressed_entry_at_the_limit_unpacks_without_large_address_aware(self):
-        self.run_compressed_zeros(without_large_address_aware(self.stub), self.limits["kLargestCompressedUnpackedSize"])
+        self.run_compressed_zeros(without_large_address_aware(self.stub), self.limits["LARGEST_COMPRESSED_UNPACKED_SIZE"])
 
     def test_zero_stream_writer_matches_mkpayload_decoding(self):
         # The stream writer checked on the host decoder for every tail shape.

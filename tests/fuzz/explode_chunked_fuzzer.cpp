@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Session whole;
   whole.stream = stream;
   const int32_t whole_status = fuzz::decode_checked(whole);
-  const size_t first = chunks.empty() || chunks[0] == 0 ? EXPLODE_IN_BLOCK : chunks[0];
+  const size_t first = chunks.empty() || chunks[0] == 0 ? explode::EXPLODE_IN_BLOCK : chunks[0];
   if (std::min(first, stream.size()) > 4) {
     if (status != whole_status) fuzz::breach("status depends on the read sizes");
     if (chunked.output != whole.output) fuzz::breach("output depends on the read sizes");

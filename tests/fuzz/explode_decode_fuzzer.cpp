@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Session session;
   session.stream = stream;
   const int32_t status = fuzz::decode_checked(session);
-  if (size <= 4 && status != EXPLODE_SHORT_INPUT) fuzz::breach("short input accepted");
+  if (size <= 4 && status != explode::EXPLODE_SHORT_INPUT) fuzz::breach("short input accepted");
   // The reference decoder is slow on long outputs; compare where it is cheap.
   if (session.output.size() <= (1u << 16)) {
     const auto real = explode_test::run_real(stream);

@@ -13,6 +13,8 @@
 
 namespace fuzz {
 
+using namespace explode;
+
 [[noreturn]] inline void breach(const char* what) {
   std::fprintf(stderr, "decoder protocol breach: %s\n", what);
   std::abort();

@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.stream = stream;
     const int32_t status = fuzz::decode_checked(s);
     if (input.empty()) {
-      if (status != EXPLODE_SHORT_INPUT) fuzz::breach("empty input's stream accepted");
+      if (status != explode::EXPLODE_SHORT_INPUT) fuzz::breach("empty input's stream accepted");
       continue;
     }
-    if (status != EXPLODE_OK) fuzz::breach("stream does not decode");
+    if (status != explode::EXPLODE_OK) fuzz::breach("stream does not decode");
     if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end())) fuzz::breach("round trip differs");
   }
   if (implode::parse_optimal(input, format).size() != optimal.size()) fuzz::breach("parser not deterministic");
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!input.empty()) {
     fuzz::Session s;
     s.stream = stream;
-    if (fuzz::decode_checked(s) != EXPLODE_OK) fuzz::breach("all-formats stream does not decode");
+    if (fuzz::decode_checked(s) != explode::EXPLODE_OK) fuzz::breach("all-formats stream does not decode");
     if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end())) fuzz::breach("all-formats round trip differs");
   }
   return 0;

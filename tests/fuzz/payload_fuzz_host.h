@@ -1,4 +1,4 @@
-// The payload fuzzer's ExtractHost: the own file is the fuzz input, the work
+// The payload fuzzer's extractor::ExtractHost: the own file is the fuzz input, the work
 // directory an in-memory map. Every call is checked as it happens (reads inside
 // the file, paths inside the work directory, sane names); a breach aborts, so
 // libFuzzer reports it with the input that caused it.
@@ -32,11 +32,11 @@ namespace payload_fuzz {
 }
 
 // The largest fixed-size read: the PE headers that locate a certificate table.
-constexpr size_t kLargestProbe = 26;
+constexpr size_t LARGEST_PROBE = 26;
 
-constexpr std::string_view kWorkDir = "C:\\kvntemp\\KVN.5F5E1000";
+constexpr std::string_view WORK_DIR = "C:\\kvntemp\\KVN.5F5E1000";
 
-struct FuzzHost final : ExtractHost {
+struct FuzzHost final : extractor::ExtractHost {
   std::span<const uint8_t> file;
   bool open = false;
   std::map<std::string, std::vector<uint8_t>, std::less<>> files;  // remainder below the work dir -> content
@@ -61,7 +61,7 @@ struct FuzzHost final : ExtractHost {
     // read (and before their buffers are allocated): a read past the end may only
     // be a probe of a fixed-size header field, which fails like a short read.
     if (offset > file.size() || out.size() > file.size() - offset) {
-      if (out.size() > kLargestProbe) breach("unchecked read past the end of the own file");
+      if (out.size() > LARGEST_PROBE) breach("unchecked read past the end of the own file");
       return false;
     }
     std::memcpy(out.data(), file.data() + offset, out.size());
@@ -75,15 +75,15 @@ struct FuzzHost final : ExtractHost {
   // The part of `path` below the work directory; a breach when there is none.
   std::string_view below_work_dir(const char* path) const {
     const std::string_view p(path);
-    if (p.size() <= kWorkDir.size() + 1 || p.substr(0, kWorkDir.size()) != kWorkDir || p[kWorkDir.size()] != '\\')
+    if (p.size() <= WORK_DIR.size() + 1 || p.substr(0, WORK_DIR.size()) != WORK_DIR || p[WORK_DIR.size()] != '\\')
       breach("path outside the work directory", p);
-    return p.substr(kWorkDir.size() + 1);
+    return p.substr(WORK_DIR.size() + 1);
   }
 
-  EntryFileResult write_entry_file(const char* path, FileContent& content) override {
+  extractor::EntryFileResult write_entry_file(const char* path, extractor::FileContent& content) override {
     const std::string_view name = below_work_dir(path);
     if (payload::check_entry_name(name) != payload::NameVerdict::ok) breach("unsafe name reached the file system", name);
-    if (name == payload::kExecName) breach("command entry written as a file");
+    if (name == payload::EXEC_NAME) breach("command entry written as a file");
     if (std::strlen(path) >= 512) breach("target path longer than its buffer", name);
     last_write = path;
     if (const size_t slash = name.find_last_of("\\/"); slash != std::string_view::npos && name.substr(0, slash) != "sub")
@@ -91,7 +91,7 @@ struct FuzzHost final : ExtractHost {
     if (name.starts_with("deny")) return fail_creation(5);
     auto& stored = files[std::string(name)];
     stored.clear();
-    if (!write_every_block(content, [this, &stored](std::span<const uint8_t> block) { return take_block(stored, block); }))
+    if (!extractor::write_every_block(content, [this, &stored](std::span<const uint8_t> block) { return take_block(stored, block); }))
       return {0, false, false};
     if (name.starts_with("short")) {
       stored.resize(stored.size() / 2);
@@ -104,13 +104,13 @@ struct FuzzHost final : ExtractHost {
     if (std::strlen(command) > file.size()) breach("command longer than the file could carry");
   }
 
-  bool write_self_copy(const char* path, FileContent& stub) override {
-    if (below_work_dir(path) != payload::kSelfName) breach("stub copy under another name", path);
+  bool write_self_copy(const char* path, extractor::FileContent& stub) override {
+    if (below_work_dir(path) != payload::SELF_NAME) breach("stub copy under another name", path);
     if (!open) breach("stub copy started with the own file closed");
     if (files.count("_SELF.lock")) return false;
     std::vector<uint8_t> copy;
-    if (!write_every_block(stub, [this, &copy](std::span<const uint8_t> block) { return take_block(copy, block); })) return false;
-    if (copy.size() + payload::kTrailerSize > file.size()) breach("stub copy larger than the stub");
+    if (!extractor::write_every_block(stub, [this, &copy](std::span<const uint8_t> block) { return take_block(copy, block); })) return false;
+    if (copy.size() + payload::TRAILER_SIZE > file.size()) breach("stub copy larger than the stub");
     if (std::memcmp(copy.data(), file.data(), copy.size()) != 0) breach("stub copy differs from the file's start");
     self_written = true;
     self_size = copy.size();
@@ -136,7 +136,7 @@ struct FuzzHost final : ExtractHost {
     return true;
   }
 
-  EntryFileResult fail_creation(uint32_t error) {
+  extractor::EntryFileResult fail_creation(uint32_t error) {
     create_errors.push_back(error);
     return {error, false, false};
   }

@@ -24,6 +24,8 @@
 
 namespace {
 
+using namespace extractor;
+
 using payload_fuzz::breach;
 
 // Largest single allocation while `tracking` is set (the sanitizer's hooks see
@@ -38,7 +40,7 @@ void on_free(const volatile void*) {}
 
 // Work area, host bookkeeping (map nodes, name strings, vector growth) and the
 // allocator's own rounding stay well below this.
-constexpr size_t kFixedAllowance = 64 * 1024;
+constexpr size_t FIXED_ALLOWANCE = 64 * 1024;
 
 bool read_span(void* f, uint64_t offset, std::span<uint8_t> out) {
   const auto& bytes = *static_cast<std::span<const uint8_t>*>(f);
@@ -59,7 +61,7 @@ bool documented(int32_t status, const payload_fuzz::FuzzHost& host) {
     case EXTRACT_PATH_TOO_LONG:
     case EXTRACT_OUT_OF_MEMORY:
     case EXTRACT_FATAL_STOP:
-    case -static_cast<int32_t>(kErrorInvalidName):
+    case -static_cast<int32_t>(INVALID_NAME_ERROR):
       return true;
     default:
       // Other negative statuses only as negated errors that the host returned.
@@ -74,13 +76,13 @@ void check_outcome(int32_t status, const payload_fuzz::FuzzHost& host, std::span
   if (!host.fatal_messages.empty() != (status == EXTRACT_FATAL_STOP)) breach("fatal stop and status 12 disagree");
   if (status == EXTRACT_WRITE_FAILED && (host.beeps.empty() || host.beeps.back() != std::pair<uint32_t, uint32_t>(99, 99)))
     breach("status 6 without the 99 Hz beep");
-  if (status < 0 && status != -static_cast<int32_t>(kErrorInvalidName) && host.last_write != failed_file_name)
+  if (status < 0 && status != -static_cast<int32_t>(INVALID_NAME_ERROR) && host.last_write != failed_file_name)
     breach("failed file name is not the path that failed", failed_file_name);
-  if (status == -static_cast<int32_t>(kErrorInvalidName) && failed_file_name[0] == 0)
+  if (status == -static_cast<int32_t>(INVALID_NAME_ERROR) && failed_file_name[0] == 0)
     breach("refused name not recorded");
   if (status == EXTRACT_OK) {
     // The stub copy is exactly the first P bytes, P from the trailer at the end.
-    if (!host.self_written || file.size() < payload::kTrailerSize) breach("status 0 without a stub copy");
+    if (!host.self_written || file.size() < payload::TRAILER_SIZE) breach("status 0 without a stub copy");
     const uint32_t p = payload::load_u32(file.data() + file.size() - 4);
     std::span<const uint8_t> bytes = file;
     if (host.self_size != p && !payload::has_certificate_table(file.size(), read_span, &bytes))
@@ -100,16 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > UINT32_MAX) return 0;
   const std::span<const uint8_t> file(data, size);
   payload_fuzz::FuzzHost host(file);
-  char failed_file_name[kFailedFileNameCapacity] = {};
+  char failed_file_name[FAILED_FILE_NAME_CAPACITY] = {};
 
   largest_allocation = 0;
   tracking = true;
-  const int32_t status = extract_payload(host, "C:\\installer.exe", payload_fuzz::kWorkDir.data(), failed_file_name);
+  const int32_t status = extract_payload(host, "C:\\installer.exe", payload_fuzz::WORK_DIR.data(), failed_file_name);
   tracking = false;
 
   if (std::memchr(failed_file_name, 0, sizeof failed_file_name) == nullptr) breach("failed file name not terminated");
   check_outcome(status, host, file, failed_file_name);
-  const uint64_t bound = payload::max_exploded_size(static_cast<uint32_t>(size)) + kFixedAllowance;
+  const uint64_t bound = payload::max_exploded_size(static_cast<uint32_t>(size)) + FIXED_ALLOWANCE;
   if (largest_allocation > bound)
     breach("allocation larger than the file can justify", std::to_string(largest_allocation));
   return 0;

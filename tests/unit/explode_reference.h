@@ -21,6 +21,8 @@
 
 namespace explode_test {
 
+using namespace explode;
+
 // One callback call as seen from outside the decoder.
 struct CallbackEvent {
   bool is_read;
@@ -127,8 +129,8 @@ class ReferenceDecoder {
     bool ended_ok = false;
     for (;;) {
       const int token = decode_token();
-      if (token == kFailed) break;
-      if (token == kEnd) { ended_ok = true; break; }
+      if (token == FAILED_EXIT) break;
+      if (token == END) { ended_ok = true; break; }
       if (out_.size() - flushed_ >= 4096) {
         write(std::vector<uint8_t>(out_.begin() + static_cast<std::ptrdiff_t>(flushed_),
                                    out_.begin() + static_cast<std::ptrdiff_t>(flushed_ + 4096)));
@@ -141,8 +143,8 @@ class ReferenceDecoder {
   }
 
  private:
-  static constexpr int kEnd = -1;
-  static constexpr int kFailed = -2;
+  static constexpr int END = -1;
+  static constexpr int FAILED_EXIT = -2;
 
   uint32_t read_block(uint8_t* block) {
     const uint32_t n = source_.read(block);
@@ -210,35 +212,35 @@ class ReferenceDecoder {
   int decode_token() {
     using namespace implode_format;
     unsigned flag;
-    if (!take_bit(flag)) return kFailed;
+    if (!take_bit(flag)) return FAILED_EXIT;
     if (flag == 0) {
       unsigned literal;
       if (ascii_) {
         const int ch = take_code(ascii_bits, ascii_codes);
-        if (ch < 0) return kFailed;
+        if (ch < 0) return FAILED_EXIT;
         literal = static_cast<unsigned>(ch);
       } else if (!take_field(8, literal)) {
-        return kFailed;
+        return FAILED_EXIT;
       }
       out_.push_back(static_cast<uint8_t>(literal));
       return 0;
     }
     const int code = take_code(length_bits, length_codes);
-    if (code < 0) return kFailed;
+    if (code < 0) return FAILED_EXIT;
     const unsigned extra = length_extra_bits[code];
     if (code == 15 && peek_field(8) == 255) {
       unsigned ignored;
       take_field(8, ignored);  // the stream may end right here
-      return kEnd;
+      return END;
     }
     unsigned x;
-    if (!take_field(extra, x)) return kFailed;
+    if (!take_field(extra, x)) return FAILED_EXIT;
     const unsigned length = length_base[code] + x + 2;
     const int h = take_code(distance_bits, distance_codes);
-    if (h < 0) return kFailed;
+    if (h < 0) return FAILED_EXIT;
     const unsigned low_bits = length == 2 ? 2 : dict_bits_;
     unsigned low;
-    if (!take_field(low_bits, low)) return kFailed;
+    if (!take_field(low_bits, low)) return FAILED_EXIT;
     const size_t distance = (static_cast<size_t>(h) << low_bits) + low + 1;
     for (unsigned i = 0; i < length; ++i) {
       // Before the first output byte lies a zeroed history.

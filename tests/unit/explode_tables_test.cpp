@@ -6,10 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <cstring>
 #include <memory>
 
-#include "explode_fast_tables.h"
+#include "explode_lookups.h"
 #include "explode_reference.h"
 
 namespace {
@@ -125,14 +126,6 @@ TEST(ExplodeTables, AsciiLookupsHoldTheExpectedNumbersOfCodes) {
   for (size_t ch = 0; ch < 256; ++ch) EXPECT_LE(work->ascii_bits_work[ch], 8) << ch;
 }
 
-TEST(ExplodeTables, WorkCopiesEqualTheConstantTables) {
-  const auto work = ascii_work_area();
-  EXPECT_TRUE(std::equal(length_bits.begin(), length_bits.end(), work->length_bits_work));
-  EXPECT_TRUE(std::equal(length_extra_bits.begin(), length_extra_bits.end(), work->length_extra_work));
-  EXPECT_TRUE(std::equal(length_base.begin(), length_base.end(), work->length_base_work));
-  EXPECT_TRUE(std::equal(distance_bits.begin(), distance_bits.end(), work->distance_bits_work));
-}
-
 // Plain search: index of the code that the bit field `v` (first bit in bit 0)
 // begins with.
 template <typename Bits, typename Codes>
@@ -147,45 +140,42 @@ size_t search_code(const Bits& bits, const Codes& codes, uint32_t v) {
 }
 
 TEST(ExplodeTables, LengthAndDistanceLookupsMatchPlainSearch) {
-  const auto work = ascii_work_area();
   for (uint32_t v = 0; v < 256; ++v) {
-    EXPECT_EQ(work->length_lookup[v], search_code(length_bits, length_codes, v)) << v;
-    EXPECT_EQ(work->distance_lookup[v], search_code(distance_bits, distance_codes, v)) << v;
-  }
-}
-
-TEST(ExplodeTables, FastPathCombinedLookupsAgreeWithTheWorkAreaLookups) {
-  const auto work = ascii_work_area();
-  const auto& fast = explode_fast::tables;
-  for (uint32_t v = 0; v < 256; ++v) {
-    const unsigned i = work->length_lookup[v];
-    EXPECT_EQ(fast.length[v], length_base[i] | unsigned{length_bits[i]} << 16 | unsigned{length_extra_bits[i]} << 24);
-    const unsigned h = work->distance_lookup[v];
-    EXPECT_EQ(fast.distance[v], h | unsigned{distance_bits[h]} << 8);
+    const size_t i = search_code(length_bits, length_codes, v);
+    const explode::LengthCode length = explode::lookups.length[v];
+    EXPECT_EQ((std::tuple{length.base, length.code_bits, length.extra_bits}),
+              (std::tuple{length_base[i], length_bits[i], length_extra_bits[i]})) << v;
+    const size_t h = search_code(distance_bits, distance_codes, v);
+    const explode::DistanceCode distance = explode::lookups.distance[v];
+    EXPECT_EQ((std::tuple{size_t{distance.high}, distance.code_bits}), (std::tuple{h, distance_bits[h]})) << v;
   }
 }
 
 // What the token table must hold for the index bits v that start a token: the
 // token's leading part (an ASCII literal's code, or a length code with its extra
 // bits) found by a plain search of the codes, or the slow mark when that part is
-// longer than the index.
-uint32_t expected_token_entry(uint32_t v) {
-  using namespace explode_fast;
+// longer than the index. As (value, bits taken, match, slow).
+std::tuple<unsigned, unsigned, bool, bool> expected_token_entry(uint32_t v) {
+  using explode::TOKEN_INDEX_BITS;
   if ((v & 1) == 0) {
     const size_t ch = search_code(ascii_bits, ascii_codes, v >> 1);
     const unsigned taken = 1u + ascii_bits[ch];
-    return taken <= TOKEN_INDEX_BITS ? static_cast<uint32_t>(ch) | taken << TOKEN_TAKEN_SHIFT : TOKEN_SLOW;
+    if (taken > TOKEN_INDEX_BITS) return {0, 0, false, true};
+    return {static_cast<unsigned>(ch), taken, false, false};
   }
   const size_t i = search_code(length_bits, length_codes, v >> 1);
   const unsigned taken = 1u + length_bits[i] + length_extra_bits[i];
-  if (taken > TOKEN_INDEX_BITS) return TOKEN_SLOW;
+  if (taken > TOKEN_INDEX_BITS) return {0, 0, false, true};
   const uint32_t extra = (v >> (1 + length_bits[i])) & ((1u << length_extra_bits[i]) - 1);
-  return (length_base[i] + extra) | TOKEN_MATCH | taken << TOKEN_TAKEN_SHIFT;
+  return {length_base[i] + extra, taken, true, false};
 }
 
 TEST(ExplodeTables, TokenTableMatchesPlainSearchForEveryIndex) {
-  for (uint32_t v = 0; v <= explode_fast::TOKEN_INDEX_MASK; ++v)
-    ASSERT_EQ(explode_fast::tables.tokens[v], expected_token_entry(v)) << "bits " << v;
+  for (uint32_t v = 0; v <= explode::TOKEN_INDEX_MASK; ++v) {
+    const explode::TokenEntry e = explode::lookups.tokens[v];
+    ASSERT_EQ((std::tuple<unsigned, unsigned, bool, bool>{e.value, e.taken, e.match, e.slow}), expected_token_entry(v))
+        << "bits " << v;
+  }
 }
 
 TEST(ExplodeTables, AsciiLookupChainMatchesPlainSearchForEveryThirteenBits) {

@@ -10,24 +10,26 @@
 
 namespace {
 
-const std::vector<uint8_t> kStub = bytes_of("MZ this stands in for the extractor program image.");
-const char* kDir = "C:\\Temp\\KVN.1";
+using namespace extractor;
+
+const std::vector<uint8_t> STUB = bytes_of("MZ this stands in for the extractor program image.");
+const char* TARGET_DIR = "C:\\Temp\\KVN.1";
 
 struct Extraction {
   MemoryHost host;
-  char failed[kFailedFileNameCapacity] = {};
+  char failed[FAILED_FILE_NAME_CAPACITY] = {};
   int32_t status = -999;
 
   explicit Extraction(std::vector<uint8_t> file) {
     host.own_file = std::move(file);
-    host.existing_dirs.insert(kDir);
+    host.existing_dirs.insert(TARGET_DIR);
   }
-  int32_t run(const char* dir = kDir) { return status = extract_payload(host, "self.exe", dir, failed); }
-  std::string path(const std::string& name) const { return std::string(kDir) + "\\" + name; }
+  int32_t run(const char* dir = TARGET_DIR) { return status = extract_payload(host, "self.exe", dir, failed); }
+  std::string path(const std::string& name) const { return std::string(TARGET_DIR) + "\\" + name; }
 };
 
 TEST(ExtractPayload, StoredEntriesCommandsAndStubCopyInPayloadOrder) {
-  Extraction x(raw_installer(kStub, {{"a.txt", bytes_of("alpha")},
+  Extraction x(raw_installer(STUB, {{"a.txt", bytes_of("alpha")},
                                      {"$EXEC", bytes_of(std::string("echo hi\0ignored", 15))},
                                      {"empty", {}},
                                      {"a.txt", bytes_of("replaced")},
@@ -38,12 +40,12 @@ TEST(ExtractPayload, StoredEntriesCommandsAndStubCopyInPayloadOrder) {
                                                      "self " + x.path("_SELF")}));
   EXPECT_EQ(x.host.files[x.path("a.txt")], bytes_of("replaced"));
   EXPECT_TRUE(x.host.files[x.path("empty")].empty());
-  EXPECT_EQ(x.host.files[x.path("_SELF")], kStub);
+  EXPECT_EQ(x.host.files[x.path("_SELF")], STUB);
   EXPECT_FALSE(x.host.open) << "the own file is closed at the end";
 }
 
 TEST(ExtractPayload, DirectoryEndingInBackslashGetsNoSecond) {
-  Extraction x(raw_installer(kStub, {{"f", bytes_of("x")}}));
+  Extraction x(raw_installer(STUB, {{"f", bytes_of("x")}}));
   x.host.existing_dirs.insert("D:");
   EXPECT_EQ(x.run("D:\\"), EXTRACT_OK);
   EXPECT_EQ(x.host.events.front(), "write D:\\f");
@@ -52,49 +54,49 @@ TEST(ExtractPayload, DirectoryEndingInBackslashGetsNoSecond) {
 
 TEST(ExtractPayload, CountOfZeroOrLessWritesOnlyTheStubCopy) {
   for (int32_t count : {0, -1, INT32_MIN}) {
-    Extraction x(raw_installer(kStub, {{"never", bytes_of("x")}}, count));
+    Extraction x(raw_installer(STUB, {{"never", bytes_of("x")}}, count));
     EXPECT_EQ(x.run(), EXTRACT_OK);
     EXPECT_EQ(x.host.events, (std::vector<std::string>{"self " + x.path("_SELF")}));
   }
 }
 
 TEST(ExtractPayload, StatusesOfTheRunItself) {
-  Extraction unopened(raw_installer(kStub, {}));
+  Extraction unopened(raw_installer(STUB, {}));
   unopened.host.can_open = false;
   EXPECT_EQ(unopened.run(), EXTRACT_CANNOT_OPEN_SELF);
 
-  Extraction no_payload(raw_installer(kStub, {}, 1, 0));
+  Extraction no_payload(raw_installer(STUB, {}, 1, 0));
   EXPECT_EQ(no_payload.run(), EXTRACT_NO_PAYLOAD);
   EXPECT_FALSE(no_payload.host.open);
 
   Extraction tiny(bytes_of("1234567"));
   EXPECT_EQ(tiny.run(), EXTRACT_PAYLOAD_TRUNCATED);
 
-  Extraction self_fails(raw_installer(kStub, {}));
+  Extraction self_fails(raw_installer(STUB, {}));
   self_fails.host.fail_self = true;
   EXPECT_EQ(self_fails.run(), EXTRACT_SELF_COPY_FAILED);
 }
 
 TEST(ExtractPayload, CreationFailureNamesTheFileAndKeepsEarlierFiles) {
-  Extraction x(raw_installer(kStub, {{"first", bytes_of("1")}, {"missing\\dir.txt", bytes_of("2")}}));
+  Extraction x(raw_installer(STUB, {{"first", bytes_of("1")}, {"missing\\dir.txt", bytes_of("2")}}));
   EXPECT_EQ(x.run(), -3);
   EXPECT_STREQ(x.failed, (x.path("missing\\dir.txt")).c_str());
   EXPECT_EQ(x.host.files.count(x.path("first")), 1u);
   EXPECT_EQ(x.host.files.count(x.path("_SELF")), 0u) << "no stub copy after a failure";
 
-  Extraction denied(raw_installer(kStub, {{"f", bytes_of("1")}}));
+  Extraction denied(raw_installer(STUB, {{"f", bytes_of("1")}}));
   denied.host.fail_create_with = 5;
   EXPECT_EQ(denied.run(), -5);
 }
 
 TEST(ExtractPayload, ShortWriteBeepsLowAndStopsFailedTimesBeepHighAndGoOn) {
-  Extraction short_write(raw_installer(kStub, {{"f", bytes_of("content")}, {"g", bytes_of("never")}}));
+  Extraction short_write(raw_installer(STUB, {{"f", bytes_of("content")}, {"g", bytes_of("never")}}));
   short_write.host.fail_write = true;
   EXPECT_EQ(short_write.run(), EXTRACT_WRITE_FAILED);
   EXPECT_EQ(short_write.host.beeps, (std::vector<std::pair<uint32_t, uint32_t>>{{99, 99}}));
   EXPECT_EQ(short_write.host.files.count(short_write.path("g")), 0u);
 
-  Extraction no_times(raw_installer(kStub, {{"f", bytes_of("content")}, {"g", bytes_of("more")}}));
+  Extraction no_times(raw_installer(STUB, {{"f", bytes_of("content")}, {"g", bytes_of("more")}}));
   no_times.host.fail_times = true;
   EXPECT_EQ(no_times.run(), EXTRACT_OK);
   EXPECT_EQ(no_times.host.beeps, (std::vector<std::pair<uint32_t, uint32_t>>{{9999, 99}, {9999, 99}}));
@@ -113,18 +115,18 @@ TEST(ExtractPayload, DamagedPayloadsGetDistinctStatusesAndKeepEarlierFiles) {
   RawEntry int_min{"m", {}, INT32_MIN, 0};
   RawEntry huge_data{"h", bytes_of("abc"), -100000, 100000};
   RawEntry huge_name{"n", {}, INT64_MIN, -1, 0x7FFFFFF0};
-  std::vector<uint8_t> base = raw_installer(kStub, {good});
+  std::vector<uint8_t> base = raw_installer(STUB, {good});
   std::vector<uint8_t> offset_past = base, offset_in_trailer = base;
   payload::store_u32(&offset_past[offset_past.size() - 4], static_cast<uint32_t>(base.size() + 1));
   payload::store_u32(&offset_in_trailer[offset_in_trailer.size() - 4], static_cast<uint32_t>(base.size() - 4));
   const Case cases[] = {
-      {"count beyond the entries", raw_installer(kStub, {good}, 5), EXTRACT_PAYLOAD_TRUNCATED},
-      {"data past the end", raw_installer(kStub, {good, huge_data}), EXTRACT_PAYLOAD_TRUNCATED},
-      {"name past the end", raw_installer(kStub, {good, huge_name}), EXTRACT_PAYLOAD_TRUNCATED},
-      {"name without NUL", raw_installer(kStub, {good, no_nul}), EXTRACT_ENTRY_MALFORMED},
-      {"600-byte name", raw_installer(kStub, {good, long_name}), EXTRACT_PATH_TOO_LONG},
-      {"stored U differs from -S", raw_installer(kStub, {good, lying_stored}), EXTRACT_ENTRY_MALFORMED},
-      {"S = INT32_MIN", raw_installer(kStub, {good, int_min}), EXTRACT_ENTRY_MALFORMED},
+      {"count beyond the entries", raw_installer(STUB, {good}, 5), EXTRACT_PAYLOAD_TRUNCATED},
+      {"data past the end", raw_installer(STUB, {good, huge_data}), EXTRACT_PAYLOAD_TRUNCATED},
+      {"name past the end", raw_installer(STUB, {good, huge_name}), EXTRACT_PAYLOAD_TRUNCATED},
+      {"name without NUL", raw_installer(STUB, {good, no_nul}), EXTRACT_ENTRY_MALFORMED},
+      {"600-byte name", raw_installer(STUB, {good, long_name}), EXTRACT_PATH_TOO_LONG},
+      {"stored U differs from -S", raw_installer(STUB, {good, lying_stored}), EXTRACT_ENTRY_MALFORMED},
+      {"S = INT32_MIN", raw_installer(STUB, {good, int_min}), EXTRACT_ENTRY_MALFORMED},
       {"payload offset past the end", offset_past, EXTRACT_PAYLOAD_TRUNCATED},
       {"payload offset inside the trailer", offset_in_trailer, EXTRACT_PAYLOAD_TRUNCATED},
   };
@@ -141,11 +143,11 @@ TEST(ExtractPayload, DamagedPayloadsGetDistinctStatusesAndKeepEarlierFiles) {
 }
 
 TEST(ExtractPayload, PathOfExactlyTheCapacityFitsOneMoreDoesNot) {
-  const std::string dir = kDir;
-  const size_t room = kTargetPathCapacity - 1 - dir.size() - 1;  // NUL and separator
-  Extraction fits(raw_installer(kStub, {{std::string(room, 'f'), bytes_of("x")}}));
+  const std::string dir = TARGET_DIR;
+  const size_t room = TARGET_PATH_CAPACITY - 1 - dir.size() - 1;  // NUL and separator
+  Extraction fits(raw_installer(STUB, {{std::string(room, 'f'), bytes_of("x")}}));
   EXPECT_EQ(fits.run(), EXTRACT_OK);
-  Extraction too_long(raw_installer(kStub, {{std::string(room + 1, 'f'), bytes_of("x")}}));
+  Extraction too_long(raw_installer(STUB, {{std::string(room + 1, 'f'), bytes_of("x")}}));
   EXPECT_EQ(too_long.run(), EXTRACT_PATH_TOO_LONG);
 }
 
@@ -153,12 +155,12 @@ TEST(ExtractPayload, NamesLeavingTheWorkDirectoryAreRefusedAsInvalid) {
   for (const char* name : {"..\\up", "a\\..\\..\\up", "C:\\x", "C:x", "\\x", "/x", "x:y", "CON", "nul.txt", "com1", "x.", "x ",
                            ""}) {
     SCOPED_TRACE(name);
-    Extraction x(raw_installer(kStub, {{"good", bytes_of("g")}, {name, bytes_of("evil")}}));
-    EXPECT_EQ(x.run(), -static_cast<int32_t>(kErrorInvalidName));
+    Extraction x(raw_installer(STUB, {{"good", bytes_of("g")}, {name, bytes_of("evil")}}));
+    EXPECT_EQ(x.run(), -static_cast<int32_t>(INVALID_NAME_ERROR));
     EXPECT_EQ(x.host.files.size(), 1u) << "only the earlier entry";
   }
-  Extraction sub(raw_installer(kStub, {{"sub\\ok.txt", bytes_of("fine")}}));
-  sub.host.existing_dirs.insert(std::string(kDir) + "\\sub");
+  Extraction sub(raw_installer(STUB, {{"sub\\ok.txt", bytes_of("fine")}}));
+  sub.host.existing_dirs.insert(std::string(TARGET_DIR) + "\\sub");
   EXPECT_EQ(sub.run(), EXTRACT_OK);
 }
 
@@ -210,27 +212,27 @@ TEST(EntryCallbacks, CapacityTestDoesNotWrapAround) {
 
 // A compressed entry: the two-byte header 00 04 and a stream for the one byte
 // 0x41 followed by the end marker.
-const std::vector<uint8_t> kStreamOfA = {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01};
+const std::vector<uint8_t> STREAM_OF_A = {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01};
 
 TEST(ExtractPayload, CompressedEntryDeliversWhatTheStreamProduces) {
-  Extraction exact(raw_installer(kStub, {{"a", kStreamOfA, 6, 1}}));
+  Extraction exact(raw_installer(STUB, {{"a", STREAM_OF_A, 6, 1}}));
   EXPECT_EQ(exact.run(), EXTRACT_OK);
   EXPECT_EQ(exact.host.files[exact.path("a")], bytes_of("A"));
 
   // a declared size larger than the output: the file gets what was produced
-  Extraction larger(raw_installer(kStub, {{"a", kStreamOfA, 6, 4000000000u}}));
+  Extraction larger(raw_installer(STUB, {{"a", STREAM_OF_A, 6, 4000000000u}}));
   EXPECT_EQ(larger.run(), EXTRACT_OK);
   EXPECT_EQ(larger.host.files[larger.path("a")], bytes_of("A"));
 
   // a damaged stream still gives its bytes, and extraction goes on
-  Extraction damaged(raw_installer(kStub, {{"a", {0x00, 0x09, 1, 2, 3}, 5, 10}, {"b", bytes_of("next")}}));
+  Extraction damaged(raw_installer(STUB, {{"a", {0x00, 0x09, 1, 2, 3}, 5, 10}, {"b", bytes_of("next")}}));
   EXPECT_EQ(damaged.run(), EXTRACT_OK);
   EXPECT_TRUE(damaged.host.files[damaged.path("a")].empty());
   EXPECT_EQ(damaged.host.files[damaged.path("b")], bytes_of("next"));
 }
 
 TEST(ExtractPayload, CompressedEntryOutgrowingItsSizeStopsTheRun) {
-  Extraction x(raw_installer(kStub, {{"a", kStreamOfA, 6, 0}, {"b", bytes_of("never")}}));
+  Extraction x(raw_installer(STUB, {{"a", STREAM_OF_A, 6, 0}, {"b", bytes_of("never")}}));
   EXPECT_EQ(x.run(), EXTRACT_FATAL_STOP);
   EXPECT_EQ(x.host.fatal_messages, (std::vector<std::string>{"UnCompressed data will overflow buffer (0 1 0)"}));
   EXPECT_EQ(x.host.events.size(), 0u);
@@ -238,7 +240,7 @@ TEST(ExtractPayload, CompressedEntryOutgrowingItsSizeStopsTheRun) {
 
 TEST(ExtractPayload, CompressedCommandRuns) {
   // binary mode literals for "dir": flag 0 then 8 bits each, then the end marker
-  Extraction x(raw_installer(kStub, {{"$EXEC", {0x00, 0x04, 0xC8, 0xA4, 0x91, 0x0B, 0xF8, 0x07}, 8, 3}}));
+  Extraction x(raw_installer(STUB, {{"$EXEC", {0x00, 0x04, 0xC8, 0xA4, 0x91, 0x0B, 0xF8, 0x07}, 8, 3}}));
   EXPECT_EQ(x.run(), EXTRACT_OK);
   EXPECT_EQ(x.host.commands, (std::vector<std::string>{"dir"}));
 }

@@ -15,6 +15,7 @@ namespace {
 using namespace implode_test;
 using implode::LiteralCoding;
 using implode::StreamFormat;
+using namespace explode;
 
 std::vector<StreamFormat> all_formats() {
   std::vector<StreamFormat> formats;

@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace mkpayload;
 
-const std::vector<uint8_t> kStub = bytes_of("MZ stub image of odd length");
+const std::vector<uint8_t> STUB = bytes_of("MZ stub image of odd length");
 
 InputEntry input(std::string name, std::vector<uint8_t> content, bool compress = false) {
   InputEntry entry;
@@ -34,7 +34,7 @@ InputEntry input(std::string name, std::vector<uint8_t> content, bool compress =
 std::vector<uint8_t> build(const std::vector<InputEntry>& entries, std::string* error_out = nullptr) {
   std::vector<BuiltEntry> built;
   std::string error;
-  auto out = build_installer(kStub, entries, built, error);
+  auto out = build_installer(STUB, entries, built, error);
   if (error_out) *error_out = error;
   return out ? *out : std::vector<uint8_t>{};
 }
@@ -45,13 +45,13 @@ TEST(InstallerBuilder, LayoutReadsBackEntryByEntry) {
   const auto installer = build({input("a.txt", bytes_of("alpha")), input("$EXEC", command), input("empty", {})});
   ASSERT_FALSE(installer.empty());
   EXPECT_EQ(installer.size() % 8, 0u) << "padded for signing tools";
-  EXPECT_TRUE(std::equal(kStub.begin(), kStub.end(), installer.begin()));
+  EXPECT_TRUE(std::equal(STUB.begin(), STUB.end(), installer.begin()));
 
   std::span<const uint8_t> bytes = installer;
   payload::PayloadReader reader(read_from_memory, &bytes, bytes.size());
   ASSERT_EQ(reader.open(), payload::ReadStatus::ok);
   EXPECT_EQ(reader.trailer().entry_count, 3);
-  EXPECT_EQ(reader.trailer().payload_offset, kStub.size());
+  EXPECT_EQ(reader.trailer().payload_offset, STUB.size());
   const char* names[] = {"a.txt", "$EXEC", "empty"};
   for (const char* name : names) {
     payload::EntryView entry;
@@ -62,16 +62,16 @@ TEST(InstallerBuilder, LayoutReadsBackEntryByEntry) {
   // the label block follows the last entry
   EXPECT_EQ(std::vector<uint8_t>(installer.begin() + static_cast<ptrdiff_t>(reader.position()),
                                  installer.begin() + static_cast<ptrdiff_t>(reader.position()) + 12),
-            std::vector<uint8_t>(payload::kLabelBlock.begin(), payload::kLabelBlock.end()));
+            std::vector<uint8_t>(payload::LABEL_BLOCK.begin(), payload::LABEL_BLOCK.end()));
 }
 
 TEST(InstallerBuilder, RefusesNamesTheExtractorWouldRefuseOrThatDoNotFit) {
-  for (const std::string& name : std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(kMaxEntryNameBytes + 1, 'n')}) {
+  for (const std::string& name : std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(MAX_ENTRY_NAME_BYTES + 1, 'n')}) {
     std::string error;
     EXPECT_TRUE(build({input(name, bytes_of("x"))}, &error).empty()) << name;
     EXPECT_NE(error.find("entry name"), std::string::npos) << error;
   }
-  EXPECT_FALSE(build({input(std::string(kMaxEntryNameBytes, 'n'), bytes_of("x"))}).empty());
+  EXPECT_FALSE(build({input(std::string(MAX_ENTRY_NAME_BYTES, 'n'), bytes_of("x"))}).empty());
 }
 
 TEST(InstallerBuilder, StubWithPayloadNeedsReplaceAndSignedStubIsRefused) {
@@ -81,7 +81,7 @@ TEST(InstallerBuilder, StubWithPayloadNeedsReplaceAndSignedStubIsRefused) {
   EXPECT_NE(error.find("--replace-payload"), std::string::npos);
   auto stub = usable_stub(installer, true, error);
   ASSERT_TRUE(stub);
-  EXPECT_EQ(std::vector<uint8_t>(stub->begin(), stub->end()), kStub);
+  EXPECT_EQ(std::vector<uint8_t>(stub->begin(), stub->end()), STUB);
 
   // a PE image whose security directory names a table at its end
   std::vector<uint8_t> signed_stub(0x200, 0);
@@ -135,14 +135,14 @@ TEST_F(Unpacking, RoundTripThroughTheExtractorCode) {
   EXPECT_EQ(*read_whole_file(dir / "out" / "text.txt", error), text);
   EXPECT_EQ(*read_whole_file(dir / "out" / "noise.bin", error), noise);
   EXPECT_TRUE(read_whole_file(dir / "out" / "e", error)->empty());
-  EXPECT_EQ(*read_whole_file(dir / "out" / "_SELF", error), kStub);
+  EXPECT_EQ(*read_whole_file(dir / "out" / "_SELF", error), STUB);
   testing::internal::CaptureStdout();
   EXPECT_EQ(verify_installer(InstallerImage(installer)), 0);
   testing::internal::GetCapturedStdout();
 }
 
 TEST_F(Unpacking, HostileNamesNeverWriteOutsideTheDirectory) {
-  const auto installer = raw_installer(kStub, {{"ok.txt", bytes_of("ok")}, {"../escaped.txt", bytes_of("evil")}});
+  const auto installer = raw_installer(STUB, {{"ok.txt", bytes_of("ok")}, {"../escaped.txt", bytes_of("evil")}});
   testing::internal::CaptureStderr();
   EXPECT_EQ(extract_installer(InstallerImage(installer), dir / "out"), 1);
   const std::string report = testing::internal::GetCapturedStderr();
@@ -155,7 +155,7 @@ TEST_F(Unpacking, HostileNamesNeverWriteOutsideTheDirectory) {
 }
 
 TEST_F(Unpacking, DamagedStreamIsAFaultForVerify) {
-  auto installer = raw_installer(kStub, {{"a", {0x00, 0x04, 0x82, 0x02, 0xFE}, 5, 1}});  // cut before its end marker
+  auto installer = raw_installer(STUB, {{"a", {0x00, 0x04, 0x82, 0x02, 0xFE}, 5, 1}});  // cut before its end marker
   testing::internal::CaptureStdout();
   EXPECT_EQ(verify_installer(InstallerImage(installer)), 1);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("damaged stream"), std::string::npos);

@@ -1,4 +1,4 @@
-// An ExtractHost over memory: the own file is a byte vector, the work directory
+// An extractor::ExtractHost over memory: the own file is a byte vector, the work directory
 // a map from path to content, and every call is recorded for the tests.
 #pragma once
 
@@ -9,7 +9,7 @@
 
 #include "extract_host.h"
 
-struct MemoryHost final : ExtractHost {
+struct MemoryHost final : extractor::ExtractHost {
   std::vector<uint8_t> own_file;
   bool can_open = true;
   std::map<std::string, std::vector<uint8_t>> files;  // full path -> content
@@ -36,7 +36,7 @@ struct MemoryHost final : ExtractHost {
     return true;
   }
   void close_own_file() override { open = false; }
-  EntryFileResult write_entry_file(const char* path, FileContent& content) override {
+  extractor::EntryFileResult write_entry_file(const char* path, extractor::FileContent& content) override {
     events.push_back(std::string("write ") + path);
     std::string p(path);
     const std::string dir = p.substr(0, p.rfind('\\'));
@@ -53,7 +53,7 @@ struct MemoryHost final : ExtractHost {
     events.push_back(std::string("command ") + command);
     commands.emplace_back(command);
   }
-  bool write_self_copy(const char* path, FileContent& stub) override {
+  bool write_self_copy(const char* path, extractor::FileContent& stub) override {
     events.push_back(std::string("self ") + path);
     if (fail_self) return false;
     return pour(stub, path, SIZE_MAX);
@@ -64,12 +64,12 @@ struct MemoryHost final : ExtractHost {
  private:
   // Writes the content's blocks as the file at `path`; the block numbered
   // `failing_block` is not written and ends the content.
-  bool pour(FileContent& content, const std::string& path, size_t failing_block) {
+  bool pour(extractor::FileContent& content, const std::string& path, size_t failing_block) {
     std::vector<uint8_t>& file = files[path];
     std::vector<size_t>& sizes = block_sizes[path];
     file.clear();
     sizes.clear();
-    return write_every_block(content, [&](std::span<const uint8_t> block) {
+    return extractor::write_every_block(content, [&](std::span<const uint8_t> block) {
       if (sizes.size() == failing_block) return false;
       sizes.push_back(block.size());
       file.insert(file.end(), block.begin(), block.end());

@@ -207,7 +207,7 @@ TEST_F(Mkpayload, RefusesOversizedInputsBeforeReadingThem) {
   // refusal that comes at once shows it looked at the size first.
   const fs::path big = dir / "big.bin";
   std::ofstream(big).close();
-  fs::resize_file(big, kMaxCompressedUnpackedBytes + 1);
+  fs::resize_file(big, MAX_COMPRESSED_UNPACKED_BYTES + 1);
   EXPECT_EQ(run({"--stub", stub, "-o", (dir / "o.exe").string(), big.string()}), 2);
   EXPECT_NE(err.find("--store"), std::string::npos) << err;
   fs::resize_file(big, uint64_t{INT32_MAX} + 1);
@@ -240,12 +240,12 @@ TEST_F(Mkpayload, VerifyReportsWhatWouldFailOnTheEndUsersMachine) {
     std::string fault;
   } cases[] = {
       {{{"docs\\a.txt", bytes_of("a")}}, "no earlier command"},
-      {{{std::string(kMaxEntryNameBytes + 1, 'n'), bytes_of("a")}}, "at most 181 bytes"},
+      {{{std::string(MAX_ENTRY_NAME_BYTES + 1, 'n'), bytes_of("a")}}, "at most 181 bytes"},
       {{{"Zo\xEB.txt", bytes_of("a")}}, "--codepage"},
       {{{"a.txt", bytes_of("a")}, {"A.TXT", bytes_of("b")}}, "same file"},
       {{{"_self", bytes_of("a")}}, "stub copy"},
       {{{"$EXEC", bytes_of("echo a\necho b")}}, "line break"},
-      {{{"big", {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01}, 6, int64_t{kMaxCompressedUnpackedBytes} + 1}}, "--store"},
+      {{{"big", {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01}, 6, int64_t{MAX_COMPRESSED_UNPACKED_BYTES} + 1}}, "--store"},
   };
   for (const auto& c : cases) {
     const std::string path = write("hostile.exe", raw_installer(stub_image, c.entries));

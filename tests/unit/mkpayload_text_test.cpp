@@ -113,15 +113,15 @@ struct NameCase {
 };
 
 TEST(EntryRules, FileNames) {
-  const std::string folder(kMaxFolderBytes, 'f');
+  const std::string folder(MAX_FOLDER_BYTES, 'f');
   const NameCase cases[] = {
       {"docs\\readme.txt", ""},
       {"_SELF", "stub copy"},
       {"_self", "stub copy"},
       {"..\\x", "unsafe"},
       {"CON.txt", "unsafe"},
-      {std::string(kMaxEntryNameBytes, 'n'), ""},
-      {std::string(kMaxEntryNameBytes + 1, 'n'), "at most 181 bytes"},
+      {std::string(MAX_ENTRY_NAME_BYTES, 'n'), ""},
+      {std::string(MAX_ENTRY_NAME_BYTES + 1, 'n'), "at most 181 bytes"},
       {folder + "\\x", ""},
       {folder + "f\\x", "at most 169 bytes"},
       {"50%\\a.txt", "'%'"},
@@ -139,8 +139,8 @@ TEST(EntryRules, FileNames) {
 
 TEST(EntryRules, Commands) {
   EXPECT_EQ(command_problem("mkdir logs & echo done> logs\\x"), "");
-  EXPECT_EQ(command_problem(std::string(kMaxCommandBytes, 'x')), "");
-  EXPECT_NE(command_problem(std::string(kMaxCommandBytes + 1, 'x')), "");
+  EXPECT_EQ(command_problem(std::string(MAX_COMMAND_BYTES, 'x')), "");
+  EXPECT_NE(command_problem(std::string(MAX_COMMAND_BYTES + 1, 'x')), "");
   EXPECT_NE(command_problem("echo a\necho b").find("line break"), std::string::npos);
   EXPECT_NE(command_problem(std::string("a\0b", 3)).find("NUL"), std::string::npos);
 }

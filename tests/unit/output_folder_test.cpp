@@ -92,8 +92,8 @@ class BlockGuard {
  public:
   BlockGuard() {
     std::signal(SIGALRM, [](int) {
-      constexpr char kMessage[] = "blocked: a call waited on a FIFO\n";
-      (void)!::write(2, kMessage, sizeof kMessage - 1);
+      constexpr char MESSAGE[] = "blocked: a call waited on a FIFO\n";
+      (void)!::write(2, MESSAGE, sizeof MESSAGE - 1);
       ::_exit(3);
     });
     ::alarm(20);

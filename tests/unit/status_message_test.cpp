@@ -10,8 +10,11 @@
 
 namespace {
 
+using namespace extractor;
+using common::BoundedText;
+
 std::string message(int32_t status, const char* file = "") {
-  char out[kMessageCapacity];
+  char out[MESSAGE_CAPACITY];
   return format_status_message(out, status, file);
 }
 
@@ -25,12 +28,12 @@ TEST(StatusMessage, OnlyMinusThreeNamesTheFile) {
 TEST(StatusMessage, LongFileNameIsCutButTheTextStaysClosed) {
   const std::string path(1100, 'p');
   const std::string text = message(-3, path.c_str());
-  EXPECT_EQ(text.size(), kMessageCapacity - 1);
+  EXPECT_EQ(text.size(), MESSAGE_CAPACITY - 1);
   EXPECT_EQ(text.substr(text.size() - 3), "'. ");
 }
 
 TEST(StatusMessage, FatalStopsPrintSigned32BitValues) {
-  char out[kMessageCapacity];
+  char out[MESSAGE_CAPACITY];
   EXPECT_STREQ(format_allocation_error(out, 46883), "Memory Allocation Error 937660");
   EXPECT_STREQ(format_allocation_error(out, 0x7FFFFFFF), "Memory Allocation Error -20");  // 20 x S wraps in 32 bits
   EXPECT_STREQ(format_overflow_error(out, 4096, 4096, 5000), "UnCompressed data will overflow buffer (4096 4096 5000)");
@@ -47,7 +50,7 @@ TEST(WorkDirectory, NameIsUpperCaseHexWithoutLeadingZeros) {
 }
 
 TEST(WorkDirectory, SeparatorOnlyWhenTheTempPathLacksOne) {
-  char path[kShortPathCapacity];
+  char path[SHORT_PATH_CAPACITY];
   ASSERT_TRUE(join_work_directory_path(path, "C:\\Temp\\", "KVN.1"));
   EXPECT_STREQ(path, "C:\\Temp\\KVN.1");
   ASSERT_TRUE(join_work_directory_path(path, "C:/Temp/", "KVN.1"));
@@ -57,7 +60,7 @@ TEST(WorkDirectory, SeparatorOnlyWhenTheTempPathLacksOne) {
 }
 
 TEST(WorkDirectory, PathOfExactly260CharactersFitsOneMoreDoesNot) {
-  char path[kShortPathCapacity];
+  char path[SHORT_PATH_CAPACITY];
   const std::string name = "KVN.ABCDEF12";
   const std::string temp_fits(260 - name.size() - 1, 't');
   EXPECT_TRUE(join_work_directory_path(path, temp_fits.c_str(), name.c_str()));

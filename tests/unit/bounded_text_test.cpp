@@ -9,7 +9,8 @@
 #include "bounded_text.h"
 #include "registry_text.h"
 
-using javaext::join_text;
+using common::bounded_length;
+using common::join_text;
 
 namespace {
 
@@ -63,7 +64,7 @@ TEST(JoinText, EmptyBufferHoldsNothing) {
 }
 
 TEST(FixedText, KitPathCapacityIs1023CharactersAndNul) {
-  javaext::FixedText<1024> text;
+  common::FixedText<1024> text;
   const std::string fits(1020, 'h');
   ASSERT_TRUE(text.assign({fits, "\\", "ab"}));  // 1023
   EXPECT_EQ(text.size(), 1023u);
@@ -76,8 +77,8 @@ TEST(FixedText, KitPathCapacityIs1023CharactersAndNul) {
 TEST(BoundedLength, StopsAtNulOrBufferEnd) {
   const char with_nul[4] = {'a', 'b', '\0', 'c'};
   const char without_nul[3] = {'a', 'b', 'c'};
-  EXPECT_EQ(javaext::bounded_length(with_nul), 2u);
-  EXPECT_EQ(javaext::bounded_length(without_nul), 3u);
+  EXPECT_EQ(common::bounded_length(with_nul), 2u);
+  EXPECT_EQ(common::bounded_length(without_nul), 3u);
 }
 
 // Registry data of any type becomes a text that ends at its first NUL.
