@@ -64,7 +64,7 @@ int build(const CommandLine& line) {
   std::vector<BuiltEntry> built;
   bool made;
   {
-    ProgressLine progress(stderr, !line.quiet && ProgressLine::is_terminal(stderr));
+    ProgressLine progress(stderr, !line.quiet && is_terminal(stderr));
     made = build_installer(*stub, *entries, out, built, error,
                            [&](const InputEntry& entry) { progress.begin(entry.shown(), entry.size()); });
   }

@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+namespace mkpayload {
+
 class OutputFolder {
  public:
   enum class Existing {
@@ -85,3 +87,5 @@ class OutputFolder {
   explicit OutputFolder(std::unique_ptr<Root> root);
   std::unique_ptr<Root> root_;
 };
+
+}  // namespace mkpayload

@@ -4,15 +4,25 @@
 // when standard error is not a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
+namespace mkpayload {
+
 class ProgressLine {
  public:
-  // Draws on `out` when `enabled` (the caller checks that `out` is a terminal).
+  using Clock = std::chrono::steady_clock;
+
+  // Draws on `out` when `enabled` (the caller checks that `out` is a terminal),
+  // redrawn by a background thread.
   ProgressLine(std::FILE* out, bool enabled);
+  // The same without a thread, on the clock `now`: the line is redrawn only by
+  // redraw() (for tests).
+  ProgressLine(std::FILE* out, bool enabled, std::function<Clock::time_point()> now);
   ~ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -20,10 +30,12 @@ class ProgressLine {
   // A new entry begins (ends the previous one).
   void begin(const std::string& name, uint64_t size);
   void end();
-
-  static bool is_terminal(std::FILE* stream);
+  // Draws the line when its entry has taken a second or more and the second shown changed.
+  void redraw();
 
  private:
   struct State;
   std::unique_ptr<State> state_;  // null when disabled
 };
+
+}  // namespace mkpayload

@@ -17,6 +17,8 @@
 
 #include "output_folder.h"
 
+namespace mkpayload {
+
 namespace {
 
 constexpr int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
@@ -302,3 +304,5 @@ bool OutputFolder::NewFile::commit(std::string& error) {
   state->temp_name.clear();
   return true;
 }
+
+}  // namespace mkpayload

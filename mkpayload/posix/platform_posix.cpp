@@ -21,6 +21,8 @@ bool read_file_at(std::FILE* file, uint64_t offset, std::span<uint8_t> out) {
   return std::fread(out.data(), 1, out.size(), file) == out.size();
 }
 
+bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
 std::optional<FileIdentity> file_identity(const std::filesystem::path& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return std::nullopt;

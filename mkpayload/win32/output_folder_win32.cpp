@@ -20,6 +20,8 @@
 
 #include "output_folder.h"
 
+namespace mkpayload {
+
 namespace {
 
 std::optional<std::wstring> to_wide(std::string_view text) {
@@ -310,3 +312,5 @@ bool OutputFolder::NewFile::commit(std::string& error) {
   state->temp_path.clear();
   return true;
 }
+
+}  // namespace mkpayload

@@ -25,6 +25,8 @@ bool read_file_at(std::FILE* file, uint64_t offset, std::span<uint8_t> out) {
   return std::fread(out.data(), 1, out.size(), file) == out.size();
 }
 
+bool is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
 // The volume's serial number and the file's index identify a file on Windows;
 // opening with no access rights works for files that others hold open.
 std::optional<FileIdentity> file_identity(const std::filesystem::path& path) {

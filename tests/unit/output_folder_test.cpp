@@ -16,6 +16,8 @@
 
 namespace {
 
+using mkpayload::OutputFolder;
+
 namespace fs = std::filesystem;
 using Existing = OutputFolder::Existing;
 using Names = std::set<std::string>;
