@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-namespace kvn::launcher {
+namespace launcher {
 
 // The longest command line that CreateProcessW accepts, in UTF-16 code units, the
 // terminating NUL included (the limit of a UNICODE_STRING).
@@ -120,4 +120,4 @@ constexpr std::size_t write_java_command_line(std::span<Char> out,
   return at;
 }
 
-}  // namespace kvn::launcher
+}  // namespace launcher

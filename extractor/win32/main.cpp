@@ -86,8 +86,8 @@ int run() {
   }
   if (status != EXTRACT_OK) return show_and_exit(format_status_message(message, status, failed_file_name), EXIT_FAILED);
 
-  install_java_extensions("Java Development Kit", "\\jre");
-  install_java_extensions("Java Runtime Environment", "");
+  javaext::install_java_extensions("Java Development Kit", "\\jre");
+  javaext::install_java_extensions("Java Runtime Environment", "");
   delete_extracted_files();
   return 0;
 }

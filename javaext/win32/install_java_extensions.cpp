@@ -9,11 +9,13 @@
 #include "java_registry.h"
 #include "kit_installation.h"
 
+namespace javaext {
+
 namespace {
 
 struct WindowsKitPlatform {
   bool read_registry_text(const char* key_path, const char* value_name, std::span<char> text) {
-    return ::read_registry_text(HKEY_LOCAL_MACHINE, key_path, value_name, text.data(),
+    return javaext::read_registry_text(HKEY_LOCAL_MACHINE, key_path, value_name, text.data(),
                                 static_cast<DWORD>(text.size())) == 1;
   }
 
@@ -33,7 +35,7 @@ struct WindowsKitPlatform {
 
   bool copy_file(const char* source, const char* destination) { return CopyFileA(source, destination, FALSE) != 0; }
 
-  void record_installed_file(const char* destination) { ::record_installed_file(destination); }
+  void record_installed_file(const char* destination) { javaext::record_installed_file(destination); }
 };
 
 }  // namespace
@@ -42,3 +44,5 @@ int install_java_extensions(const char* kit_name, const char* home_suffix) {
   WindowsKitPlatform platform;
   return javaext::install_kit_extensions(platform, kit_name, home_suffix);
 }
+
+}  // namespace javaext

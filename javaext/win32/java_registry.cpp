@@ -6,6 +6,8 @@
 #include "registry_text.h"
 #include "time_text.h"
 
+namespace javaext {
+
 namespace {
 
 constexpr const char* RECORD_KEY = "SOFTWARE\\Korvane\\Java\\Installed";
@@ -72,3 +74,5 @@ int record_installed_file(const char* destination_path) {
                                      reinterpret_cast<const BYTE*>(data.data()), javaext::TIME_TEXT_LENGTH);
   return result == ERROR_SUCCESS ? 1 : 0;
 }
+
+}  // namespace javaext

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace javaext {
+
 // Reads `value_name` of the key `sub_key_path` under `root` into `buffer` as a
 // NUL-terminated text of at most capacity - 1 bytes (capacity counts the NUL).
 // The value's type is not examined: its data is taken byte for byte. Returns 1
@@ -17,3 +19,5 @@ int read_registry_text(HKEY root, const char* sub_key_path, const char* value_na
 // the value was set, else 0 (key not created or opened, value not set, or a
 // destination path over 260 characters, which is never recorded under a cut name).
 int record_installed_file(const char* destination_path);
+
+}  // namespace javaext

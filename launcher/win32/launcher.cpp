@@ -13,7 +13,7 @@
 
 namespace {
 
-namespace launch = kvn::launcher;
+namespace launch = launcher;
 
 constexpr wchar_t CAPTION[] = L"Orvel6Launcher";
 // The longest path that the Windows path functions handle, NUL included.

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace std::literals;
-namespace launch = kvn::launcher;
+namespace launch = launcher;
 
 // A stand-in for the Windows check: the program is named by exactly `self`.
 auto named(std::u16string_view self) {
