@@ -154,4 +154,40 @@ TEST(ImplodeOptimal, PiecesHandedOnEarlyKeepTheParseMinimal) {
   }
 }
 
+// A forced format gets the very stream that the six-format search writes for
+// that format, and both are as small as the brute force finds: one search, one
+// choice among equally small parses. A run of more than two longest matches has
+// many such parses (a search of its own for one format, with other tie rules, used
+// to pick another for the run of 1080 zeros).
+TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
+  Bytes run{'x'};
+  run.insert(run.end(), 1080, 0);
+  run.push_back('y');
+  const std::vector<std::pair<const char*, Bytes>> inputs = {
+      {"few symbols", random_bytes(50, 7, 3)},
+      {"text", generated_text(600, 12)},
+      {"a run of 1080 zeros", run},
+  };
+  for (const auto& [name, data] : inputs) {
+    SCOPED_TRACE(name);
+    std::array<std::unique_ptr<implode::StreamWriter>, 6> writers;
+    std::array<implode::TokenSink*, 6> sinks;
+    for (auto f : all_formats()) {
+      writers[implode::format_index(f)] = std::make_unique<implode::StreamWriter>(f);
+      sinks[implode::format_index(f)] = writers[implode::format_index(f)].get();
+    }
+    const auto bits = implode::parse_optimal_all_formats(data, sinks);
+    for (auto f : all_formats()) {
+      SCOPED_TRACE(testing::Message() << "mode " << int(f.literals) << " k " << f.dict_bits);
+      implode::StreamWriter forced(f);
+      implode::parse_optimal(data, f, forced);
+      const Bytes forced_stream = forced.finish();
+      EXPECT_TRUE(forced_stream == writers[implode::format_index(f)]->finish());
+      const uint64_t brute = brute_force_bits(data, f);
+      EXPECT_EQ(bits[implode::format_index(f)], brute);
+      EXPECT_EQ(forced_stream.size(), implode::stream_bytes(brute));
+    }
+  }
+}
+
 }  // namespace
