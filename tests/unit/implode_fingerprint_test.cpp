@@ -20,7 +20,6 @@
 namespace {
 
 using namespace implode_test;
-using implode::LiteralCoding;
 using implode::StreamFormat;
 
 // FNV-1a over the six streams in format order, each preceded by its size.
@@ -38,14 +37,12 @@ class Fingerprint {
   uint64_t h_ = 0xCBF29CE484222325ull;
 };
 
-StreamFormat format_of(unsigned i) { return {static_cast<LiteralCoding>(i / 3), 4 + i % 3}; }
-
 // All six streams from the one-pass search (what mkpayload's best level writes).
 uint64_t all_formats_fingerprint(const Bytes& data) {
-  std::array<std::unique_ptr<implode::StreamWriter>, 6> writers;
-  std::array<implode::TokenSink*, 6> sinks;
-  for (unsigned i = 0; i < 6; ++i) {
-    writers[i] = std::make_unique<implode::StreamWriter>(format_of(i));
+  std::array<std::unique_ptr<implode::StreamWriter>, implode::STREAM_FORMATS> writers;
+  std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i) {
+    writers[i] = std::make_unique<implode::StreamWriter>(implode::format_at_index(i));
     sinks[i] = writers[i].get();
   }
   implode::parse_optimal_all_formats(data, sinks);
@@ -57,9 +54,9 @@ uint64_t all_formats_fingerprint(const Bytes& data) {
 // The six streams of the parser for one forced format.
 uint64_t single_format_fingerprint(const Bytes& data) {
   Fingerprint fp;
-  for (unsigned i = 0; i < 6; ++i) {
-    implode::StreamWriter writer(format_of(i));
-    implode::parse_optimal(data, format_of(i), writer);
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i) {
+    implode::StreamWriter writer(implode::format_at_index(i));
+    implode::parse_optimal(data, implode::format_at_index(i), writer);
     fp.add(writer.finish());
   }
   return fp.value();

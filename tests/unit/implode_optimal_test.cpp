@@ -13,7 +13,6 @@
 namespace {
 
 using namespace implode_test;
-using implode::LiteralCoding;
 using implode::StreamFormat;
 
 // Fewest bits of tokens for `data` (end marker included), trying every literal
@@ -37,8 +36,7 @@ uint64_t brute_force_bits(const Bytes& data, StreamFormat f) {
 
 std::vector<StreamFormat> all_formats() {
   std::vector<StreamFormat> formats;
-  for (auto l : {LiteralCoding::binary, LiteralCoding::ascii})
-    for (unsigned k = 4; k <= 6; ++k) formats.push_back({l, k});
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i) formats.push_back(implode::format_at_index(i));
   return formats;
 }
 
@@ -49,7 +47,7 @@ void expect_optimal(const Bytes& data) {
     const uint64_t bits = implode::parse_bits(tokens, f);
     const uint64_t brute = brute_force_bits(data, f);
     ASSERT_EQ(bits, brute) << "size " << data.size() << " mode " << int(f.literals) << " k " << f.dict_bits;
-    ASSERT_EQ(all[static_cast<unsigned>(f.literals) * 3 + f.dict_bits - 4], brute);
+    ASSERT_EQ(all[implode::format_index(f)], brute);
     // A lazy parse is a parse too: it can never beat the optimum.
     EXPECT_GE(implode::parse_bits(implode::parse_lazy(data, f), f), brute);
   }
@@ -121,7 +119,7 @@ TEST(ImplodeOptimal, AllFormatsPassHandsOnValidMinimalParses) {
   data.insert(data.begin() + 50000, noise.begin(), noise.end());
   data.insert(data.end(), 1000, 0);
   std::vector<std::unique_ptr<CheckingSink>> checkers;
-  std::array<implode::TokenSink*, 6> sinks;
+  std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
   for (auto f : all_formats()) {
     checkers.push_back(std::make_unique<CheckingSink>(data, f));
     sinks[implode::format_index(f)] = checkers.back().get();
@@ -145,7 +143,7 @@ TEST(ImplodeOptimal, PiecesHandedOnEarlyKeepTheParseMinimal) {
   const auto all = implode::optimal_bits_all_formats(data);
   for (auto f : all_formats()) {
     const auto tokens = implode::parse_optimal(data, f);
-    EXPECT_EQ(implode::parse_bits(tokens, f), all[static_cast<unsigned>(f.literals) * 3 + f.dict_bits - 4]);
+    EXPECT_EQ(implode::parse_bits(tokens, f), all[implode::format_index(f)]);
     EXPECT_TRUE(implode::write_stream(tokens, f) == [&] {
       implode::StreamWriter writer(f);
       implode::parse_optimal(data, f, writer);
@@ -170,8 +168,8 @@ TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
   };
   for (const auto& [name, data] : inputs) {
     SCOPED_TRACE(name);
-    std::array<std::unique_ptr<implode::StreamWriter>, 6> writers;
-    std::array<implode::TokenSink*, 6> sinks;
+    std::array<std::unique_ptr<implode::StreamWriter>, implode::STREAM_FORMATS> writers;
+    std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
     for (auto f : all_formats()) {
       writers[implode::format_index(f)] = std::make_unique<implode::StreamWriter>(f);
       sinks[implode::format_index(f)] = writers[implode::format_index(f)].get();
