@@ -29,9 +29,9 @@
 // back_reference.h and handed on in pieces as soon as the best paths of a lane
 // merge (settled_paths.h).
 //
-// Memory: fixed-size rings (tree 64 KiB; costs, references and the wide codes'
-// minima about 1 MiB for six formats, 140 KiB for one) and the unmerged stretch of
-// back-references, whatever the input size.
+// Memory: fixed-size tables and rings (the finder's 320 KiB; costs, references and
+// the wide codes' minima about 900 KiB for six formats, 120 KiB for one) and the
+// unmerged stretch of back-references, whatever the input size.
 #include <algorithm>
 #include <array>
 #include <cassert>
@@ -114,7 +114,9 @@ class OptimalSearch {
         shortest = 3;
       }
       if (shortest > longest) continue;
-      if (distance > widest_window_) break;  // later pairs lie farther back still
+      // Later pairs lie farther back still. (The six formats have k = 6 among them,
+      // whose window is the finder's: none is too far for all of them.)
+      if (FORMATS == 1 && distance > widest_window_) break;
       const Costs with_distance = here + distance_cost_[(distance - 1) >> 4];
       for (unsigned code = length_code_index(shortest - MIN_MATCH); code < 16; ++code) {
         const LengthCode& lc = length_code_ranges[code];

@@ -161,12 +161,19 @@ TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
   Bytes run{'x'};
   run.insert(run.end(), 1080, 0);
   run.push_back('y');
-  const std::vector<std::pair<const char*, Bytes>> inputs = {
-      {"few symbols", random_bytes(50, 7, 3)},
-      {"text", generated_text(600, 12)},
-      {"a run of 1080 zeros", run},
+  // The brute force takes every length at every distance: on the run that is slow
+  // (seconds; a minute under the sanitizers), so there it checks two formats.
+  struct Input {
+    const char* name;
+    Bytes data;
+    bool brute_force_every_format;
   };
-  for (const auto& [name, data] : inputs) {
+  const std::vector<Input> inputs = {
+      {"few symbols", random_bytes(50, 7, 3), true},
+      {"text", generated_text(600, 12), true},
+      {"a run of 1080 zeros", run, false},
+  };
+  for (const auto& [name, data, brute_force_every_format] : inputs) {
     SCOPED_TRACE(name);
     std::array<std::unique_ptr<implode::StreamWriter>, implode::STREAM_FORMATS> writers;
     std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
@@ -181,6 +188,7 @@ TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
       implode::parse_optimal(data, f, forced);
       const Bytes forced_stream = forced.finish();
       EXPECT_TRUE(forced_stream == writers[implode::format_index(f)]->finish());
+      if (!brute_force_every_format && f != implode::format_at_index(0) && f != implode::format_at_index(5)) continue;
       const uint64_t brute = brute_force_bits(data, f);
       EXPECT_EQ(bits[implode::format_index(f)], brute);
       EXPECT_EQ(forced_stream.size(), implode::stream_bytes(brute));
