@@ -88,9 +88,9 @@ Bytes mkpayload_stream(const Bytes& data, CompressionLevel level) {
 Bytes implode_forced(const Bytes& data) {
   const auto bits = implode::optimal_bits_all_formats(data);
   unsigned best = 0;
-  for (unsigned f = 1; f < 6; ++f)
+  for (unsigned f = 1; f < implode::STREAM_FORMATS; ++f)
     if (bits[f] < bits[best]) best = f;
-  const implode::StreamFormat format{static_cast<implode::LiteralCoding>(best / 3), 4 + best % 3};
+  const implode::StreamFormat format = implode::format_at_index(best);
   implode::StreamWriter writer(format);
   implode::parse_optimal(data, format, writer);
   return writer.finish();

@@ -18,6 +18,13 @@ struct StreamFormat {
   bool operator==(const StreamFormat&) const = default;
 };
 
+// The six stream formats (binary/ASCII literals x k = 4, 5, 6) by index:
+// literals * 3 + (k - 4). The encoder's six-format search keeps the parse of
+// format i in its lane i; callers index its results the same way.
+inline constexpr unsigned STREAM_FORMATS = 6;
+constexpr unsigned format_index(StreamFormat f) { return static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4); }
+constexpr StreamFormat format_at_index(unsigned index) { return {static_cast<LiteralCoding>(index / 3), 4 + index % 3}; }
+
 inline constexpr unsigned END_MARKER_BITS = 1 + 7 + 8;
 
 // Length code index by length value (match length - 2, 0..517), as a table: the

@@ -6,7 +6,10 @@
 // one at most 64 * 2^k back. Two parsers produce them:
 //  * parse_lazy: hash chains and one step of lazy evaluation; fast, good.
 //  * parse_optimal: the parse of fewest bits for the given format, found by a
-//    shortest-path search over the input with every candidate match in the window.
+//    shortest-path search over the input with every candidate match in the window;
+//    parse_optimal_all_formats runs that search for all six formats in one pass.
+//    A forced format's parse is exactly the one the six-format pass hands on for
+//    it (one search, one choice among equally small parses).
 // Both read the whole input from memory; neither allocates per token beyond the
 // token vector.
 #pragma once
@@ -38,12 +41,12 @@ class TokenSink {
 };
 
 void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
-// Memory beyond the input: fixed-size match finder and search rings plus a ring
-// of back-references (4 MiB). The parse is handed on in pieces as soon as every
-// path the search still considers agrees on them; should the paths not agree
-// within the ring (no input seen so far does that), the piece on the path of the
-// latest position is handed on anyway and the parse is no longer guaranteed
-// minimal.
+// Memory beyond the input: fixed-size match finder and search rings (about 450
+// KiB) and the back-references of the positions whose best paths have not merged
+// yet, 12 bytes each. The parse is handed on in pieces as soon as every path the
+// search still considers agrees on them (checked every 64 Ki positions; on real
+// data the paths merge within a few tokens); should they not agree, the
+// references are kept until they do, so the parse is always minimal.
 void parse_optimal(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
 
 // The same, collected (for tests and tools).
@@ -81,15 +84,14 @@ class StreamWriter final : public TokenSink {
   unsigned count_ = 0;
 };
 
-
 // Optimal parses of `data` for all six formats (binary/ASCII literals x k = 4, 5,
 // 6) in one pass over the input, each handed to its own sink; returns the size in
-// bits of each (tokens and end marker, without the header). Index of a format:
-// literals * 3 + (dict_bits - 4).
-std::array<uint64_t, 6> parse_optimal_all_formats(std::span<const uint8_t> data,
-                                                  const std::array<TokenSink*, 6>& sinks);
-std::array<uint64_t, 6> optimal_bits_all_formats(std::span<const uint8_t> data);
-constexpr unsigned format_index(StreamFormat f) { return static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4); }
+// bits of each (tokens and end marker, without the header). Sinks and sizes are
+// by format_index() (implode_costs.h). Memory as parse_optimal's, with about 1.2
+// MiB of rings and 40 bytes per back-referenced position.
+std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
+                                                               const std::array<TokenSink*, STREAM_FORMATS>& sinks);
+std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data);
 
 // Bits of a parse (tokens and end marker, without the 16 header bits).
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format);

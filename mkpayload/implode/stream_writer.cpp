@@ -91,48 +91,4 @@ std::vector<uint8_t> StreamWriter::finish() {
   return std::move(out_);
 }
 
-uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
-  BitCounter counter(format);
-  for (const Token& t : tokens) {
-    if (t.is_literal()) counter.literal(static_cast<uint8_t>(t.value));
-    else counter.match(t.length, t.value);
-  }
-  return counter.bits();
-}
-
-std::vector<uint8_t> write_stream(std::span<const Token> tokens, StreamFormat format) {
-  StreamWriter writer(format);
-  for (const Token& t : tokens) {
-    if (t.is_literal()) writer.literal(static_cast<uint8_t>(t.value));
-    else writer.match(t.length, t.value);
-  }
-  return writer.finish();
-}
-
-namespace {
-
-// Collects a parse.
-class TokenCollector final : public TokenSink {
- public:
-  void literal(uint8_t byte) override { tokens.push_back({0, byte}); }
-  void match(unsigned length, unsigned distance) override {
-    tokens.push_back({static_cast<uint16_t>(length), static_cast<uint16_t>(distance)});
-  }
-  std::vector<Token> tokens;
-};
-
-}  // namespace
-
-std::vector<Token> parse_lazy(std::span<const uint8_t> data, StreamFormat format) {
-  TokenCollector c;
-  parse_lazy(data, format, c);
-  return std::move(c.tokens);
-}
-
-std::vector<Token> parse_optimal(std::span<const uint8_t> data, StreamFormat format) {
-  TokenCollector c;
-  parse_optimal(data, format, c);
-  return std::move(c.tokens);
-}
-
 }  // namespace implode

@@ -13,7 +13,6 @@
 namespace {
 
 using namespace implode_test;
-using implode::LiteralCoding;
 using implode::StreamFormat;
 
 // Fewest bits of tokens for `data` (end marker included), trying every literal
@@ -37,8 +36,7 @@ uint64_t brute_force_bits(const Bytes& data, StreamFormat f) {
 
 std::vector<StreamFormat> all_formats() {
   std::vector<StreamFormat> formats;
-  for (auto l : {LiteralCoding::binary, LiteralCoding::ascii})
-    for (unsigned k = 4; k <= 6; ++k) formats.push_back({l, k});
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i) formats.push_back(implode::format_at_index(i));
   return formats;
 }
 
@@ -49,7 +47,7 @@ void expect_optimal(const Bytes& data) {
     const uint64_t bits = implode::parse_bits(tokens, f);
     const uint64_t brute = brute_force_bits(data, f);
     ASSERT_EQ(bits, brute) << "size " << data.size() << " mode " << int(f.literals) << " k " << f.dict_bits;
-    ASSERT_EQ(all[static_cast<unsigned>(f.literals) * 3 + f.dict_bits - 4], brute);
+    ASSERT_EQ(all[implode::format_index(f)], brute);
     // A lazy parse is a parse too: it can never beat the optimum.
     EXPECT_GE(implode::parse_bits(implode::parse_lazy(data, f), f), brute);
   }
@@ -121,7 +119,7 @@ TEST(ImplodeOptimal, AllFormatsPassHandsOnValidMinimalParses) {
   data.insert(data.begin() + 50000, noise.begin(), noise.end());
   data.insert(data.end(), 1000, 0);
   std::vector<std::unique_ptr<CheckingSink>> checkers;
-  std::array<implode::TokenSink*, 6> sinks;
+  std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
   for (auto f : all_formats()) {
     checkers.push_back(std::make_unique<CheckingSink>(data, f));
     sinks[implode::format_index(f)] = checkers.back().get();
@@ -145,12 +143,56 @@ TEST(ImplodeOptimal, PiecesHandedOnEarlyKeepTheParseMinimal) {
   const auto all = implode::optimal_bits_all_formats(data);
   for (auto f : all_formats()) {
     const auto tokens = implode::parse_optimal(data, f);
-    EXPECT_EQ(implode::parse_bits(tokens, f), all[static_cast<unsigned>(f.literals) * 3 + f.dict_bits - 4]);
+    EXPECT_EQ(implode::parse_bits(tokens, f), all[implode::format_index(f)]);
     EXPECT_TRUE(implode::write_stream(tokens, f) == [&] {
       implode::StreamWriter writer(f);
       implode::parse_optimal(data, f, writer);
       return writer.finish();
     }());
+  }
+}
+
+// A forced format gets the very stream that the six-format search writes for
+// that format, and both are as small as the brute force finds: one search, one
+// choice among equally small parses. A run of more than two longest matches has
+// many such parses (a search of its own for one format, with other tie rules, used
+// to pick another for the run of 1080 zeros).
+TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
+  Bytes run{'x'};
+  run.insert(run.end(), 1080, 0);
+  run.push_back('y');
+  // The brute force takes every length at every distance: on the run that is slow
+  // (seconds; a minute under the sanitizers), so there it checks two formats.
+  struct Input {
+    const char* name;
+    Bytes data;
+    bool brute_force_every_format;
+  };
+  const std::vector<Input> inputs = {
+      {"few symbols", random_bytes(50, 7, 3), true},
+      {"text", generated_text(600, 12), true},
+      {"a run of 1080 zeros", run, false},
+  };
+  for (const auto& [name, data, brute_force_every_format] : inputs) {
+    SCOPED_TRACE(name);
+    std::array<std::unique_ptr<implode::StreamWriter>, implode::STREAM_FORMATS> writers;
+    std::array<implode::TokenSink*, implode::STREAM_FORMATS> sinks;
+    for (auto f : all_formats()) {
+      writers[implode::format_index(f)] = std::make_unique<implode::StreamWriter>(f);
+      sinks[implode::format_index(f)] = writers[implode::format_index(f)].get();
+    }
+    const auto bits = implode::parse_optimal_all_formats(data, sinks);
+    for (auto f : all_formats()) {
+      SCOPED_TRACE(testing::Message() << "mode " << int(f.literals) << " k " << f.dict_bits);
+      implode::StreamWriter forced(f);
+      implode::parse_optimal(data, f, forced);
+      const Bytes forced_stream = forced.finish();
+      EXPECT_TRUE(forced_stream == writers[implode::format_index(f)]->finish());
+      if (!brute_force_every_format && f != implode::format_at_index(0) && f != implode::format_at_index(5)) continue;
+      const uint64_t brute = brute_force_bits(data, f);
+      EXPECT_EQ(bits[implode::format_index(f)], brute);
+      EXPECT_EQ(forced_stream.size(), implode::stream_bytes(brute));
+    }
   }
 }
 

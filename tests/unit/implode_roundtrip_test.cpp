@@ -19,8 +19,7 @@ using namespace explode;
 
 std::vector<StreamFormat> all_formats() {
   std::vector<StreamFormat> formats;
-  for (auto l : {LiteralCoding::binary, LiteralCoding::ascii})
-    for (unsigned k = 4; k <= 6; ++k) formats.push_back({l, k});
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i) formats.push_back(implode::format_at_index(i));
   return formats;
 }
 

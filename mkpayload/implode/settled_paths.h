@@ -1,0 +1,131 @@
+// The back-references of the settled positions of the optimal parse, one lane per
+// format, and the handing on of each lane's parse as soon as it is final.
+//
+// Any later position's best path passes through one of the last MAX_MATCH settled
+// positions (no token is longer). Once the best paths of all of those run through
+// a common position m, the path up to m is final: its tokens go to the lane's sink
+// and its back-references are free. commit() looks for that point (a merge walk:
+// the latest position's path is marked, then each frontier position's path is
+// followed back until it meets a marked position); the search calls it every 64 Ki
+// positions. Best paths merge within a few tokens on real data, so the references
+// held stay near 64 Ki positions. Should paths not merge, the references are kept
+// until they do: the parse stays minimal at the price of memory.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "back_reference.h"
+#include "implode_encoder.h"
+#include "lane_vectors.h"
+
+namespace implode {
+
+template <unsigned N, unsigned FORMATS>
+class SettledPaths {
+ public:
+  using References = ReferenceLanes<N>;
+  static_assert(FORMATS <= N);
+
+  SettledPaths(std::span<const uint8_t> data, const std::array<TokenSink*, FORMATS>& sinks)
+      : data_(data), sinks_(sinks) {
+    committed_.fill(0);
+  }
+
+  // The back-references of the next position (base_ + the number held).
+  void push(const References& via) { back_.push_back(via); }
+
+  // With positions up to s settled: for each lane, hands on the path up to the
+  // latest position that the best paths of all frontier positions pass through.
+  void commit(size_t s) {
+    marks_.resize(back_.size(), Mark{0, 0});
+    for (unsigned lane = 0; lane < FORMATS; ++lane) {
+      if (++epoch_ == 0) {
+        std::fill(marks_.begin(), marks_.end(), Mark{0, 0});
+        epoch_ = 1;
+      }
+      const size_t committed = committed_[lane];
+      // s's own path (each of its points meets itself), kept with its tokens: the
+      // part up to the merge point is handed on from here without reading the
+      // back-references again.
+      path_.clear();
+      for (size_t q = s;;) {
+        marks_[q - base_] = {epoch_, static_cast<uint32_t>(q - committed)};
+        if (q == committed) break;
+        const uint32_t via = back_[q - base_][lane];
+        path_.push_back({q, via});
+        q -= token_span(via);
+      }
+      size_t merge = s;
+      const size_t first = s - committed > FRONTIER ? s - FRONTIER : committed;
+      for (size_t f = first; f < s; ++f) {
+        steps_.clear();
+        size_t q = f;
+        while (marks_[q - base_].epoch != epoch_) {
+          steps_.push_back(q);
+          q = predecessor(lane, q);
+        }
+        const uint32_t meet = marks_[q - base_].meet;
+        for (size_t w : steps_) marks_[w - base_] = {epoch_, meet};
+        merge = std::min(merge, committed + meet);
+      }
+      if (merge > committed) {
+        for (auto it = path_.rbegin(); it != path_.rend() && it->position <= merge; ++it)
+          hand_on(lane, it->position, it->via);
+        committed_[lane] = merge;
+      }
+    }
+    const size_t drop = *std::min_element(committed_.begin(), committed_.end()) - base_;
+    back_.erase(back_.begin(), back_.begin() + static_cast<std::ptrdiff_t>(drop));
+    marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(drop));
+    base_ += drop;
+  }
+
+  // With every position up to `end` settled: hands on the rest of each lane's path.
+  void finish(size_t end) {
+    for (unsigned lane = 0; lane < FORMATS; ++lane) {
+      steps_.clear();
+      for (size_t q = end; q > committed_[lane]; q = predecessor(lane, q)) steps_.push_back(q);
+      for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) hand_on(lane, *it, back_[*it - base_][lane]);
+      committed_[lane] = end;
+    }
+  }
+
+ private:
+  static constexpr size_t FRONTIER = implode_format::MAX_MATCH;  // settled positions a later path may leave from
+
+  size_t predecessor(unsigned lane, size_t q) const { return q - token_span(back_[q - base_][lane]); }
+
+  // The token that ends at `position`.
+  void hand_on(unsigned lane, size_t position, uint32_t via) {
+    TokenSink& sink = *sinks_[lane];
+    if (is_literal(via)) sink.literal(data_[position - 1]);
+    else sink.match(match_length(via), match_distance(via));
+  }
+
+  std::span<const uint8_t> data_;
+  std::array<TokenSink*, FORMATS> sinks_;
+  std::vector<References> back_;  // by position, from base_ on
+  size_t base_ = 0;
+  std::array<size_t, FORMATS> committed_;  // each lane's path up to here has been handed on
+  // Per position: the last merge walk that reached it (epoch) and where that walk
+  // met the latest position's path (offset from the committed point).
+  struct Mark {
+    uint32_t epoch;
+    uint32_t meet;
+  };
+  std::vector<Mark> marks_;
+  uint32_t epoch_ = 0;
+  struct Step {
+    size_t position;  // reached by the token
+    uint32_t via;
+  };
+  std::vector<Step> path_;
+  std::vector<size_t> steps_;
+};
+
+}  // namespace implode

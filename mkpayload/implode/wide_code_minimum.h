@@ -1,0 +1,167 @@
+// Sliding-window minimum for one wide length code of the optimal parse.
+//
+// Length codes 11 to 15 cover 16 to 255 match lengths each, at one cost. A
+// position p whose match (at one distance) is long enough for a code's whole range
+// reaches every position from p + first to p + last at the same cost; rather than
+// relax each of them, p registers that one cost here. When the search settles
+// position q it asks for the smallest cost registered by a position whose range
+// covers q, that is a position in the window [q - last, q - first], and for that
+// position (the match is q - it long, at the distance it registered).
+//
+// The window is exactly one code width long, so it is computed in blocks of that
+// width (van Herk / Gil-Werman): prefix minima while a block fills, suffix minima
+// once it is complete. The window is the tail of one block (from q - last) and the
+// head of the next (up to q - first): the minimum of the tail's suffix and the
+// head's prefix. Ties (this choice among equal costs fixes which of the equally
+// small parses the search writes, so it is part of the contract):
+//  * the window begins a block: the latest of the equal positions;
+//  * otherwise: the latest in the tail if the tail holds the minimum, else the
+//    earliest in the head;
+//  * a window that begins before position 0 (q < last): the earliest.
+// Costs and positions are kept per lane (CostLanes), each lane on its own.
+//
+// Blocks in which no position registered (the usual case: long matches are rare
+// in most data) cost one store per position and no suffix pass.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "implode_costs.h"
+#include "lane_vectors.h"
+
+namespace implode {
+
+template <unsigned N>
+class WideCodeMinimum {
+ public:
+  using Costs = CostLanes<N>;
+  using Positions = ReferenceLanes<N>;  // 32-bit positions, one per lane
+
+  struct Minimum {
+    Costs cost;
+    Positions from;  // where a lane's cost was registered (meaningless for UNREACHED)
+  };
+
+  explicit WideCodeMinimum(const LengthCode& code)
+      : first_(code.first), last_(code.last), width_(code.last - code.first + 1),
+        lead_blocks_((code.first - 1) / width_), lead_offset_((code.first - 1) % width_) {
+    value_.fill(Costs::filled(UNREACHED));
+    prefix_.fill(Costs::filled(UNREACHED));
+    suffix_.fill(Costs::filled(UNREACHED));
+    prefix_from_.fill(Positions::filled(0));
+    suffix_from_.fill(Positions::filled(0));
+  }
+
+  // Position p (not yet closed) registers the cost of its match of `distance`
+  // that covers the whole code. At most once per position.
+  void add(size_t p, const Costs& cost, uint16_t distance) {
+    value_[p % POSITIONS_KEPT] = cost;
+    distance_[p % POSITIONS_KEPT] = distance;
+    if (!block_registered_)  // the earlier positions of the block hold UNREACHED from here on
+      for (size_t x = p - offset_in_block_; x < p; ++x) value_[x % POSITIONS_KEPT] = Costs::filled(UNREACHED);
+    last_registered_ = p + 1;
+    block_registered_ = true;
+  }
+
+  // No position whose range covers q or a later position has registered.
+  bool quiet_at(size_t q) const { return q >= last_registered_ + last_; }
+
+  uint16_t distance_of(size_t p) const { return distance_[p % POSITIONS_KEPT]; }
+
+  // After position p's registration, if any. Positions are closed in order.
+  // A block in which no position registered holds no value below UNREACHED: its
+  // prefix minima are UNREACHED and its suffix minima are not computed (covering()
+  // knows the block by its flag).
+  void close(size_t p) {
+    if (!block_registered_) {
+      prefix_[p % POSITIONS_KEPT] = Costs::filled(UNREACHED);
+      if (++offset_in_block_ == width_) {
+        block_flags_[close_block_++ % BLOCK_FLAGS] = false;
+        offset_in_block_ = 0;
+      }
+      return;
+    }
+    if (last_registered_ != p + 1) value_[p % POSITIONS_KEPT] = Costs::filled(UNREACHED);
+    const Costs& v = value_[p % POSITIONS_KEPT];
+    const Positions from = Positions::filled(static_cast<uint32_t>(p));
+    Costs& pre = prefix_[p % POSITIONS_KEPT];
+    Positions& pre_from = prefix_from_[p % POSITIONS_KEPT];
+    if (offset_in_block_ == 0) {
+      pre = v;
+      pre_from = from;
+    } else {
+      pre = prefix_[(p - 1) % POSITIONS_KEPT];
+      pre_from = prefix_from_[(p - 1) % POSITIONS_KEPT];
+      take_smaller(pre, pre_from, v, from);
+    }
+    if (++offset_in_block_ == width_) {  // block complete: suffix minima backwards
+      Costs running = v;
+      Positions running_from = from;
+      suffix_[p % POSITIONS_KEPT] = running;
+      suffix_from_[p % POSITIONS_KEPT] = running_from;
+      for (size_t i = 1; i < width_; ++i) {
+        const size_t x = p - i;
+        take_smaller(running, running_from, value_[x % POSITIONS_KEPT], Positions::filled(static_cast<uint32_t>(x)));
+        suffix_[x % POSITIONS_KEPT] = running;
+        suffix_from_[x % POSITIONS_KEPT] = running_from;
+      }
+      offset_in_block_ = 0;
+      block_flags_[close_block_++ % BLOCK_FLAGS] = true;
+      block_registered_ = false;
+    }
+  }
+
+  // The minimum over the positions whose range covers q, with those positions.
+  // Called once for each q, in increasing order, when positions up to q - 1 are
+  // closed. Empty when no position in the window registered.
+  std::optional<Minimum> covering(size_t q) const {
+    if (q < first_) return std::nullopt;
+    const size_t hi = q - first_;
+    if (q < last_) return Minimum{prefix_[hi % POSITIONS_KEPT], prefix_from_[hi % POSITIONS_KEPT]};
+    const size_t lo = q - last_;
+    if (last_registered_ <= lo) return std::nullopt;  // the usual case
+    // Block and offset of lo, from those of q (positions up to q - 1 are closed):
+    // lo = q - (first - 1) - (width - 1), first - 1 = lead_blocks * width + lead_offset.
+    const bool before = offset_in_block_ < lead_offset_;
+    const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
+    const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
+    Minimum m{Costs::filled(UNREACHED), Positions::filled(0)};  // what the suffix minima of an empty block are
+    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {suffix_[lo % POSITIONS_KEPT], suffix_from_[lo % POSITIONS_KEPT]};
+    if (!aligned) take_smaller(m.cost, m.from, prefix_[hi % POSITIONS_KEPT], prefix_from_[hi % POSITIONS_KEPT]);
+    return m;
+  }
+
+  void rebase(const Costs& base) {
+    for (auto* ring : {&value_, &prefix_, &suffix_})
+      for (Costs& v : *ring) rebase_cost(v, base);
+  }
+
+ private:
+  // Positions kept: the window reaches MAX_MATCH back from the position settled.
+  static constexpr size_t POSITIONS_KEPT = 1024;
+  static_assert(POSITIONS_KEPT > implode_format::MAX_MATCH + 1);
+  // Blocks by number (position / width): whether a position in it registered.
+  // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
+  static constexpr size_t BLOCK_FLAGS = 64;
+  static_assert(BLOCK_FLAGS > implode_format::MAX_MATCH / 16 + 2);
+
+  size_t first_, last_, width_;
+  size_t lead_blocks_, lead_offset_;  // first - 1 in blocks and the rest
+  size_t offset_in_block_ = 0;        // of the position being closed
+  size_t last_registered_ = 0;        // 1 + the latest position that registered a value
+  std::array<bool, BLOCK_FLAGS> block_flags_{};
+  bool block_registered_ = false;     // in the block being closed, so far
+  size_t close_block_ = 0;            // number of the block being closed
+  std::array<Costs, POSITIONS_KEPT> value_;
+  std::array<uint16_t, POSITIONS_KEPT> distance_{};
+  std::array<Costs, POSITIONS_KEPT> prefix_;
+  std::array<Costs, POSITIONS_KEPT> suffix_;
+  std::array<Positions, POSITIONS_KEPT> prefix_from_;
+  std::array<Positions, POSITIONS_KEPT> suffix_from_;
+};
+
+}  // namespace implode
