@@ -33,6 +33,7 @@
 namespace {
 
 using namespace explode;
+using namespace mkpayload;
 
 using Bytes = std::vector<uint8_t>;
 

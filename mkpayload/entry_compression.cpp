@@ -9,6 +9,8 @@
 #include "explode.h"
 #include "implode_encoder.h"
 
+namespace mkpayload {
+
 namespace {
 
 using implode::LiteralCoding;
@@ -81,7 +83,7 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     std::array<implode::StreamWriter*, 6> writers{};
     std::array<implode::TokenSink*, 6> sink_list{};
     for (unsigned i = 0; i < 6; ++i) {
-      const StreamFormat f{static_cast<LiteralCoding>(i / 3), 4 + i % 3};
+      const StreamFormat f = implode::format_at_index(i);
       if (std::find(formats.begin(), formats.end(), f) != formats.end()) {
         auto writer = std::make_unique<implode::StreamWriter>(f);
         writers[i] = writer.get();
@@ -125,3 +127,5 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
                            "-byte input does not decode back to it; refusing to write the entry");
   return stream;
 }
+
+}  // namespace mkpayload

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+namespace mkpayload {
+
 enum class LiteralMode { automatic, binary, ascii };
 enum class CompressionLevel { fast, best };
 
@@ -33,3 +35,5 @@ struct CompressionFault : std::runtime_error {
 // a lazy hash-chain parse. Every stream is decoded again before it is returned;
 // throws CompressionFault when it does not come back byte for byte.
 std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options);
+
+}  // namespace mkpayload

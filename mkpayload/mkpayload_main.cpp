@@ -73,13 +73,11 @@ int build(const CommandLine& line) {
   if (line.quiet) return 0;
   size_t width = 32;
   for (const BuiltEntry& entry : built) width = std::max(width, display_width(entry.name));
-  uint64_t total = stub->size();
   for (const BuiltEntry& entry : built) {
     const uint64_t stored = entry.stored_size > 0 ? uint64_t(entry.stored_size) : uint64_t(-int64_t(entry.stored_size));
     std::printf("%s %-10s %10u -> %10llu\n", pad_to_width(entry.name, width).c_str(),
                 entry.stored_size > 0 ? "compressed" : "stored", entry.unpacked_size,
                 static_cast<unsigned long long>(stored));
-    total += stored;
   }
   std::error_code size_ec;
   std::printf("%s: %llu bytes, %zu entries\n", line.output.c_str(),

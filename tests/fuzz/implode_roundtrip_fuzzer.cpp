@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::array<implode::TokenSink*, 6> sink_list;
   implode::StreamWriter* writer = nullptr;
   for (unsigned i = 0; i < 6; ++i) {
-    const implode::StreamFormat f{static_cast<implode::LiteralCoding>(i / 3), 4 + i % 3};
+    const implode::StreamFormat f = implode::format_at_index(i);
     if (f == format) {
       auto w = std::make_unique<implode::StreamWriter>(f);
       writer = w.get();

@@ -16,6 +16,7 @@ using namespace implode_test;
 using implode::LiteralCoding;
 using implode::StreamFormat;
 using namespace explode;
+using namespace mkpayload;
 
 std::vector<StreamFormat> all_formats() {
   std::vector<StreamFormat> formats;
