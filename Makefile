@@ -1,45 +1,60 @@
 # make demo   installs what is missing, builds, makes a demo installer and runs the kit under Wine
-# make test   installs what is missing, builds, runs every test (unit, fuzz smoke runs, Wine end to end)
+# make test   installs what is missing, builds, runs every test (unit tests natively and under
+#             ASan/UBSan, fuzz smoke runs, Wine end to end)
 # make fuzz   runs each fuzzer longer (FUZZ_SECONDS each)
 # make bench  runs the decoder/encoder benchmark
+# Only demo, test and deps install anything; every build target uses what the
+# machine has (scripts/install-deps.sh installs the rest).
 JOBS ?= 2
 FUZZ_SECONDS ?= 300
 CTEST = ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build build-host build-win32 build-fuzz test test-host test-fuzz test-win32 demo fuzz bench clean
+.PHONY: all deps build build-host build-host-asan build-win32 build-fuzz test test-host test-host-asan \
+        test-fuzz test-win32 demo fuzz bench clean
 
 all: build
 
+# The installer runs only when its check finds something missing.
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh --check || bash scripts/install-deps.sh
 
-build-host: deps
+build-host:
 	cmake --preset host -DKVN_WERROR=ON >/dev/null
 	cmake --build build/host -j $(JOBS)
+
+build-host-asan:
+	cmake --preset host-asan -DKVN_WERROR=ON >/dev/null
+	cmake --build --preset host-asan -j $(JOBS)
 
 build-win32: build-host
 	cmake --preset win32 -DKVN_WERROR=ON >/dev/null
 	cmake --build build/win32 -j $(JOBS)
 
-build-fuzz: deps
+build-fuzz:
 	cmake --preset fuzz >/dev/null
 	cmake --build build/fuzz -j $(JOBS)
 
-build: build-host build-win32 build-fuzz
+build: build-host build-win32 build-host-asan build-fuzz
 
 test-host: build-host
 	cd build/host && $(CTEST)
+
+test-host-asan: build-host-asan
+	cd build/host-asan && $(CTEST)
 
 test-fuzz: build-fuzz
 	cd build/fuzz && $(CTEST)
 
 test-win32: build-win32
-	cd build/win32 && ctest --output-on-failure
+	cd build/win32 && $(CTEST)
 
-test: build
-	@bash scripts/run-tests.sh
+# deps first, then the build: a recursive make keeps that order under make -j.
+test: deps
+	@$(MAKE) --no-print-directory build
+	@JOBS=$(JOBS) bash scripts/run-tests.sh
 
-demo: build-host build-win32
+demo: deps
+	@$(MAKE) --no-print-directory build-win32
 	python3 scripts/demo.py
 
 fuzz: build-fuzz

@@ -114,6 +114,7 @@ bool AtomicOutputFile::open(const fs::path& path) {
 
 bool AtomicOutputFile::write(std::span<const uint8_t> bytes) {
   if (file_ == nullptr) return false;
+  if (bytes.empty()) return true;  // an empty span's data() may be null, which fwrite must not get
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
     error_ = "cannot write " + utf8_of(temp_) + ": " + system_reason();
     return false;

@@ -15,6 +15,7 @@ DEMO = ROOT / "build" / "demo"
 os.environ["WINEPREFIX"] = str(DEMO / "wineprefix")
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import winekit  # noqa: E402
+from file_events import wait_for_file  # noqa: E402
 
 JDK_HOME = r"C:\Program Files\Java\jdk1.8.0_demo"
 JRE_HOME = r"C:\Program Files\Java\jre1.8.0_demo"
@@ -112,18 +113,16 @@ def run_launcher():
     record = DEMO / "javaw-command-line.txt"
     record.unlink(missing_ok=True)
     # Stand-in for the Java runtime: Wine starts a Linux script named javaw.exe
-    # as a Linux process, with the arguments split the Windows way.
+    # as a Linux process, with the arguments split the Windows way. It writes
+    # under a temporary name and renames, so the record appears whole.
     javaw = app / "javaw.exe"
-    javaw.write_text(f'#!/bin/sh\nfor a in "$@"; do printf "[%s] " "$a"; done > "{record}"\n')
+    javaw.write_text(f'#!/bin/sh\nfor a in "$@"; do printf "[%s] " "$a"; done > "{record}.part"\n'
+                     f'mv "{record}.part" "{record}"\n')
     javaw.chmod(0o755)
     run = winekit.run_program(app / "Orvel6Launcher.exe", ["-mode", "demo", "two words"])
     say(f"launcher exit code: {run.rc}; message boxes: {run.message_boxes or 'none'}")
-    for _ in range(50):
-        if record.exists():
-            break
-        import time
-        time.sleep(0.1)
-    say("javaw received: " + (record.read_text() if record.exists() else "(nothing: javaw was not started)"))
+    started = run.rc == 0 and wait_for_file(record, 30)
+    say("javaw received: " + (record.read_text() if started else "(nothing: javaw was not started)"))
 
 
 def main():

@@ -8,7 +8,6 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
 import hostile_installers
@@ -162,11 +161,10 @@ class FullDisk(ExtractorCase):
         self.addCleanup(winekit.reg_add, r"HKCU\Environment", "TEMP", winekit.TEMP_WIN)
 
     def unmount(self):
-        for _ in range(10):
-            if subprocess.run(["umount", str(self.mount_point)], capture_output=True).returncode == 0:
-                break
-            time.sleep(0.5)  # the Wine server may still hold the directory for a moment
-        else:
+        # The Wine server holds the directory open for a while after the run; once
+        # it has stopped, nothing of the prefix holds the file system.
+        winekit.wait_until_prefix_idle()
+        if subprocess.run(["umount", str(self.mount_point)], capture_output=True).returncode != 0:
             subprocess.run(["umount", "-l", str(self.mount_point)], capture_output=True)
         shutil.rmtree(self.mount_point, ignore_errors=True)
 

@@ -4,7 +4,9 @@ The launcher starts `javaw` by its bare name. A stand-in javaw.exe (a test progr
 launcher_support/javaw_standin.cpp) put beside the launcher records its exact
 command line, show command, working directory and own path; it learns where to
 write from KVN_JAVAW_RECORD, which reaches it only through the environment that
-the launcher passes on. To give the launcher an exact raw command line (quoted or
+the launcher passes on. The tests wait, with a bound, for that record; where a
+test shows that no javaw was started, it first waits until every process of the
+Wine prefix has ended, so a javaw that had been started would have written it. To give the launcher an exact raw command line (quoted or
 unquoted program name, blanks, quotes), it is started by kvn_run_exact.exe, which
 hands a command line read from a file to CreateProcessW and reports the exit code.
 One test runs the real Java of the machine through a javaw.exe shell script that
@@ -16,10 +18,10 @@ import shutil
 import struct
 import subprocess
 import tempfile
-import time
 import unittest
 
 import winekit
+from file_events import wait_for_file
 
 LAUNCHER = winekit.WIN32_DIR / "Orvel6Launcher.exe"
 SUPPORT_BUILD = winekit.WIN32_DIR / "launcher" / "test_support"
@@ -81,15 +83,6 @@ def split_arguments(text):
     return args
 
 
-def wait_for(path, seconds=60):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if path.exists():
-            return True
-        time.sleep(0.1)
-    return path.exists()
-
-
 class LauncherTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -131,7 +124,7 @@ class LauncherTestCase(unittest.TestCase):
     def javaw_record(self):
         """What the stand-in javaw recorded: command line, STARTUPINFO flags and show
         command, working directory, its own path."""
-        self.assertTrue(wait_for(self.record), "javaw was not started")
+        self.assertTrue(wait_for_file(self.record), "javaw was not started")
         fields = self.record.read_bytes().decode("utf-16-le").split("\0")
         return {"command_line": fields[0], "flags": int(fields[1]), "show": int(fields[2]),
                 "cwd": fields[3], "module": fields[4]}
@@ -268,7 +261,7 @@ class LauncherFailureTest(LauncherTestCase):
         self.assertEqual(first_line, "The Java runtime (javaw) could not be started.")
         # The system's own text for the error, then its code.
         self.assertRegex(system_part, r"^\S.*\S \(error 2\)$")
-        time.sleep(2)
+        winekit.wait_until_prefix_idle()
         self.assertFalse(self.record.exists(), "a javaw process was started")
 
     def test_longest_command_line_is_started_one_longer_is_refused(self):
@@ -287,7 +280,7 @@ class LauncherFailureTest(LauncherTestCase):
         self.assertEqual(len(run.message_boxes), 1, run.message_boxes)
         self.assertTrue(run.message_boxes[0][0].startswith("The command line for javaw is too long.\r\n\r\n"))
         self.assertTrue(run.message_boxes[0][0].endswith("(error 206)"))
-        time.sleep(2)
+        winekit.wait_until_prefix_idle()
         self.assertFalse(self.record.exists(), "a javaw process was started")
 
     def test_missing_archive_is_not_the_launchers_error(self):
@@ -303,12 +296,23 @@ class LauncherLifetimeTest(LauncherTestCase):
         kit = self.root / "kit"
         exe = self.install(kit)
         done = self.record.with_name(self.record.name + ".done")
-        code, run = self.run_exact(f'"{exe}" -x', env=self.environment(KVN_JAVAW_SLEEP_MS="8000"))
-        # The runner has seen the launcher end; the stand-in is still asleep.
+        release = self.root / "release-javaw"
+        self.addCleanup(self.release_javaw, release, done)
+        code, run = self.run_exact(f'"{exe}" -x', env=self.environment(KVN_JAVAW_HOLD=winekit.win_path(release)))
+        # The runner has seen the launcher end; the stand-in stays until it is released.
         self.assertFalse(done.exists(), "the launcher waited for javaw")
         self.assert_started(code, run, java_command_line(winekit.win_path(kit), "-x"), kit)
         self.assertFalse(done.exists(), "the launcher waited for javaw")
-        self.assertTrue(wait_for(done), "the stand-in javaw did not run to its end")
+        self.release_javaw(release, done)
+        self.assertTrue(done.exists(), "the stand-in javaw did not run to its end")
+        self.assertEqual(done.read_bytes().decode("utf-16-le"), "released")
+
+    @staticmethod
+    def release_javaw(release, done):
+        """Lets the held stand-in go and waits for it to end (a second call finds it
+        ended at once)."""
+        release.touch()
+        wait_for_file(done)
 
 
 class LauncherRealJavaTest(LauncherTestCase):
@@ -358,7 +362,7 @@ class LauncherRealJavaTest(LauncherTestCase):
                                    env=self.environment(LC_ALL="C.UTF-8"))
         self.assertEqual(code, 0)
         self.assertEqual(run.message_boxes, [])
-        self.assertTrue(wait_for(args_out, 120), "the Java application did not run")
+        self.assertTrue(wait_for_file(args_out, 120), "the Java application did not run")
         fields = args_out.read_bytes().decode("utf-8").split("\0")[:-1]
         self.assertEqual(archive_seen.read_text(), winekit.win_path(kit) + "\\Orvel63.jar")
         self.assertEqual(pathlib.Path(fields[0]).resolve(), elsewhere)

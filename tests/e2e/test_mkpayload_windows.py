@@ -21,28 +21,33 @@ def run_with_terminal_stderr(args, stdout_path, timeout=180):
     """Runs a Windows program with standard error on a pseudo-terminal; returns the
     exit code and the text the terminal received, control sequences removed.
     Wine's helper processes keep the terminal open after the program ends, so
-    the terminal is read until the program has exited, not until end of file."""
+    the terminal is read until the program has exited, not until end of file:
+    the wait wakes on output or on the program's exit (a process file descriptor),
+    and after the exit reads what is left."""
     master, slave = pty.openpty()
     with open(stdout_path, "wb") as out:
         proc = subprocess.Popen(["wine", str(MKPAYLOAD_EXE), *map(str, args)], stdin=subprocess.DEVNULL,
                                 stdout=out, stderr=slave, env=winekit.wine_env())
     os.close(slave)
+    exited = os.pidfd_open(proc.pid)
     received = bytearray()
-    deadline = time.time() + timeout
+    deadline = time.monotonic() + timeout
     try:
         while True:
-            ready, _, _ = select.select([master], [], [], 0.2)
-            if ready:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                proc.kill()
+                raise TimeoutError(f"mkpayload.exe {args}")
+            ready, _, _ = select.select([master, exited], [], [], remaining)
+            if master in ready:
                 try:
                     received += os.read(master, 65536)
                 except OSError:
-                    break
-            elif proc.poll() is not None:
-                break
-            if time.time() > deadline:
-                proc.kill()
-                raise TimeoutError(f"mkpayload.exe {args}")
+                    break  # every writer has closed the terminal
+            elif exited in ready:
+                break  # ended, and nothing is left to read
     finally:
+        os.close(exited)
         os.close(master)
     return proc.wait(), TERMINAL_CONTROLS.sub("", received.decode("latin-1"))
 
