@@ -43,7 +43,7 @@ struct Corpus {
   Bytes data;
   Bytes implode_best;  // what mkpayload would store (empty: stored as is)
   Bytes implode_fast;
-  Bytes stream;        // the stream the decoder is timed on
+  Bytes stream;  // the stream the decoder is timed on
   Bytes zlib9;
 };
 
@@ -241,10 +241,14 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("BM_Inflate/" + c->name).c_str(), BM_Inflate, c.get());
   }
   for (const auto& c : corpora) {
-    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/best").c_str(), BM_Implode, c.get(), CompressionLevel::best)
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
-    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/fast").c_str(), BM_Implode, c.get(), CompressionLevel::fast)
-        ->Unit(benchmark::kMillisecond)->Iterations(1);
+    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/best").c_str(), BM_Implode, c.get(),
+                                 CompressionLevel::best)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/fast").c_str(), BM_Implode, c.get(),
+                                 CompressionLevel::fast)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
   }
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -39,7 +39,7 @@ using namespace implode_format;
 constexpr uint32_t LITERAL_LIMIT = 256;
 constexpr uint32_t ASCII_ESCAPE = 255;
 constexpr uint32_t FLUSH_POINT = 2 * EXPLODE_OUT_BLOCK;
-constexpr uint32_t FAST_INPUT_MARGIN = 8;  // bytes from the token's first byte
+constexpr uint32_t FAST_INPUT_MARGIN = 8;               // bytes from the token's first byte
 constexpr uint32_t MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;  // flag, length code and extra, distance
 
 static_assert(SYMBOL_END == LITERAL_LIMIT + END_LENGTH_VALUE);

@@ -40,7 +40,7 @@ struct TokenEntry {
   uint16_t value : 10;  // the literal byte, or the match's length value
   uint16_t taken : 4;   // stream bits of the leading part, flag bit included (at most TOKEN_INDEX_BITS)
   uint16_t match : 1;
-  uint16_t slow : 1;    // the leading part is longer than the index: decode it step by step
+  uint16_t slow : 1;  // the leading part is longer than the index: decode it step by step
 };
 static_assert(sizeof(TokenEntry) == 2);
 
@@ -75,8 +75,7 @@ constexpr void build_code_lookup(std::array<Entry, 256>& lookup, const std::arra
 // Enters a token part of `taken` bits whose low bits are `pattern` into every
 // index that starts with it.
 constexpr void enter_token(TokenTable& t, uint32_t pattern, unsigned taken, unsigned value, bool match) {
-  for (uint32_t j = pattern; j < t.size(); j += 1u << taken)
-    t[j] = token_entry(value, taken, match);
+  for (uint32_t j = pattern; j < t.size(); j += 1u << taken) t[j] = token_entry(value, taken, match);
 }
 
 constexpr Lookups make_lookups() {

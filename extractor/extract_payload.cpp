@@ -232,7 +232,8 @@ void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user) {
 
 ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
                             uint8_t* output, uint32_t unpacked_size) {
-  EntryStreams streams{stored.data(), output, 0, 0, static_cast<uint32_t>(stored.size()), 0, unpacked_size, &host, false};
+  EntryStreams streams{stored.data(), output, 0,    0, static_cast<uint32_t>(stored.size()), 0,
+                       unpacked_size, &host,  false};
   const explode::ExplodeStatus status =
       explode::explode_stream(entry_read_callback, entry_write_callback, &work, &streams);
   return {status, streams.produced, streams.stopped};

@@ -15,16 +15,17 @@ namespace extractor {
 // entry file that could not be created.
 enum ExtractStatus : int32_t {
   EXTRACT_OK = 0,
-  EXTRACT_NO_MODULE_PATH = 1,      // the own file's path could not be obtained
-  EXTRACT_CANNOT_OPEN_SELF = 2,    // the own file could not be opened for reading
-  EXTRACT_NO_PAYLOAD = 3,          // the trailer's payload offset is 0
-  EXTRACT_WRITE_FAILED = 6,        // an entry file was not written completely
-  EXTRACT_SELF_COPY_FAILED = 7,    // the stub copy "_SELF" could not be created or written
-  EXTRACT_PAYLOAD_TRUNCATED = 8,   // the trailer, an entry or the stub lies past the payload's end, or a read failed
-  EXTRACT_ENTRY_MALFORMED = 9,     // a name without its NUL, S = INT32_MIN, or a stored U other than -S
-  EXTRACT_PATH_TOO_LONG = 10,      // the entry's target path exceeds TARGET_PATH_CAPACITY
-  EXTRACT_OUT_OF_MEMORY = 11,      // a compressed or command entry's stored data, or the copy buffer, could not be allocated
-  EXTRACT_FATAL_STOP = 12,         // the host returned from fatal_stop (never seen on Windows)
+  EXTRACT_NO_MODULE_PATH = 1,     // the own file's path could not be obtained
+  EXTRACT_CANNOT_OPEN_SELF = 2,   // the own file could not be opened for reading
+  EXTRACT_NO_PAYLOAD = 3,         // the trailer's payload offset is 0
+  EXTRACT_WRITE_FAILED = 6,       // an entry file was not written completely
+  EXTRACT_SELF_COPY_FAILED = 7,   // the stub copy "_SELF" could not be created or written
+  EXTRACT_PAYLOAD_TRUNCATED = 8,  // the trailer, an entry or the stub lies past the payload's end, or a read failed
+  EXTRACT_ENTRY_MALFORMED = 9,    // a name without its NUL, S = INT32_MIN, or a stored U other than -S
+  EXTRACT_PATH_TOO_LONG = 10,     // the entry's target path exceeds TARGET_PATH_CAPACITY
+  EXTRACT_OUT_OF_MEMORY =
+      11,                   // a compressed or command entry's stored data, or the copy buffer, could not be allocated
+  EXTRACT_FATAL_STOP = 12,  // the host returned from fatal_stop (never seen on Windows)
 };
 
 // Windows' "The filename, directory name, or volume label syntax is incorrect."
@@ -40,7 +41,7 @@ struct BeepTone {
 constexpr BeepTone WRITE_FAILED_BEEP{99, 99};
 constexpr BeepTone TIMES_NOT_SET_BEEP{9999, 99};
 
-constexpr uint32_t TARGET_PATH_CAPACITY = 512;    // NUL included
+constexpr uint32_t TARGET_PATH_CAPACITY = 512;  // NUL included
 constexpr uint32_t FAILED_FILE_NAME_CAPACITY = 1024;
 
 // The record behind the decoder's callbacks.

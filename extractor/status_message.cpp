@@ -12,11 +12,17 @@ int32_t as_signed(uint32_t v) { return static_cast<int32_t>(v); }
 }  // namespace
 
 const char* format_directory_error(MessageBuffer out, uint32_t error) {
-  return BoundedText(out).append("Error: Extractor failed to create a directory; error=").append_signed(as_signed(error)).c_str();
+  return BoundedText(out)
+      .append("Error: Extractor failed to create a directory; error=")
+      .append_signed(as_signed(error))
+      .c_str();
 }
 
 const char* format_enter_directory_error(MessageBuffer out, uint32_t error) {
-  return BoundedText(out).append("Error: Extractor failed to enter its work directory; error=").append_signed(as_signed(error)).c_str();
+  return BoundedText(out)
+      .append("Error: Extractor failed to enter its work directory; error=")
+      .append_signed(as_signed(error))
+      .c_str();
 }
 
 const char* format_status_message(MessageBuffer out, int32_t status, const char* failed_file_name) {
@@ -41,9 +47,12 @@ const char* format_allocation_error(MessageBuffer out, int32_t stored_size) {
 const char* format_overflow_error(MessageBuffer out, uint32_t produced, uint32_t count, uint32_t capacity) {
   return BoundedText(out)
       .append("UnCompressed data will overflow buffer (")
-      .append_signed(as_signed(produced)).append(" ")
-      .append_signed(as_signed(count)).append(" ")
-      .append_signed(as_signed(capacity)).append(")")
+      .append_signed(as_signed(produced))
+      .append(" ")
+      .append_signed(as_signed(count))
+      .append(" ")
+      .append_signed(as_signed(capacity))
+      .append(")")
       .c_str();
 }
 

@@ -23,7 +23,9 @@ struct StreamFormat {
 // format i in its lane i; callers index its results the same way.
 inline constexpr unsigned STREAM_FORMATS = 6;
 constexpr unsigned format_index(StreamFormat f) { return static_cast<unsigned>(f.literals) * 3 + (f.dict_bits - 4); }
-constexpr StreamFormat format_at_index(unsigned index) { return {static_cast<LiteralCoding>(index / 3), 4 + index % 3}; }
+constexpr StreamFormat format_at_index(unsigned index) {
+  return {static_cast<LiteralCoding>(index / 3), 4 + index % 3};
+}
 
 inline constexpr unsigned END_MARKER_BITS = 1 + 7 + 8;
 
@@ -78,7 +80,8 @@ inline constexpr std::array<LengthCode, 16> length_code_ranges = [] {
   std::array<LengthCode, 16> r{};
   for (unsigned i = 0; i < 16; ++i) {
     const unsigned first = implode_format::length_base[i] + implode_format::MIN_MATCH;
-    const unsigned last = i == 15 ? implode_format::MAX_MATCH : first + (1u << implode_format::length_extra_bits[i]) - 1;
+    const unsigned last =
+        i == 15 ? implode_format::MAX_MATCH : first + (1u << implode_format::length_extra_bits[i]) - 1;
     r[i] = {first, last, 1u + implode_format::length_bits[i] + implode_format::length_extra_bits[i]};
   }
   return r;
@@ -87,6 +90,7 @@ inline constexpr std::array<LengthCode, 16> length_code_ranges = [] {
 // ranges as a whole.
 inline constexpr unsigned FIRST_WIDE_CODE = 11;
 inline constexpr unsigned WIDE_CODES = 16 - FIRST_WIDE_CODE;
-static_assert(implode_format::length_extra_bits[FIRST_WIDE_CODE] == 4 && implode_format::length_extra_bits[FIRST_WIDE_CODE - 1] == 3);
+static_assert(implode_format::length_extra_bits[FIRST_WIDE_CODE] == 4 &&
+              implode_format::length_extra_bits[FIRST_WIDE_CODE - 1] == 3);
 
 }  // namespace implode

@@ -61,7 +61,7 @@ UtcTime utc_from_unix_seconds(int64_t seconds_since_1970) {
   const CivilDate date = civil_from_days(days);
   // 1970-01-01 was a Thursday (4).
   const int weekday = static_cast<int>(days - floor_div(days + 4, 7) * 7 + 4);
-  return {date.year,          date.month, date.day, seconds_of_day / 3600, seconds_of_day / 60 % 60,
+  return {date.year,           date.month, date.day, seconds_of_day / 3600, seconds_of_day / 60 % 60,
           seconds_of_day % 60, weekday};
 }
 

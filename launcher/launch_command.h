@@ -100,16 +100,14 @@ inline constexpr std::string_view ARCHIVE_NAME = "\\Orvel63.jar\" ";
 template <class Char>
 constexpr std::size_t java_command_line_length(std::basic_string_view<Char> app_directory,
                                                std::basic_string_view<Char> tail) {
-  return detail::JAVA_COMMAND_HEAD.size() + app_directory.size() + detail::ARCHIVE_NAME.size() +
-         tail.size();
+  return detail::JAVA_COMMAND_HEAD.size() + app_directory.size() + detail::ARCHIVE_NAME.size() + tail.size();
 }
 
 // Writes the command line and a terminating NUL into `out`, which holds at least
 // java_command_line_length() + 1 code units (the caller checks). Returns the number
 // of code units written before the NUL.
 template <class Char>
-constexpr std::size_t write_java_command_line(std::span<Char> out,
-                                              std::basic_string_view<Char> app_directory,
+constexpr std::size_t write_java_command_line(std::span<Char> out, std::basic_string_view<Char> app_directory,
                                               std::basic_string_view<Char> tail) {
   std::size_t at = 0;
   for (char c : detail::JAVA_COMMAND_HEAD) out[at++] = Char(c);

@@ -70,8 +70,8 @@ std::optional<InputEntry> plan_file(const InputArgument& input, std::optional<un
     return std::nullopt;
   }
   if (size > INT32_MAX) {
-    error = input.path + ": is " + std::to_string(size) + " bytes; an entry holds at most " + std::to_string(INT32_MAX) +
-            " bytes (2 GiB - 1). Split the file";
+    error = input.path + ": is " + std::to_string(size) + " bytes; an entry holds at most " +
+            std::to_string(INT32_MAX) + " bytes (2 GiB - 1). Split the file";
     return std::nullopt;
   }
   if (input.compression.compress && size > MAX_COMPRESSED_UNPACKED_BYTES) {
@@ -92,7 +92,8 @@ std::optional<InputEntry> plan_file(const InputArgument& input, std::optional<un
 
 std::string folder_command(const std::vector<std::string>& folders) {
   std::string command;
-  for (const std::string& folder : folders) command += (command.empty() ? "" : " & ") + ("mkdir \"" + folder + "\" 2>nul");
+  for (const std::string& folder : folders)
+    command += (command.empty() ? "" : " & ") + ("mkdir \"" + folder + "\" 2>nul");
   return command;
 }
 
@@ -109,7 +110,8 @@ std::optional<std::vector<InputEntry>> plan_entries(const CommandLine& line, std
       for (const std::string& folder : folders_of(entry->shown()))
         if (made.insert(folder_key(folder)).second) missing.push_back(folder);
       if (!missing.empty()) {
-        InputArgument command{true, {}, folder_command(missing), input.compression, "the folder command for " + input.spelling};
+        InputArgument command{
+            true, {}, folder_command(missing), input.compression, "the folder command for " + input.spelling};
         auto folders = plan_command(command, line.code_page, error);
         if (!folders) return std::nullopt;
         planned.push_back({true, folders->text, folders->name, false, folders->content.size()});
@@ -118,7 +120,8 @@ std::optional<std::vector<InputEntry>> plan_entries(const CommandLine& line, std
     }
     const bool compressed = entry->compression.compress && entry->size() > 0;
     least_size += payload::ENTRY_HEADER_SIZE + entry->name.size() + 1 + (compressed ? 0 : entry->size());
-    planned.push_back({input.command, entry->shown(), input.command ? std::string(entry->content.begin(), entry->content.end() - 1) : entry->name,
+    planned.push_back({input.command, entry->shown(),
+                       input.command ? std::string(entry->content.begin(), entry->content.end() - 1) : entry->name,
                        compressed, entry->size()});
     entries.push_back(std::move(*entry));
   }
@@ -128,7 +131,8 @@ std::optional<std::vector<InputEntry>> plan_entries(const CommandLine& line, std
   }
   if (least_size > MAX_INSTALLER_BYTES) {
     error = "the stored inputs alone make " + std::to_string(least_size) + " bytes; an installer may have at most " +
-            std::to_string(MAX_INSTALLER_BYTES) + " (the extractor reads its own file with 32-bit offsets). Split them "
+            std::to_string(MAX_INSTALLER_BYTES) +
+            " (the extractor reads its own file with 32-bit offsets). Split them "
             "into several installers";
     return std::nullopt;
   }

@@ -18,7 +18,8 @@ const code_pages::SingleBytePage* single_byte_page(unsigned code_page) {
 }
 
 bool is_double_byte_page(unsigned code_page) {
-  return std::find(std::begin(DOUBLE_BYTE_PAGES), std::end(DOUBLE_BYTE_PAGES), code_page) != std::end(DOUBLE_BYTE_PAGES);
+  return std::find(std::begin(DOUBLE_BYTE_PAGES), std::end(DOUBLE_BYTE_PAGES), code_page) !=
+         std::end(DOUBLE_BYTE_PAGES);
 }
 
 std::optional<char> encode_single_byte(const code_pages::SingleBytePage& page, char32_t c) {
@@ -52,11 +53,24 @@ std::optional<std::u32string> decode_utf8(std::string_view utf8) {
     const auto lead = static_cast<unsigned char>(utf8[i]);
     size_t length;
     char32_t c, least;
-    if (lead < 0x80) { length = 1; c = lead; least = 0; }
-    else if ((lead & 0xE0) == 0xC0) { length = 2; c = lead & 0x1F; least = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; c = lead & 0x0F; least = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; c = lead & 0x07; least = 0x10000; }
-    else return std::nullopt;
+    if (lead < 0x80) {
+      length = 1;
+      c = lead;
+      least = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      c = lead & 0x1F;
+      least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      c = lead & 0x0F;
+      least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4;
+      c = lead & 0x07;
+      least = 0x10000;
+    } else
+      return std::nullopt;
     if (utf8.size() - i < length) return std::nullopt;
     for (size_t k = 1; k < length; ++k) {
       const auto next = static_cast<unsigned char>(utf8[i + k]);

@@ -19,9 +19,9 @@ inline constexpr std::string_view ANSI_CODE_PAGES = "874, 932, 936, 949, 950 and
 bool is_ascii(std::string_view text);
 
 struct Encoded {
-  std::string bytes;           // the text in the code page, when every character has a place there
-  char32_t missing = 0;        // otherwise the first character that has none
-  bool invalid_utf8 = false;   // or the text was not UTF-8 to begin with
+  std::string bytes;          // the text in the code page, when every character has a place there
+  char32_t missing = 0;       // otherwise the first character that has none
+  bool invalid_utf8 = false;  // or the text was not UTF-8 to begin with
   bool ok() const { return missing == 0 && !invalid_utf8; }
 };
 

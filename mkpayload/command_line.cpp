@@ -33,7 +33,8 @@ const char* const USAGE =
 namespace {
 
 bool takes_value(std::string_view arg) {
-  return arg == "--stub" || arg == "-o" || arg == "--exec" || arg == "--dict" || arg == "--level" || arg == "--codepage";
+  return arg == "--stub" || arg == "-o" || arg == "--exec" || arg == "--dict" || arg == "--level" ||
+         arg == "--codepage";
 }
 
 std::optional<unsigned> parse_code_page(std::string_view text, std::string& error) {
@@ -63,23 +64,32 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
         return std::nullopt;
       }
       const std::string& value = args[++i];
-      if (arg == "--stub") line.stub = value;
-      else if (arg == "-o") line.output = value;
-      else if (arg == "--exec") line.inputs.push_back({true, {}, value, compression, "--exec \"" + value + "\""});
+      if (arg == "--stub")
+        line.stub = value;
+      else if (arg == "-o")
+        line.output = value;
+      else if (arg == "--exec")
+        line.inputs.push_back({true, {}, value, compression, "--exec \"" + value + "\""});
       else if (arg == "--codepage") {
         if (!(line.code_page = parse_code_page(value, error))) return std::nullopt;
       } else if (arg == "--dict") {
-        if (value == "1024") compression.dict_bits = 4;
-        else if (value == "2048") compression.dict_bits = 5;
-        else if (value == "4096") compression.dict_bits = 6;
-        else if (value == "auto") compression.dict_bits = 0;
+        if (value == "1024")
+          compression.dict_bits = 4;
+        else if (value == "2048")
+          compression.dict_bits = 5;
+        else if (value == "4096")
+          compression.dict_bits = 6;
+        else if (value == "auto")
+          compression.dict_bits = 0;
         else {
           error = "--dict takes 1024, 2048, 4096 or auto";
           return std::nullopt;
         }
       } else {
-        if (value == "fast") compression.level = CompressionLevel::fast;
-        else if (value == "best") compression.level = CompressionLevel::best;
+        if (value == "fast")
+          compression.level = CompressionLevel::fast;
+        else if (value == "best")
+          compression.level = CompressionLevel::best;
         else {
           error = "--level takes fast or best";
           return std::nullopt;
@@ -91,13 +101,20 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
     } else if (arg == "--help" || arg == "-h") {
       line.mode = Mode::help;
       return line;
-    } else if (arg == "--store") compression.compress = false;
-    else if (arg == "--compress") compression.compress = true;
-    else if (arg == "--binary") compression.literals = LiteralMode::binary;
-    else if (arg == "--ascii") compression.literals = LiteralMode::ascii;
-    else if (arg == "--replace-payload") line.replace_payload = true;
-    else if (arg == "--quiet") line.quiet = true;
-    else if (arg == "--force") line.force = true;
+    } else if (arg == "--store")
+      compression.compress = false;
+    else if (arg == "--compress")
+      compression.compress = true;
+    else if (arg == "--binary")
+      compression.literals = LiteralMode::binary;
+    else if (arg == "--ascii")
+      compression.literals = LiteralMode::ascii;
+    else if (arg == "--replace-payload")
+      line.replace_payload = true;
+    else if (arg == "--quiet")
+      line.quiet = true;
+    else if (arg == "--force")
+      line.force = true;
     else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return std::nullopt;
@@ -141,7 +158,9 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
   const bool extract = line.mode == Mode::extract;
   if (positional.size() != (extract ? 2u : 1u) || !line.stub.empty() || !line.output.empty() ||
       std::any_of(line.inputs.begin(), line.inputs.end(), [](const InputArgument& a) { return a.command; })) {
-    error = std::string(extract ? "--extract takes INSTALLER DIR" : line.mode == Mode::list ? "--list takes INSTALLER" : "--verify takes INSTALLER");
+    error = std::string(extract                   ? "--extract takes INSTALLER DIR"
+                        : line.mode == Mode::list ? "--list takes INSTALLER"
+                                                  : "--verify takes INSTALLER");
     return std::nullopt;
   }
   if (line.force && !extract) {

@@ -29,7 +29,8 @@ std::vector<std::string> components_of(std::string_view text) {
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = text.find_first_of("\\/", start);
-    const std::string_view part = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const std::string_view part =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     if (!part.empty() && part != ".") parts.emplace_back(part);
     if (end == std::string_view::npos) break;
     start = end + 1;
@@ -64,7 +65,8 @@ bool DirectoryHost::write_file(std::string_view name_bytes, FileContent& content
   if (!folder_->make_folders(folders, failure)) return false;
   std::optional<OutputFolder::NewFile> file = folder_->create_file(folders, name, failure);
   if (!file) return false;
-  const bool written = extractor::write_every_block(content, [&](std::span<const uint8_t> block) { return file->write(block, failure); });
+  const bool written = extractor::write_every_block(
+      content, [&](std::span<const uint8_t> block) { return file->write(block, failure); });
   if (!written) {
     if (failure.empty()) failure = "the installer could not be read";
     return false;

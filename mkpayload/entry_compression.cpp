@@ -21,8 +21,10 @@ std::vector<StreamFormat> allowed_formats(const CompressionOptions& options) {
   if (options.literals != LiteralMode::ascii) literals.push_back(LiteralCoding::binary);
   if (options.literals != LiteralMode::binary) literals.push_back(LiteralCoding::ascii);
   std::vector<unsigned> dicts;
-  if (options.dict_bits == 0) dicts = {4, 5, 6};
-  else dicts = {static_cast<unsigned>(options.dict_bits)};
+  if (options.dict_bits == 0)
+    dicts = {4, 5, 6};
+  else
+    dicts = {static_cast<unsigned>(options.dict_bits)};
   std::vector<StreamFormat> formats;
   for (LiteralCoding l : literals)
     for (unsigned k : dicts) formats.push_back({l, k});

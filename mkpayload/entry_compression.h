@@ -14,9 +14,9 @@ enum class LiteralMode { automatic, binary, ascii };
 enum class CompressionLevel { fast, best };
 
 struct CompressionOptions {
-  bool compress = true;                          // false after --store, true after --compress
-  LiteralMode literals = LiteralMode::automatic; // --binary / --ascii; automatic picks the smaller
-  int dict_bits = 0;                             // --dict 1024|2048|4096 -> 4|5|6; 0 = automatic
+  bool compress = true;                           // false after --store, true after --compress
+  LiteralMode literals = LiteralMode::automatic;  // --binary / --ascii; automatic picks the smaller
+  int dict_bits = 0;                              // --dict 1024|2048|4096 -> 4|5|6; 0 = automatic
   CompressionLevel level = CompressionLevel::best;
 };
 

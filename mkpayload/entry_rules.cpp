@@ -17,8 +17,10 @@ bool is_separator(char c) { return c == '\\' || c == '/'; }
 std::string same_file_key(std::string_view name) {
   std::string key(name);
   for (char& c : key) {
-    if (c == '/') c = '\\';
-    else if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == '/')
+      c = '\\';
+    else if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
   }
   return key;
 }

@@ -37,8 +37,8 @@ inline constexpr size_t MAX_COMMAND_BYTES = 8191 - MAX_PATH_CHARACTERS - 4;
 // One entry as the payload holds it (or will).
 struct PlannedEntry {
   bool command = false;
-  std::string text;          // the name (folders separated by '\') or command as UTF-8, for messages
-  std::string bytes;         // what the payload holds: text in the end user's code page
+  std::string text;   // the name (folders separated by '\') or command as UTF-8, for messages
+  std::string bytes;  // what the payload holds: text in the end user's code page
   bool compressed = false;
   uint64_t unpacked_size = 0;  // U, or the input's size before it is compressed
 };
@@ -70,7 +70,8 @@ std::vector<RuleViolation> sequence_problems(std::span<const PlannedEntry> entri
 // Converts a name or command given as UTF-8 to the payload's bytes: ASCII as it
 // is; anything else only with a code page that holds every character. On failure
 // `reason` says why and what to do.
-std::optional<std::string> payload_bytes_of(std::string_view utf8, std::optional<unsigned> code_page, std::string& reason);
+std::optional<std::string> payload_bytes_of(std::string_view utf8, std::optional<unsigned> code_page,
+                                            std::string& reason);
 
 // The other way, for installers read back: the text the end user's Windows reads
 // from `bytes`. ASCII needs no code page; anything else needs one and must be

@@ -133,7 +133,8 @@ bool AtomicOutputFile::commit(bool executable) {
   }
   std::error_code ec;
   if (executable)
-    fs::permissions(temp_, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add, ec);
+    fs::permissions(temp_, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add, ec);
   fs::rename(temp_, path_, ec);
   if (ec) {
     error_ = "cannot rename " + utf8_of(temp_) + " to " + utf8_of(path_) + ": " + ec.message();

@@ -145,12 +145,14 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
 
 bool InputEntry::command() const { return name == payload::EXEC_NAME; }
 
-std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload, std::string& error) {
+std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload,
+                                                    std::string& error) {
   // Any certificate table, not only one at the end: a signing tool would later
   // meet the stale entry inside the finished installer.
   if (payload::security_directory(stub.size(), read_from_memory, &stub)) {
-    error = "the stub is signed (its PE security directory names a certificate table); a payload appended to it "
-            "would break the signature. Build from the unsigned stub, then sign the finished installer";
+    error =
+        "the stub is signed (its PE security directory names a certificate table); a payload appended to it "
+        "would break the signature. Build from the unsigned stub, then sign the finished installer";
     return std::nullopt;
   }
   if (auto offset = existing_payload_offset(stub)) {
@@ -185,7 +187,8 @@ bool build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> 
   const uint64_t unpadded = out.written() + payload::LABEL_BLOCK.size() + payload::TRAILER_SIZE;
   const std::vector<uint8_t> padding(static_cast<size_t>((8 - unpadded % 8) % 8), 0);
   return out.write(payload::LABEL_BLOCK, error) && out.write(padding, error) &&
-         out.write(payload::encode_trailer({static_cast<int32_t>(entries.size()), static_cast<uint32_t>(stub.size())}), error);
+         out.write(payload::encode_trailer({static_cast<int32_t>(entries.size()), static_cast<uint32_t>(stub.size())}),
+                   error);
 }
 
 std::optional<std::vector<uint8_t>> build_installer(std::span<const uint8_t> stub, std::span<const InputEntry> entries,

@@ -18,13 +18,13 @@
 namespace mkpayload {
 
 struct InputEntry {
-  std::string name;  // as the payload holds it (bytes in the end user's code page); "$EXEC" for a command
+  std::string name;              // as the payload holds it (bytes in the end user's code page); "$EXEC" for a command
   std::vector<uint8_t> content;  // a command's text with its NUL, or an input held in memory
   CompressionOptions compression;
   std::string source;  // where it came from, for messages
   std::string text;    // the name or command as UTF-8, for messages and the summary (empty: `name`)
   std::optional<std::filesystem::path> file;  // an input read from this file when it is written
-  uint64_t file_size = 0;                      // its size when the build was planned
+  uint64_t file_size = 0;                     // its size when the build was planned
 
   bool command() const;
   uint64_t size() const { return file ? file_size : content.size(); }
@@ -32,7 +32,7 @@ struct InputEntry {
 };
 
 struct BuiltEntry {
-  std::string name;  // UTF-8, for the summary
+  std::string name;         // UTF-8, for the summary
   int32_t stored_size = 0;  // S
   uint32_t unpacked_size = 0;
 };
@@ -40,7 +40,8 @@ struct BuiltEntry {
 // Checks a stub before use: refuses a signed stub (the payload would break its
 // signature) and one that already carries a payload unless `replace_payload`,
 // in which case the stub part is returned.
-std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload, std::string& error);
+std::optional<std::span<const uint8_t>> usable_stub(std::span<const uint8_t> stub, bool replace_payload,
+                                                    std::string& error);
 
 // Writes the installer to `out`. Every compressed entry has been decoded again by
 // compress_entry and came back byte for byte; a fault is returned as `error`.

@@ -24,8 +24,10 @@ namespace {
 std::string reader_error(payload::ReadStatus status) {
   switch (status) {
     case payload::ReadStatus::no_payload: return "not an installer: the trailer's payload offset is 0";
-    case payload::ReadStatus::truncated: return "not an installer, or damaged: the trailer or an entry points past the end of the file";
-    case payload::ReadStatus::malformed: return "damaged: an entry's name has no NUL, or its sizes contradict each other";
+    case payload::ReadStatus::truncated:
+      return "not an installer, or damaged: the trailer or an entry points past the end of the file";
+    case payload::ReadStatus::malformed:
+      return "damaged: an entry's name has no NUL, or its sizes contradict each other";
     case payload::ReadStatus::name_too_long: return "damaged: an entry's name is longer than the extractor can hold";
     case payload::ReadStatus::ok: break;
   }
@@ -101,13 +103,15 @@ size_t name_column(const std::vector<ReadEntry>& entries) {
 
 void print_row(size_t index, const ReadEntry& e, size_t width, const std::string& tail) {
   std::printf("%5zu  %s %-22s %10" PRIu32 " %10" PRIu32 " %7s%s\n", index, pad_to_width(e.shown, width).c_str(),
-              e.method.c_str(), e.view.data_length, e.view.header.unpacked_size, ratio_text(e.view).c_str(), tail.c_str());
+              e.method.c_str(), e.view.data_length, e.view.header.unpacked_size, ratio_text(e.view).c_str(),
+              tail.c_str());
 }
 
 void note_escapes(const std::vector<ReadEntry>& entries, const InspectOptions& options) {
   if (options.code_page) return;
   if (std::any_of(entries.begin(), entries.end(), [](const ReadEntry& e) { return e.shown != e.name_bytes; }))
-    std::printf("non-ASCII bytes are shown as <XX>; give --codepage N to show them as the end users' Windows reads them\n");
+    std::printf(
+        "non-ASCII bytes are shown as <XX>; give --codepage N to show them as the end users' Windows reads them\n");
 }
 
 // A compressed entry decoded as the extractor decodes it.
@@ -153,7 +157,8 @@ int list_installer(const InstallerImage& installer, const InspectOptions& option
   bool complete = false;
   if (!read_entries(installer, options, reader, entries, complete)) return 1;
   const size_t width = name_column(entries);
-  std::printf("%5s  %s %-22s %10s %10s %7s\n", "#", pad_to_width("name", width).c_str(), "method", "stored", "unpacked", "ratio");
+  std::printf("%5s  %s %-22s %10s %10s %7s\n", "#", pad_to_width("name", width).c_str(), "method", "stored", "unpacked",
+              "ratio");
   for (size_t i = 0; i < entries.size(); ++i) print_row(i, entries[i], width, "");
   note_escapes(entries, options);
   return complete ? 0 : 1;
@@ -192,9 +197,12 @@ int verify_installer(const InstallerImage& installer, const InspectOptions& opti
     std::string reason;
     if (p.command) {
       p.bytes = command_text_of(installer, view, decoded ? &*decoded : nullptr);
-      if (auto text = text_of_payload_bytes(p.bytes, options.code_page, reason)) p.text = *text;
-      else e.faults.push_back("the command " + reason);
-      if (std::string problem = command_problem(p.bytes); !problem.empty()) e.faults.push_back("the command " + problem);
+      if (auto text = text_of_payload_bytes(p.bytes, options.code_page, reason))
+        p.text = *text;
+      else
+        e.faults.push_back("the command " + reason);
+      if (std::string problem = command_problem(p.bytes); !problem.empty())
+        e.faults.push_back("the command " + problem);
     } else if (auto text = text_of_payload_bytes(e.name_bytes, options.code_page, reason)) {
       p.text = *text;
       if (std::string problem = file_name_problem(p.text, e.name_bytes); !problem.empty())
@@ -225,7 +233,8 @@ int verify_installer(const InstallerImage& installer, const InspectOptions& opti
   return faults == 0 ? 0 : 1;
 }
 
-int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir, const InspectOptions& options) {
+int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir,
+                      const InspectOptions& options) {
   // Nothing is created for a file that is not an installer.
   payload::PayloadReader reader(InstallerImage::read_at, const_cast<InstallerImage*>(&installer), installer.size());
   if (const payload::ReadStatus status = reader.open(); status != payload::ReadStatus::ok) {
@@ -233,8 +242,9 @@ int extract_installer(const InstallerImage& installer, const std::filesystem::pa
     return 1;
   }
   std::string error;
-  auto folder = OutputFolder::open(utf8_of(dir), options.force ? OutputFolder::Existing::replace_files
-                                                                 : OutputFolder::Existing::must_be_empty, error);
+  auto folder = OutputFolder::open(
+      utf8_of(dir), options.force ? OutputFolder::Existing::replace_files : OutputFolder::Existing::must_be_empty,
+      error);
   if (!folder) {
     report_error(options, "cannot unpack into " + utf8_of(dir) + ": it " + error);
     return 1;
@@ -256,8 +266,8 @@ int extract_installer(const InstallerImage& installer, const std::filesystem::pa
     } else if (status == -static_cast<int32_t>(INVALID_NAME_ERROR)) {
       std::string_view name(failed_file_name);
       name.remove_prefix(std::min(name.size(), std::strlen(DirectoryHost::TARGET_DIRECTORY) + 1));
-      report_error(options, "entry \"" + shown_text(name, options.code_page) + "\" " +
-                                file_name_problem(name, name) + "; the extractor stops here (" + extractor_says + ")");
+      report_error(options, "entry \"" + shown_text(name, options.code_page) + "\" " + file_name_problem(name, name) +
+                                "; the extractor stops here (" + extractor_says + ")");
     } else {
       report_error(options, extractor_says);
     }

@@ -20,6 +20,7 @@ struct InspectOptions {
 
 int list_installer(const InstallerImage& installer, const InspectOptions& options = {});
 int verify_installer(const InstallerImage& installer, const InspectOptions& options = {});
-int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir, const InspectOptions& options = {});
+int extract_installer(const InstallerImage& installer, const std::filesystem::path& dir,
+                      const InspectOptions& options = {});
 
 }  // namespace mkpayload

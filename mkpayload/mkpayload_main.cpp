@@ -54,8 +54,7 @@ int build(const CommandLine& line) {
 
   auto stub_file = read_whole_file(path_from_utf8(line.stub), error, MAX_INSTALLER_BYTES);
   if (!stub_file) return fail(line.stub + ": " + error);
-  if (std::string problem = stub_program_problem(*stub_file); !problem.empty())
-    return fail(line.stub + ": " + problem);
+  if (std::string problem = stub_program_problem(*stub_file); !problem.empty()) return fail(line.stub + ": " + problem);
   auto stub = usable_stub(*stub_file, line.replace_payload, error);
   if (!stub) return fail(line.stub + ": " + error);
 

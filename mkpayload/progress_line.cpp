@@ -38,8 +38,10 @@ struct ProgressLine::State {
   }
 
   void locked(const std::function<void()>& action) {
-    if (thread) thread->with_lock(action);
-    else action();
+    if (thread)
+      thread->with_lock(action);
+    else
+      action();
   }
 };
 

@@ -20,7 +20,8 @@ bool is_device_name(std::string_view component) {
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (equals_ignoring_case(base, device)) return true;
-  if (base.size() == 4 && (equals_ignoring_case(base.substr(0, 3), "COM") || equals_ignoring_case(base.substr(0, 3), "LPT")))
+  if (base.size() == 4 &&
+      (equals_ignoring_case(base.substr(0, 3), "COM") || equals_ignoring_case(base.substr(0, 3), "LPT")))
     return base[3] >= '1' && base[3] <= '9';
   return false;
 }

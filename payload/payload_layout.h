@@ -39,14 +39,16 @@ struct Trailer {
 };
 
 struct EntryHeader {
-  uint32_t name_length = 0;  // N, NUL included
-  int32_t size = 0;          // S
+  uint32_t name_length = 0;    // N, NUL included
+  int32_t size = 0;            // S
   uint32_t unpacked_size = 0;  // U
 
   bool compressed() const { return size > 0; }
   // Bytes of data behind the name; S = INT32_MIN has no such count.
   bool has_data_length() const { return size != INT32_MIN; }
-  uint32_t data_length() const { return size > 0 ? static_cast<uint32_t>(size) : static_cast<uint32_t>(-static_cast<int64_t>(size)); }
+  uint32_t data_length() const {
+    return size > 0 ? static_cast<uint32_t>(size) : static_cast<uint32_t>(-static_cast<int64_t>(size));
+  }
 };
 
 inline uint32_t load_u32(const uint8_t* p) {
@@ -71,9 +73,7 @@ using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);
 // cheapest output per bit is a 518-byte match in 22 bits (flag 1, length code 7,
 // extra 8, distance code 2, low bits 4); the two header bytes carry no tokens.
 // Rounded up by one such match, so it is a safe bound for any stream.
-constexpr uint64_t max_exploded_size(uint32_t stream_size) {
-  return (uint64_t(stream_size) * 8 / 22 + 1) * 518;
-}
+constexpr uint64_t max_exploded_size(uint32_t stream_size) { return (uint64_t(stream_size) * 8 / 22 + 1) * 518; }
 
 // The output buffer a compressed entry needs: its unpacked size U, but never
 // more than its stream can decode to, however large U claims to be.

@@ -7,7 +7,8 @@ namespace payload {
 ReadStatus PayloadReader::open() {
   end_ = payload::payload_end(file_size_, read_at_, file_);
   uint8_t bytes[TRAILER_SIZE];
-  if (end_ < TRAILER_SIZE || !read_at_(file_, end_ - TRAILER_SIZE, std::span<uint8_t>(bytes))) return ReadStatus::truncated;
+  if (end_ < TRAILER_SIZE || !read_at_(file_, end_ - TRAILER_SIZE, std::span<uint8_t>(bytes)))
+    return ReadStatus::truncated;
   trailer_ = decode_trailer(bytes);
   if (trailer_.payload_offset == 0) return ReadStatus::no_payload;
   region_end_ = end_ - TRAILER_SIZE;
@@ -19,7 +20,8 @@ ReadStatus PayloadReader::open() {
 
 ReadStatus PayloadReader::next(EntryView& entry) {
   uint8_t header_bytes[ENTRY_HEADER_SIZE];
-  if (region_end_ - position_ < ENTRY_HEADER_SIZE || !read_at_(file_, position_, std::span<uint8_t>(header_bytes))) return ReadStatus::truncated;
+  if (region_end_ - position_ < ENTRY_HEADER_SIZE || !read_at_(file_, position_, std::span<uint8_t>(header_bytes)))
+    return ReadStatus::truncated;
   entry.header = decode_entry_header(header_bytes);
   entry.header_offset = position_;
   const uint64_t name_offset = position_ + ENTRY_HEADER_SIZE;

@@ -31,7 +31,8 @@ struct EntryView {
 
 class PayloadReader {
  public:
-  PayloadReader(ReadAt read_at, void* file, uint64_t file_size) : read_at_(read_at), file_(file), file_size_(file_size) {}
+  PayloadReader(ReadAt read_at, void* file, uint64_t file_size)
+      : read_at_(read_at), file_(file), file_size_(file_size) {}
 
   // Finds the trailer (before a certificate table, when there is one).
   ReadStatus open();
@@ -41,7 +42,7 @@ class PayloadReader {
 
   bool at_end() const { return index_ >= trailer_.entry_count; }
   const Trailer& trailer() const { return trailer_; }
-  uint64_t payload_end() const { return end_; }    // start of the trailer's 8 bytes + 8
+  uint64_t payload_end() const { return end_; }  // start of the trailer's 8 bytes + 8
   uint64_t file_size() const { return file_size_; }
   uint64_t position() const { return position_; }  // just past the last entry read
 

@@ -27,8 +27,10 @@ std::optional<SecurityDirectory> security_directory(uint64_t file_size, ReadAt r
   const uint64_t optional = pe + 24;
   uint8_t entry[8];
   if (!read_at(file, optional + count_at, {word, 4}) || load_u32(word) <= 4) return std::nullopt;
-  if (optional + directory_at + 8 > file_size || !read_at(file, optional + directory_at, std::span<uint8_t>(entry))) return std::nullopt;
-  const SecurityDirectory directory{load_u32(entry), load_u32(entry + 4), optional + optional_size + uint64_t(sections) * 40};
+  if (optional + directory_at + 8 > file_size || !read_at(file, optional + directory_at, std::span<uint8_t>(entry)))
+    return std::nullopt;
+  const SecurityDirectory directory{load_u32(entry), load_u32(entry + 4),
+                                    optional + optional_size + uint64_t(sections) * 40};
   if (directory.offset == 0 && directory.size == 0) return std::nullopt;
   return directory;
 }
@@ -41,7 +43,8 @@ uint64_t payload_end(uint64_t file_size, ReadAt read_at, void* file) {
   const auto directory = security_directory(file_size, read_at, file);
   if (!directory) return file_size;
   const auto [offset, size, headers_end] = *directory;
-  if (size < CERTIFICATE_HEADER_SIZE || offset % 8 != 0 || offset < headers_end || offset + size != file_size) return file_size;
+  if (size < CERTIFICATE_HEADER_SIZE || offset % 8 != 0 || offset < headers_end || offset + size != file_size)
+    return file_size;
   return offset;
 }
 

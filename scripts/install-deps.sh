@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and is not on the machine yet:
 # the MinGW-w64 i686 cross compiler, Wine with its 32-bit part, CMake, GoogleTest,
-# Google Benchmark, zlib (benchmark baseline), clang's libFuzzer, icoutils and
+# Google Benchmark, zlib (benchmark baseline), clang's libFuzzer and clang-format, icoutils and
 # osslsigncode.
 #
 #   scripts/install-deps.sh          says in one line what it will install or change,
@@ -30,6 +30,7 @@ missing_packages() {
   have_cmd make                 || echo make
   have_cmd g++                  || echo g++
   have_cmd clang++              || echo clang
+  have_cmd clang-format         || echo clang-format
   have_cmd i686-w64-mingw32-g++ || echo g++-mingw-w64-i686
   have_cmd wrestool             || echo icoutils
   have_cmd osslsigncode         || echo osslsigncode

@@ -30,8 +30,8 @@ Started start_and_wait(const char* program, const char* shown_name, const char* 
   PROCESS_INFORMATION process{};
   if (!CreateProcessA(program, text, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
-    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED ||
-                         error == ERROR_BAD_EXE_FORMAT;
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                         error == ERROR_ACCESS_DENIED || error == ERROR_BAD_EXE_FORMAT;
     return missing ? Started::not_found : Started::failed;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

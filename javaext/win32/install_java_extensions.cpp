@@ -16,7 +16,7 @@ namespace {
 struct WindowsKitPlatform {
   bool read_registry_text(const char* key_path, const char* value_name, std::span<char> text) {
     return javaext::read_registry_text(HKEY_LOCAL_MACHINE, key_path, value_name, text.data(),
-                                static_cast<DWORD>(text.size())) == 1;
+                                       static_cast<DWORD>(text.size())) == 1;
   }
 
   void create_directory(const char* path) { CreateDirectoryA(path, nullptr); }

@@ -61,8 +61,8 @@ int record_installed_file(const char* destination_path) {
   OpenKey key;
   DWORD disposition = 0;
   char no_class[] = "";
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, no_class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, key.receive(), &disposition) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, no_class, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      key.receive(), &disposition) != ERROR_SUCCESS) {
     return 0;
   }
   // RegSetValueExA counts a NUL that directly follows REG_SZ data into the data
@@ -70,8 +70,8 @@ int record_installed_file(const char* destination_path) {
   // 25 characters without their NUL, so the byte after them must not be a NUL.
   javaext::TimeText data = javaext::format_time_text(now);
   data[javaext::TIME_TEXT_LENGTH] = '\n';
-  const LONG result = RegSetValueExA(key.get(), destination_path, 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(data.data()), javaext::TIME_TEXT_LENGTH);
+  const LONG result = RegSetValueExA(key.get(), destination_path, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                                     javaext::TIME_TEXT_LENGTH);
   return result == ERROR_SUCCESS ? 1 : 0;
 }
 

@@ -32,9 +32,9 @@ HeapText heap_text(std::size_t units) {
 // for the error code, and the code.
 void report_failure(const wchar_t* what, DWORD error) {
   wchar_t* system_text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&system_text), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&system_text), 0, nullptr);
   if (length == 0) {
     system_text = nullptr;
   } else {
@@ -50,8 +50,7 @@ void report_failure(const wchar_t* what, DWORD error) {
   wchar_t* message = nullptr;
   const DWORD message_length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      L"%1%n%n%2 (error %3!lu!)", 0, 0, reinterpret_cast<wchar_t*>(&message), 0,
-      reinterpret_cast<va_list*>(inserts));
+      L"%1%n%n%2 (error %3!lu!)", 0, 0, reinterpret_cast<wchar_t*>(&message), 0, reinterpret_cast<va_list*>(inserts));
   MessageBoxW(nullptr, message_length != 0 ? message : what, CAPTION, MB_OK | MB_ICONERROR);
   LocalFree(message);
   LocalFree(system_text);
@@ -104,8 +103,8 @@ DWORD AppDirectory(HeapText& module_path, std::wstring_view& directory) {
 }
 
 bool same_text_ignoring_case(std::wstring_view a, std::wstring_view b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                              TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 // Whether `candidate`, a prefix of the launcher's command line, names the launcher's
@@ -115,8 +114,8 @@ bool names_this_program(std::wstring_view candidate, std::wstring_view module_pa
   constexpr std::wstring_view EXE = L".exe";
   const std::wstring_view file_name = module_path.substr(module_path.rfind(L'\\') + 1);
   const std::wstring_view candidate_name = candidate.substr(candidate.find_last_of(L"\\/") + 1);
-  const bool named_exe = file_name.size() > EXE.size() &&
-                         same_text_ignoring_case(file_name.substr(file_name.size() - EXE.size()), EXE);
+  const bool named_exe =
+      file_name.size() > EXE.size() && same_text_ignoring_case(file_name.substr(file_name.size() - EXE.size()), EXE);
   const bool with_extension = same_text_ignoring_case(candidate_name, file_name);
   const bool without_extension =
       named_exe && same_text_ignoring_case(candidate_name, file_name.substr(0, file_name.size() - EXE.size()));
@@ -146,8 +145,7 @@ DWORD start_java(wchar_t* command_line) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWMINIMIZED;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(nullptr, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
     return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
   }
@@ -166,9 +164,9 @@ int Main() {
     return static_cast<int>(error);
   }
   const std::wstring_view module(module_path.get());
-  const std::wstring_view tail = launch::argument_tail(
-      std::wstring_view(GetCommandLineW()),
-      [module](std::wstring_view candidate) { return names_this_program(candidate, module); });
+  const std::wstring_view tail =
+      launch::argument_tail(std::wstring_view(GetCommandLineW()),
+                            [module](std::wstring_view candidate) { return names_this_program(candidate, module); });
 
   const std::size_t length = launch::java_command_line_length(directory, tail);
   if (length + 1 > launch::MAX_COMMAND_LINE) {

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <vector>
@@ -25,8 +25,8 @@ namespace implode::detail {
 using namespace implode_format;
 
 constexpr uint32_t NONE = std::numeric_limits<uint32_t>::max();
-constexpr size_t WINDOW = 4096;           // widest window (k = 6)
-constexpr size_t TREE_SLOTS = 2 * WINDOW; // a slot per position in the window and beyond
+constexpr size_t WINDOW = 4096;            // widest window (k = 6)
+constexpr size_t TREE_SLOTS = 2 * WINDOW;  // a slot per position in the window and beyond
 
 struct Pair {
   uint16_t length;
@@ -95,8 +95,10 @@ class BinaryTreeFinder {
       std::memcpy(&x, a + len, 8);
       std::memcpy(&y, b + len, 8);
       if (x != y) {
-        if constexpr (std::endian::native == std::endian::little) return len + std::countr_zero(x ^ y) / 8;
-        else return len + std::countl_zero(x ^ y) / 8;
+        if constexpr (std::endian::native == std::endian::little)
+          return len + std::countr_zero(x ^ y) / 8;
+        else
+          return len + std::countl_zero(x ^ y) / 8;
       }
       len += 8;
     }

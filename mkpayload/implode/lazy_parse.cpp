@@ -10,9 +10,9 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 32;        // candidates looked at per position
-constexpr size_t NICE_LENGTH = 96;          // a match this long ends the search
-constexpr unsigned HISTORY = 4096;          // widest window (k = 6)
+constexpr unsigned CHAIN_LIMIT = 32;  // candidates looked at per position
+constexpr size_t NICE_LENGTH = 96;    // a match this long ends the search
+constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 
 struct Candidate {

@@ -78,8 +78,8 @@ class OptimalSearch {
       const unsigned distance = i * 16 + 1;
       for (unsigned l = 0; l < N; ++l) {
         const unsigned k = lane_format[l].dict_bits;
-        distance_cost_[i].set(l, distance <= max_distance(k) ? static_cast<int32_t>(distance_bits[(distance - 1) >> k] + k)
-                                                             : UNREACHED);
+        distance_cost_[i].set(
+            l, distance <= max_distance(k) ? static_cast<int32_t>(distance_bits[(distance - 1) >> k] + k) : UNREACHED);
       }
     }
     for (const StreamFormat& f : formats) widest_window_ = std::max(widest_window_, f.window());
@@ -194,7 +194,8 @@ class OptimalSearch {
 };
 
 template <unsigned N, unsigned FORMATS>
-std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats,
+std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
+                                         const std::array<StreamFormat, FORMATS>& formats,
                                          const std::array<TokenSink*, FORMATS>& sinks) {
   detail::BinaryTreeFinder finder(data);
   auto optimal = std::make_unique<OptimalSearch<N, FORMATS>>(data, formats, sinks);
@@ -229,7 +230,8 @@ std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const ui
     sinks[i] = counters[i].get();
   }
   const auto bits = parse_optimal_all_formats(data, sinks);
-  for (unsigned i = 0; i < STREAM_FORMATS; ++i) assert(counters[i]->bits() == bits[i]);  // the parse handed on is the one costed
+  for (unsigned i = 0; i < STREAM_FORMATS; ++i)
+    assert(counters[i]->bits() == bits[i]);  // the parse handed on is the one costed
   return bits;
 }
 

@@ -103,8 +103,10 @@ class SettledPaths {
   // The token that ends at `position`.
   void hand_on(unsigned lane, size_t position, uint32_t via) {
     TokenSink& sink = *sinks_[lane];
-    if (is_literal(via)) sink.literal(data_[position - 1]);
-    else sink.match(match_length(via), match_distance(via));
+    if (is_literal(via))
+      sink.literal(data_[position - 1]);
+    else
+      sink.match(match_length(via), match_distance(via));
   }
 
   std::span<const uint8_t> data_;

@@ -7,8 +7,10 @@ namespace implode {
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
   BitCounter counter(format);
   for (const Token& t : tokens) {
-    if (t.is_literal()) counter.literal(static_cast<uint8_t>(t.value));
-    else counter.match(t.length, t.value);
+    if (t.is_literal())
+      counter.literal(static_cast<uint8_t>(t.value));
+    else
+      counter.match(t.length, t.value);
   }
   return counter.bits();
 }
@@ -16,8 +18,10 @@ uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
 std::vector<uint8_t> write_stream(std::span<const Token> tokens, StreamFormat format) {
   StreamWriter writer(format);
   for (const Token& t : tokens) {
-    if (t.is_literal()) writer.literal(static_cast<uint8_t>(t.value));
-    else writer.match(t.length, t.value);
+    if (t.is_literal())
+      writer.literal(static_cast<uint8_t>(t.value));
+    else
+      writer.match(t.length, t.value);
   }
   return writer.finish();
 }

@@ -47,8 +47,11 @@ class WideCodeMinimum {
   };
 
   explicit WideCodeMinimum(const LengthCode& code)
-      : first_(code.first), last_(code.last), width_(code.last - code.first + 1),
-        lead_blocks_((code.first - 1) / width_), lead_offset_((code.first - 1) % width_) {
+      : first_(code.first),
+        last_(code.last),
+        width_(code.last - code.first + 1),
+        lead_blocks_((code.first - 1) / width_),
+        lead_offset_((code.first - 1) % width_) {
     value_.fill(Costs::filled(UNREACHED));
     prefix_.fill(Costs::filled(UNREACHED));
     suffix_.fill(Costs::filled(UNREACHED));
@@ -154,8 +157,8 @@ class WideCodeMinimum {
   size_t offset_in_block_ = 0;        // of the position being closed
   size_t last_registered_ = 0;        // 1 + the latest position that registered a value
   std::array<bool, BLOCK_FLAGS> block_flags_{};
-  bool block_registered_ = false;     // in the block being closed, so far
-  size_t close_block_ = 0;            // number of the block being closed
+  bool block_registered_ = false;  // in the block being closed, so far
+  size_t close_block_ = 0;         // number of the block being closed
   std::array<Costs, POSITIONS_KEPT> value_;
   std::array<uint16_t, POSITIONS_KEPT> distance_{};
   std::array<Costs, POSITIONS_KEPT> prefix_;

@@ -21,7 +21,8 @@ std::optional<std::string> convert(const char* to, const char* from, std::string
   char* out_ptr = out.data();
   size_t out_left = out.size();
   const size_t done = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-  const bool flushed = done != static_cast<size_t>(-1) && iconv(cd, nullptr, nullptr, &out_ptr, &out_left) != static_cast<size_t>(-1);
+  const bool flushed =
+      done != static_cast<size_t>(-1) && iconv(cd, nullptr, nullptr, &out_ptr, &out_left) != static_cast<size_t>(-1);
   iconv_close(cd);
   if (!flushed || in_left != 0) return std::nullopt;
   out.resize(out.size() - out_left);

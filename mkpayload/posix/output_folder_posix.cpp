@@ -66,31 +66,23 @@ EntryKind entry_kind(int folder, const char* name) {
 // failed call's own error says it better.
 const char* not_a_folder_reason(EntryKind kind) {
   switch (kind) {
-    case EntryKind::link:
-      return "is a symbolic link, which is not followed inside the output folder";
+    case EntryKind::link: return "is a symbolic link, which is not followed inside the output folder";
     case EntryKind::file:
     case EntryKind::fifo:
     case EntryKind::device:
     case EntryKind::socket:
-    case EntryKind::other:
-      return "exists and is not a folder";
-    default:
-      return nullptr;
+    case EntryKind::other: return "exists and is not a folder";
+    default: return nullptr;
   }
 }
 
 const char* not_a_file_reason(EntryKind kind) {
   switch (kind) {
-    case EntryKind::folder:
-      return "is a folder";
-    case EntryKind::fifo:
-      return "is a FIFO";
-    case EntryKind::device:
-      return "is a device";
-    case EntryKind::socket:
-      return "is a socket";
-    default:
-      return "is not a regular file";
+    case EntryKind::folder: return "is a folder";
+    case EntryKind::fifo: return "is a FIFO";
+    case EntryKind::device: return "is a device";
+    case EntryKind::socket: return "is a socket";
+    default: return "is not a regular file";
   }
 }
 

@@ -29,7 +29,8 @@ std::optional<std::string> encode_double_byte(char32_t c, unsigned code_page) {
 
 std::optional<std::u32string> decode_double_byte(std::string_view bytes, unsigned code_page) {
   if (bytes.empty()) return std::u32string();
-  const int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   if (n <= 0) return std::nullopt;
   std::wstring wide(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);

@@ -49,14 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sink_list[i] = sinks[i].get();
   }
   const auto bits = implode::parse_optimal_all_formats(input, sink_list);
-  if (bits[implode::format_index(format)] != implode::parse_bits(optimal, format)) fuzz::breach("all-formats size differs");
+  if (bits[implode::format_index(format)] != implode::parse_bits(optimal, format))
+    fuzz::breach("all-formats size differs");
   const auto stream = writer->finish();
   if (stream.size() != implode::stream_bytes(bits[implode::format_index(format)])) fuzz::breach("stream size differs");
   if (!input.empty()) {
     fuzz::Session s;
     s.stream = stream;
     if (fuzz::decode_checked(s) != explode::EXPLODE_OK) fuzz::breach("all-formats stream does not decode");
-    if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end())) fuzz::breach("all-formats round trip differs");
+    if (!std::equal(s.output.begin(), s.output.end(), input.begin(), input.end()))
+      fuzz::breach("all-formats round trip differs");
   }
   return 0;
 }

@@ -40,7 +40,7 @@ struct FuzzHost final : extractor::ExtractHost {
   std::span<const uint8_t> file;
   bool open = false;
   std::map<std::string, std::vector<uint8_t>, std::less<>> files;  // remainder below the work dir -> content
-  std::vector<uint32_t> create_errors;  // every error this host handed back
+  std::vector<uint32_t> create_errors;                             // every error this host handed back
   std::vector<std::pair<uint32_t, uint32_t>> beeps;
   std::vector<std::string> fatal_messages;
   std::string last_write;  // full path of the last write_entry_file call
@@ -82,16 +82,19 @@ struct FuzzHost final : extractor::ExtractHost {
 
   extractor::EntryFileResult write_entry_file(const char* path, extractor::FileContent& content) override {
     const std::string_view name = below_work_dir(path);
-    if (payload::check_entry_name(name) != payload::NameVerdict::ok) breach("unsafe name reached the file system", name);
+    if (payload::check_entry_name(name) != payload::NameVerdict::ok)
+      breach("unsafe name reached the file system", name);
     if (name == payload::EXEC_NAME) breach("command entry written as a file");
     if (std::strlen(path) >= 512) breach("target path longer than its buffer", name);
     last_write = path;
-    if (const size_t slash = name.find_last_of("\\/"); slash != std::string_view::npos && name.substr(0, slash) != "sub")
+    if (const size_t slash = name.find_last_of("\\/");
+        slash != std::string_view::npos && name.substr(0, slash) != "sub")
       return fail_creation(3);
     if (name.starts_with("deny")) return fail_creation(5);
     auto& stored = files[std::string(name)];
     stored.clear();
-    if (!extractor::write_every_block(content, [this, &stored](std::span<const uint8_t> block) { return take_block(stored, block); }))
+    if (!extractor::write_every_block(
+            content, [this, &stored](std::span<const uint8_t> block) { return take_block(stored, block); }))
       return {0, false, false};
     if (name.starts_with("short")) {
       stored.resize(stored.size() / 2);
@@ -109,7 +112,9 @@ struct FuzzHost final : extractor::ExtractHost {
     if (!open) breach("stub copy started with the own file closed");
     if (files.count("_SELF.lock")) return false;
     std::vector<uint8_t> copy;
-    if (!extractor::write_every_block(stub, [this, &copy](std::span<const uint8_t> block) { return take_block(copy, block); })) return false;
+    if (!extractor::write_every_block(
+            stub, [this, &copy](std::span<const uint8_t> block) { return take_block(copy, block); }))
+      return false;
     if (copy.size() + payload::TRAILER_SIZE > file.size()) breach("stub copy larger than the stub");
     if (std::memcmp(copy.data(), file.data(), copy.size()) != 0) breach("stub copy differs from the file's start");
     self_written = true;

@@ -18,9 +18,9 @@
 #include <cstring>
 
 #include "extract_payload.h"
+#include "payload_fuzz_host.h"
 #include "payload_layout.h"
 #include "signed_installer.h"
-#include "payload_fuzz_host.h"
 
 namespace {
 
@@ -61,8 +61,7 @@ bool documented(int32_t status, const payload_fuzz::FuzzHost& host) {
     case EXTRACT_PATH_TOO_LONG:
     case EXTRACT_OUT_OF_MEMORY:
     case EXTRACT_FATAL_STOP:
-    case -static_cast<int32_t>(INVALID_NAME_ERROR):
-      return true;
+    case -static_cast<int32_t>(INVALID_NAME_ERROR): return true;
     default:
       // Other negative statuses only as negated errors that the host returned.
       return status < 0 && std::count(host.create_errors.begin(), host.create_errors.end(), uint32_t(-status)) > 0;
@@ -74,7 +73,8 @@ void check_outcome(int32_t status, const payload_fuzz::FuzzHost& host, std::span
   if (!documented(status, host)) breach("undocumented status", std::to_string(status));
   if (host.open) breach("own file left open");
   if (!host.fatal_messages.empty() != (status == EXTRACT_FATAL_STOP)) breach("fatal stop and status 12 disagree");
-  if (status == EXTRACT_WRITE_FAILED && (host.beeps.empty() || host.beeps.back() != std::pair<uint32_t, uint32_t>(99, 99)))
+  if (status == EXTRACT_WRITE_FAILED &&
+      (host.beeps.empty() || host.beeps.back() != std::pair<uint32_t, uint32_t>(99, 99)))
     breach("status 6 without the 99 Hz beep");
   if (status < 0 && status != -static_cast<int32_t>(INVALID_NAME_ERROR) && host.last_write != failed_file_name)
     breach("failed file name is not the path that failed", failed_file_name);

@@ -114,7 +114,10 @@ TEST(RegistryText, FullBufferEndingInNulOrEarlyNulFits) {
   std::memcpy(g.inner().data(), "1234567\0", 8);
   ASSERT_TRUE(javaext::finish_registry_text(g.inner(), 8));
   EXPECT_STREQ(g.inner().data(), "1234567");
-  std::memcpy(g.inner().data(), "12\0" "45678", 8);  // e.g. REG_MULTI_SZ: first string only
+  std::memcpy(g.inner().data(),
+              "12\0"
+              "45678",
+              8);  // e.g. REG_MULTI_SZ: first string only
   ASSERT_TRUE(javaext::finish_registry_text(g.inner(), 8));
   EXPECT_STREQ(g.inner().data(), "12");
   EXPECT_TRUE(g.canaries_intact());

@@ -36,7 +36,7 @@ TEST(ExplodeDifferential, RandomByteStrings) {
   std::mt19937 rng(1234);
   for (int i = 0; i < 1500; ++i) {
     Bytes stream = implode_test::random_bytes(5 + rng() % 300, static_cast<uint32_t>(i));
-    stream[0] = static_cast<uint8_t>(rng() % 2);      // mostly valid headers
+    stream[0] = static_cast<uint8_t>(rng() % 2);  // mostly valid headers
     stream[1] = static_cast<uint8_t>(4 + rng() % 3);
     if (i % 10 == 0) stream[1] = static_cast<uint8_t>(rng());
     expect_same(stream, random_chunks(rng));
@@ -56,7 +56,8 @@ TEST(ExplodeDifferential, MutatedValidStreams) {
         for (int m = 0; m < 25; ++m) {
           Bytes stream = valid;
           const int flips = 1 + static_cast<int>(rng() % 4);
-          for (int j = 0; j < flips; ++j) stream[2 + rng() % (stream.size() - 2)] ^= static_cast<uint8_t>(1u << (rng() % 8));
+          for (int j = 0; j < flips; ++j)
+            stream[2 + rng() % (stream.size() - 2)] ^= static_cast<uint8_t>(1u << (rng() % 8));
           if (m % 5 == 0) stream.resize(2 + rng() % (stream.size() - 2));  // cut short
           expect_same(stream, random_chunks(rng));
         }

@@ -82,11 +82,14 @@ TEST(ExplodeExamples, HeaderChecksDictionaryByteFirst) {
     s.insert(s.end(), tail.begin(), tail.end());
     return s;
   };
-  struct Case { uint8_t mode, dict; int32_t status; };
-  for (const Case c : {Case{2, 9, EXPLODE_BAD_DICTIONARY}, Case{2, 4, EXPLODE_BAD_MODE},
-                       Case{0, 3, EXPLODE_BAD_DICTIONARY}, Case{0, 7, EXPLODE_BAD_DICTIONARY},
-                       Case{1, 0, EXPLODE_BAD_DICTIONARY}, Case{255, 6, EXPLODE_BAD_MODE},
-                       Case{0, 255, EXPLODE_BAD_DICTIONARY}}) {
+  struct Case {
+    uint8_t mode, dict;
+    int32_t status;
+  };
+  for (const Case c :
+       {Case{2, 9, EXPLODE_BAD_DICTIONARY}, Case{2, 4, EXPLODE_BAD_MODE}, Case{0, 3, EXPLODE_BAD_DICTIONARY},
+        Case{0, 7, EXPLODE_BAD_DICTIONARY}, Case{1, 0, EXPLODE_BAD_DICTIONARY}, Case{255, 6, EXPLODE_BAD_MODE},
+        Case{0, 255, EXPLODE_BAD_DICTIONARY}}) {
     const DecodeRecord r = decode(with_header(c.mode, c.dict));
     EXPECT_EQ(r.status, c.status) << int(c.mode) << " " << int(c.dict);
     EXPECT_TRUE(write_counts(r).empty());
@@ -261,7 +264,10 @@ TEST(ExplodeExamples, ReadCallbackClaimingMoreThanTheBlockIsClamped) {
   // A faulty callback that reports 5000 bytes must not make the decoder read
   // past in_buf.
   const Bytes stream = StreamWriter(0, 4).literal(1).literal(2).end().data();
-  struct Src { const Bytes* s; int calls = 0; };
+  struct Src {
+    const Bytes* s;
+    int calls = 0;
+  };
   Src src{&stream};
   auto read = [](uint8_t* buffer, uint32_t*, void* user) -> uint32_t {
     auto& s = *static_cast<Src*>(user);

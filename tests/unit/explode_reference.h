@@ -130,7 +130,10 @@ class ReferenceDecoder {
     for (;;) {
       const int token = decode_token();
       if (token == FAILED_EXIT) break;
-      if (token == END) { ended_ok = true; break; }
+      if (token == END) {
+        ended_ok = true;
+        break;
+      }
       if (out_.size() - flushed_ >= 4096) {
         write(std::vector<uint8_t>(out_.begin() + static_cast<std::ptrdiff_t>(flushed_),
                                    out_.begin() + static_cast<std::ptrdiff_t>(flushed_ + 4096)));
@@ -166,7 +169,10 @@ class ReferenceDecoder {
       if (input_ended_) return false;
       uint8_t block[2048];
       const uint32_t n = read_block(block);
-      if (n == 0) { input_ended_ = true; return false; }
+      if (n == 0) {
+        input_ended_ = true;
+        return false;
+      }
       pending_.assign(block, block + n);
     }
     const uint8_t byte = pending_.front();
@@ -295,8 +301,10 @@ class StreamWriter {
   }
   StreamWriter& literal(uint8_t byte) {
     bits_.field(0, 1);
-    if (mode_ == 0) bits_.field(byte, 8);
-    else bits_.field(implode_format::ascii_codes[byte], implode_format::ascii_bits[byte]);
+    if (mode_ == 0)
+      bits_.field(byte, 8);
+    else
+      bits_.field(implode_format::ascii_codes[byte], implode_format::ascii_bits[byte]);
     return *this;
   }
   StreamWriter& length_value(unsigned value) {

@@ -5,10 +5,10 @@
 // 13 bits decoding through the lookups to the code that a plain search finds.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <tuple>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "explode_lookups.h"
 #include "explode_reference.h"
@@ -144,7 +144,8 @@ TEST(ExplodeTables, LengthAndDistanceLookupsMatchPlainSearch) {
     const size_t i = search_code(length_bits, length_codes, v);
     const explode::LengthCode length = explode::lookups.length[v];
     EXPECT_EQ((std::tuple{length.base, length.code_bits, length.extra_bits}),
-              (std::tuple{length_base[i], length_bits[i], length_extra_bits[i]})) << v;
+              (std::tuple{length_base[i], length_bits[i], length_extra_bits[i]}))
+        << v;
     const size_t h = search_code(distance_bits, distance_codes, v);
     const explode::DistanceCode distance = explode::lookups.distance[v];
     EXPECT_EQ((std::tuple{size_t{distance.high}, distance.code_bits}), (std::tuple{h, distance_bits[h]})) << v;
@@ -188,8 +189,13 @@ TEST(ExplodeTables, AsciiLookupChainMatchesPlainSearchForEveryThirteenBits) {
     if ((v & 0xFF) != 0) {
       ch = work->ascii_lookup[v & 0xFF];
       if (ch == 255) {
-        if (v & 0x3F) { taken = 4; ch = work->ascii_lookup4[(v >> 4) & 0xFF]; }
-        else { taken = 6; ch = work->ascii_lookup6[(v >> 6) & 0x7F]; }
+        if (v & 0x3F) {
+          taken = 4;
+          ch = work->ascii_lookup4[(v >> 4) & 0xFF];
+        } else {
+          taken = 6;
+          ch = work->ascii_lookup6[(v >> 6) & 0x7F];
+        }
       }
     } else {
       taken = 8;

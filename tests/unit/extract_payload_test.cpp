@@ -30,14 +30,14 @@ struct Extraction {
 
 TEST(ExtractPayload, StoredEntriesCommandsAndStubCopyInPayloadOrder) {
   Extraction x(raw_installer(STUB, {{"a.txt", bytes_of("alpha")},
-                                     {"$EXEC", bytes_of(std::string("echo hi\0ignored", 15))},
-                                     {"empty", {}},
-                                     {"a.txt", bytes_of("replaced")},
-                                     {"$exec", bytes_of("plain file")}}));
+                                    {"$EXEC", bytes_of(std::string("echo hi\0ignored", 15))},
+                                    {"empty", {}},
+                                    {"a.txt", bytes_of("replaced")},
+                                    {"$exec", bytes_of("plain file")}}));
   EXPECT_EQ(x.run(), EXTRACT_OK);
-  EXPECT_EQ(x.host.events, (std::vector<std::string>{"write " + x.path("a.txt"), "command echo hi", "write " + x.path("empty"),
-                                                     "write " + x.path("a.txt"), "write " + x.path("$exec"),
-                                                     "self " + x.path("_SELF")}));
+  EXPECT_EQ(x.host.events, (std::vector<std::string>{"write " + x.path("a.txt"), "command echo hi",
+                                                     "write " + x.path("empty"), "write " + x.path("a.txt"),
+                                                     "write " + x.path("$exec"), "self " + x.path("_SELF")}));
   EXPECT_EQ(x.host.files[x.path("a.txt")], bytes_of("replaced"));
   EXPECT_TRUE(x.host.files[x.path("empty")].empty());
   EXPECT_EQ(x.host.files[x.path("_SELF")], STUB);
@@ -152,8 +152,8 @@ TEST(ExtractPayload, PathOfExactlyTheCapacityFitsOneMoreDoesNot) {
 }
 
 TEST(ExtractPayload, NamesLeavingTheWorkDirectoryAreRefusedAsInvalid) {
-  for (const char* name : {"..\\up", "a\\..\\..\\up", "C:\\x", "C:x", "\\x", "/x", "x:y", "CON", "nul.txt", "com1", "x.", "x ",
-                           ""}) {
+  for (const char* name :
+       {"..\\up", "a\\..\\..\\up", "C:\\x", "C:x", "\\x", "/x", "x:y", "CON", "nul.txt", "com1", "x.", "x ", ""}) {
     SCOPED_TRACE(name);
     Extraction x(raw_installer(STUB, {{"good", bytes_of("g")}, {name, bytes_of("evil")}}));
     EXPECT_EQ(x.run(), -static_cast<int32_t>(INVALID_NAME_ERROR));

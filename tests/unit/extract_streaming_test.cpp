@@ -141,7 +141,7 @@ std::vector<uint8_t> zero_stream(uint32_t matches) {
   put(0, 1), put(0, 8);  // literal flag, byte 0
   for (uint32_t i = 0; i < matches; ++i) {
     put(1, 1), put(0x00, 7), put(254, 8);  // match flag, length code 15, extra 254: length 518
-    put(0x03, 2), put(0, 6);              // distance high part 0, low bits 0: distance 1
+    put(0x03, 2), put(0, 6);               // distance high part 0, low bits 0: distance 1
   }
   put(1, 1), put(0x00, 7), put(255, 8);  // end marker
   if (bit_count) out.push_back(static_cast<uint8_t>(bit_buffer));

@@ -33,20 +33,20 @@ inline std::optional<Bytes> first_file(std::initializer_list<const char*> paths,
   return std::nullopt;
 }
 inline std::optional<Bytes> windows_dll(size_t max_bytes) {
-  return first_file({"/usr/lib/i386-linux-gnu/wine/i386-windows/imm32.dll",
-                     "/usr/lib/i386-linux-gnu/wine/i386-windows/msvcrt.dll",
-                     "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/msvcrt.dll"},
-                    max_bytes);
+  return first_file(
+      {"/usr/lib/i386-linux-gnu/wine/i386-windows/imm32.dll", "/usr/lib/i386-linux-gnu/wine/i386-windows/msvcrt.dll",
+       "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/msvcrt.dll"},
+      max_bytes);
 }
 inline std::optional<Bytes> java_archive(size_t max_bytes) {
-  return first_file({"/usr/share/java/guice.jar", "/usr/share/java/commons-io.jar",
-                     "/usr/share/java/aopalliance-1.0.jar"},
-                    max_bytes);
+  return first_file(
+      {"/usr/share/java/guice.jar", "/usr/share/java/commons-io.jar", "/usr/share/java/aopalliance-1.0.jar"},
+      max_bytes);
 }
 inline std::optional<Bytes> english_text(size_t max_bytes) {
-  return first_file({"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2",
-                     "/usr/share/common-licenses/Apache-2.0"},
-                    max_bytes);
+  return first_file(
+      {"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2", "/usr/share/common-licenses/Apache-2.0"},
+      max_bytes);
 }
 
 inline Bytes random_bytes(size_t n, uint32_t seed, unsigned alphabet = 256) {
@@ -58,8 +58,8 @@ inline Bytes random_bytes(size_t n, uint32_t seed, unsigned alphabet = 256) {
 
 // Words from a small vocabulary: text-like, with repeats at every distance.
 inline Bytes generated_text(size_t n, uint32_t seed) {
-  static const char* const words[] = {"the ", "entry ", "stream ", "decoder ", "window ", "match ",
-                                      "literal ", "of ", "and ", "bytes.\n", "Installer ", "Java "};
+  static const char* const words[] = {"the ",     "entry ", "stream ", "decoder ", "window ",    "match ",
+                                      "literal ", "of ",    "and ",    "bytes.\n", "Installer ", "Java "};
   std::mt19937 rng(seed);
   Bytes data;
   while (data.size() < n) {
@@ -170,14 +170,16 @@ class PeLikeImage {
           break;
         case 7: put({0x85, 0xC0, pick(2) ? uint8_t{0x74} : uint8_t{0x75}, static_cast<uint8_t>(2 + pick(40))}); break;
         case 8: put({0x83, 0xF8, static_cast<uint8_t>(pick(16)), 0x7C, static_cast<uint8_t>(2 + pick(30))}); break;
-        case 9: put({0x33, 0xC0}); break;  // xor eax, eax
-        case 10: put({0x8D, 0x4D, local(), 0x51}); break;  // lea ecx, [ebp-x]; push ecx
+        case 9: put({0x33, 0xC0}); break;                                            // xor eax, eax
+        case 10: put({0x8D, 0x4D, local(), 0x51}); break;                            // lea ecx, [ebp-x]; push ecx
         default: put({0x83, 0xC4, static_cast<uint8_t>(4 * (1 + pick(6)))}); break;  // add esp, n
       }
     }
     put({0x5F, 0x5E, 0x5B, 0x8B, 0xE5, 0x5D});
-    if (pick(2) == 0) put({0xC3});
-    else put({0xC2, static_cast<uint8_t>(4 * (1 + pick(4))), 0});
+    if (pick(2) == 0)
+      put({0xC3});
+    else
+      put({0xC2, static_cast<uint8_t>(4 * (1 + pick(4))), 0});
     align(16, 0xCC);
   }
 
@@ -196,14 +198,46 @@ class PeLikeImage {
   }
 
   void imports(uint32_t count) {
-    static constexpr std::string_view names[] = {
-        "GetProcAddress", "LoadLibraryA", "LoadLibraryW", "FreeLibrary", "GetModuleHandleW", "GetLastError",
-        "SetLastError", "CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "HeapAlloc", "HeapFree",
-        "GetProcessHeap", "VirtualAlloc", "VirtualFree", "EnterCriticalSection", "LeaveCriticalSection",
-        "InitializeCriticalSection", "DeleteCriticalSection", "MultiByteToWideChar", "WideCharToMultiByte",
-        "RegOpenKeyExW", "RegQueryValueExW", "RegCloseKey", "GetWindowLongW", "SendMessageW", "DefWindowProcW",
-        "GetSystemTimeAsFileTime", "QueryPerformanceCounter", "lstrlenW", "lstrcpyW", "_wcsicmp", "memcpy",
-        "memset", "malloc", "free", "__getmainargs", "_initterm", "_onexit"};
+    static constexpr std::string_view names[] = {"GetProcAddress",
+                                                 "LoadLibraryA",
+                                                 "LoadLibraryW",
+                                                 "FreeLibrary",
+                                                 "GetModuleHandleW",
+                                                 "GetLastError",
+                                                 "SetLastError",
+                                                 "CreateFileW",
+                                                 "ReadFile",
+                                                 "WriteFile",
+                                                 "CloseHandle",
+                                                 "HeapAlloc",
+                                                 "HeapFree",
+                                                 "GetProcessHeap",
+                                                 "VirtualAlloc",
+                                                 "VirtualFree",
+                                                 "EnterCriticalSection",
+                                                 "LeaveCriticalSection",
+                                                 "InitializeCriticalSection",
+                                                 "DeleteCriticalSection",
+                                                 "MultiByteToWideChar",
+                                                 "WideCharToMultiByte",
+                                                 "RegOpenKeyExW",
+                                                 "RegQueryValueExW",
+                                                 "RegCloseKey",
+                                                 "GetWindowLongW",
+                                                 "SendMessageW",
+                                                 "DefWindowProcW",
+                                                 "GetSystemTimeAsFileTime",
+                                                 "QueryPerformanceCounter",
+                                                 "lstrlenW",
+                                                 "lstrcpyW",
+                                                 "_wcsicmp",
+                                                 "memcpy",
+                                                 "memset",
+                                                 "malloc",
+                                                 "free",
+                                                 "__getmainargs",
+                                                 "_initterm",
+                                                 "_onexit"};
     uint32_t rva = 0x5000 + (pick(64) << 8);
     for (uint32_t i = 0; i < count; ++i) {  // the lookup table: name RVAs, ascending
       put32(rva);
@@ -221,9 +255,28 @@ class PeLikeImage {
   }
 
   void strings(uint32_t count) {
-    static constexpr std::string_view words[] = {
-        "file", "not", "found", "the", "installer", "cannot", "open", "%s", "error", "path", "Java", "setup",
-        "Software\\Korvane", "could", "be", "written", "directory", "%d", "bytes", "registry", "key", "value"};
+    static constexpr std::string_view words[] = {"file",
+                                                 "not",
+                                                 "found",
+                                                 "the",
+                                                 "installer",
+                                                 "cannot",
+                                                 "open",
+                                                 "%s",
+                                                 "error",
+                                                 "path",
+                                                 "Java",
+                                                 "setup",
+                                                 "Software\\Korvane",
+                                                 "could",
+                                                 "be",
+                                                 "written",
+                                                 "directory",
+                                                 "%d",
+                                                 "bytes",
+                                                 "registry",
+                                                 "key",
+                                                 "value"};
     for (uint32_t i = 0; i < count; ++i) {
       std::string line;
       const uint32_t n = 1 + pick(8);

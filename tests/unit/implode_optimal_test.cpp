@@ -26,8 +26,8 @@ uint64_t brute_force_bits(const Bytes& data, StreamFormat f) {
     for (size_t d = 1; d <= p && d <= 4096; ++d) {
       for (size_t len = 1; len <= 518 && p + len <= n && data[p + len - 1] == data[p + len - 1 - d]; ++len) {
         if (len >= 2 && implode::match_allowed(f, static_cast<unsigned>(len), static_cast<unsigned>(d)))
-          best[p + len] = std::min(best[p + len], best[p] + implode::match_cost(f, static_cast<unsigned>(len),
-                                                                                 static_cast<unsigned>(d)));
+          best[p + len] = std::min(
+              best[p + len], best[p] + implode::match_cost(f, static_cast<unsigned>(len), static_cast<unsigned>(d)));
       }
     }
   }

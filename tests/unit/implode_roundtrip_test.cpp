@@ -44,8 +44,8 @@ void expect_valid_parse(const Bytes& data, const std::vector<implode::Token>& to
 }
 
 void round_trip(const Bytes& data, StreamFormat f, bool optimal, bool with_reference = true) {
-  SCOPED_TRACE(testing::Message() << "size " << data.size() << " mode " << int(f.literals) << " k "
-                                  << f.dict_bits << (optimal ? " optimal" : " lazy"));
+  SCOPED_TRACE(testing::Message() << "size " << data.size() << " mode " << int(f.literals) << " k " << f.dict_bits
+                                  << (optimal ? " optimal" : " lazy"));
   const auto tokens = optimal ? implode::parse_optimal(data, f) : implode::parse_lazy(data, f);
   expect_valid_parse(data, tokens, f);
   const Bytes stream = implode::write_stream(tokens, f);
@@ -70,8 +70,8 @@ void round_trip(const Bytes& data, StreamFormat f, bool optimal, bool with_refer
 
 TEST(ImplodeRoundTrip, GeneratedDataEveryFormatBothParsers) {
   const std::vector<Bytes> inputs = {
-      Bytes(1, 'a'), Bytes(2, 0), Bytes(3, 0xFF), Bytes(1000, 0), Bytes(20000, 0),
-      random_bytes(3000, 1), random_bytes(5000, 2, 4), generated_text(9000, 3),
+      Bytes(1, 'a'),   Bytes(2, 0),           Bytes(3, 0xFF),           Bytes(1000, 0),
+      Bytes(20000, 0), random_bytes(3000, 1), random_bytes(5000, 2, 4), generated_text(9000, 3),
   };
   for (const auto& data : inputs) {
     for (auto f : all_formats()) {
@@ -121,7 +121,7 @@ TEST(ImplodeRoundTrip, MatchesNeverReachPastTheirLimits) {
       if (f.dict_bits >= 5) {
         EXPECT_GT(matched, 1900u);  // the second half is one long repeat
       } else {
-        EXPECT_LT(matched, 200u);   // nothing to find inside 1024 bytes
+        EXPECT_LT(matched, 200u);  // nothing to find inside 1024 bytes
       }
     }
 }

@@ -119,7 +119,8 @@ void check_against_plain_minimum(const LengthCode& code, uint32_t seed) {
       for (unsigned l = 0; l < N; ++l) {
         // A few values only, so that equal costs are common; now and then a cost
         // beyond UNREACHED (a distance out of this lane's window).
-        c.set(l, rng() % 10 == 0 ? UNREACHED + static_cast<int32_t>(rng() % 30) : 1000 + static_cast<int32_t>(rng() % 4));
+        c.set(l,
+              rng() % 10 == 0 ? UNREACHED + static_cast<int32_t>(rng() % 30) : 1000 + static_cast<int32_t>(rng() % 4));
         cost[l][q] = c[l];
       }
       registered[q] = true;

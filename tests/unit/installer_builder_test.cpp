@@ -66,7 +66,8 @@ TEST(InstallerBuilder, LayoutReadsBackEntryByEntry) {
 }
 
 TEST(InstallerBuilder, RefusesNamesTheExtractorWouldRefuseOrThatDoNotFit) {
-  for (const std::string& name : std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(MAX_ENTRY_NAME_BYTES + 1, 'n')}) {
+  for (const std::string& name :
+       std::vector<std::string>{"..\\x", "C:\\x", "CON", "_SELF", "x.", std::string(MAX_ENTRY_NAME_BYTES + 1, 'n')}) {
     std::string error;
     EXPECT_TRUE(build({input(name, bytes_of("x"))}, &error).empty()) << name;
     EXPECT_NE(error.find("entry name"), std::string::npos) << error;

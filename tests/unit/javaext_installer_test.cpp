@@ -26,11 +26,11 @@ constexpr const char* JRE = "Java Runtime Environment";
 
 struct FakePlatform {
   std::map<std::pair<std::string, std::string>, std::string> registry;  // (key, value) -> data bytes
-  std::set<std::string> directories;  // directories that exist (or get created)
-  std::set<std::string> locked;       // directories where creation is refused
-  std::vector<std::pair<std::string, bool>> listing;  // name, is a directory
+  std::set<std::string> directories;                                    // directories that exist (or get created)
+  std::set<std::string> locked;                                         // directories where creation is refused
+  std::vector<std::pair<std::string, bool>> listing;                    // name, is a directory
   bool listing_opens = true;
-  std::vector<std::string> log;  // "read KEY|VALUE", "mkdir P", "copy S -> D", "record D"
+  std::vector<std::string> log;               // "read KEY|VALUE", "mkdir P", "copy S -> D", "record D"
   std::map<std::string, std::string> copies;  // destination -> source
 
   void set_kit(const std::string& kit, const std::string& version, const std::string& home) {
@@ -108,13 +108,14 @@ TEST(KitInstallation, InstallsArchivesAndLibrariesAndRecordsEachCopy) {
   p.directories = {"C:\\jdk", "C:\\jdk\\jre", "C:\\jdk\\jre\\lib"};
   p.add_files({".", "..", "Tools.JAR", "Port.Dll", "a.jar.bak", ".x.jar", "README", "_SELF", "b.jar"});
   EXPECT_EQ(install(p, JDK, "\\jre"), javaext::KIT_INSTALLED);
-  EXPECT_THAT(p.entries_starting("mkdir"), ElementsAre("mkdir C:\\jdk\\jre\\lib\\ext", "mkdir C:\\jdk\\jre\\lib\\ext\\x86"));
+  EXPECT_THAT(p.entries_starting("mkdir"),
+              ElementsAre("mkdir C:\\jdk\\jre\\lib\\ext", "mkdir C:\\jdk\\jre\\lib\\ext\\x86"));
   EXPECT_THAT(p.entries_starting("copy"), ElementsAre("copy Tools.JAR -> C:\\jdk\\jre\\lib\\ext\\Tools.JAR",
                                                       "copy Port.Dll -> C:\\jdk\\jre\\lib\\ext\\x86\\Port.Dll",
                                                       "copy b.jar -> C:\\jdk\\jre\\lib\\ext\\b.jar"));
-  EXPECT_THAT(p.entries_starting("record"), ElementsAre("record C:\\jdk\\jre\\lib\\ext\\Tools.JAR",
-                                                        "record C:\\jdk\\jre\\lib\\ext\\x86\\Port.Dll",
-                                                        "record C:\\jdk\\jre\\lib\\ext\\b.jar"));
+  EXPECT_THAT(p.entries_starting("record"),
+              ElementsAre("record C:\\jdk\\jre\\lib\\ext\\Tools.JAR", "record C:\\jdk\\jre\\lib\\ext\\x86\\Port.Dll",
+                          "record C:\\jdk\\jre\\lib\\ext\\b.jar"));
   // Each record follows its own copy.
   const auto copy_at = std::find(p.log.begin(), p.log.end(), "copy b.jar -> C:\\jdk\\jre\\lib\\ext\\b.jar");
   ASSERT_NE(copy_at, p.log.end());

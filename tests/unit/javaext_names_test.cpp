@@ -17,28 +17,19 @@ struct NameCase {
 
 TEST(ExtensionNames, ClassifiesByLastPointIgnoringAsciiCase) {
   const NameCase cases[] = {
-      {"a.jar", true, false},
-      {"Tools.JAR", true, false},
-      {"x.JaR", true, false},
-      {"Port.Dll", false, true},
-      {"lib.dll", false, true},
-      {"LIB.DLL", false, true},
-      {"a.dll.jar", true, false},   // only the last point counts
-      {"a.jar.dll", false, true},
-      {"a.jar.bak", false, false},  // extension is .bak
-      {".x.jar", false, false},     // begins with a point
-      {".dll", false, false},
-      {".", false, false},
-      {"..", false, false},
-      {"noextension", false, false},
-      {"_SELF", false, false},  // the stub copy
-      {"", false, false},
-      {"a.", false, false},      // extension "."
-      {"a.ja", false, false},
-      {"a.jarr", false, false},
+      {"a.jar", true, false},     {"Tools.JAR", true, false},
+      {"x.JaR", true, false},     {"Port.Dll", false, true},
+      {"lib.dll", false, true},   {"LIB.DLL", false, true},
+      {"a.dll.jar", true, false},                               // only the last point counts
+      {"a.jar.dll", false, true}, {"a.jar.bak", false, false},  // extension is .bak
+      {".x.jar", false, false},                                 // begins with a point
+      {".dll", false, false},     {".", false, false},
+      {"..", false, false},       {"noextension", false, false},
+      {"_SELF", false, false},                           // the stub copy
+      {"", false, false},         {"a.", false, false},  // extension "."
+      {"a.ja", false, false},     {"a.jarr", false, false},
       {"a.jar ", false, false},  // trailing blank is part of the extension
-      {"jar", false, false},
-      {"a..jar", true, false},
+      {"jar", false, false},      {"a..jar", true, false},
       {"\xC1.jar", true, false},  // code-page bytes in the stem do not matter
   };
   for (const NameCase& c : cases) {

@@ -50,8 +50,7 @@ TEST(LauncherArgumentTail, QuotedNameWithBlanksEndsAtItsClosingQuote) {
 }
 
 TEST(LauncherArgumentTail, BlanksBeforeTheFirstArgumentAreDroppedTheRestIsKept) {
-  EXPECT_EQ(tail_of(u"Orvel6Launcher \t  a  \"b c\"\t\\\"d\\\\  ", u"Orvel6Launcher"),
-            u"a  \"b c\"\t\\\"d\\\\  ");
+  EXPECT_EQ(tail_of(u"Orvel6Launcher \t  a  \"b c\"\t\\\"d\\\\  ", u"Orvel6Launcher"), u"a  \"b c\"\t\\\"d\\\\  ");
 }
 
 TEST(LauncherArgumentTail, KeepsEveryCodeUnitOfTheArguments) {
@@ -99,9 +98,7 @@ TEST(LauncherDirectory, DriveRootKeepsItsBackslash) {
   EXPECT_EQ(launch::directory_of(u"\\\\?\\C:\\Orvel6Launcher.exe"sv), u"\\\\?\\C:\\");
 }
 
-TEST(LauncherDirectory, EmptyWithoutBackslash) {
-  EXPECT_EQ(launch::directory_of(u"Orvel6Launcher.exe"sv), u"");
-}
+TEST(LauncherDirectory, EmptyWithoutBackslash) { EXPECT_EQ(launch::directory_of(u"Orvel6Launcher.exe"sv), u""); }
 
 TEST(LauncherDirectory, LongPathsAreNotCut) {
   std::u16string dir = u"C:";
@@ -125,9 +122,9 @@ TEST(LauncherJavaCommandLine, TakesDirectoryAndTailAsTheyAre) {
 }
 
 TEST(LauncherJavaCommandLine, LengthCountsEveryPiece) {
-  EXPECT_EQ(launch::java_command_line_length(u""sv, u""sv), std::u16string_view(u"javaw -jar \"\\Orvel63.jar\" ").size());
-  EXPECT_EQ(launch::java_command_line_length(u"ab"sv, u"cde"sv),
-            launch::java_command_line_length(u""sv, u""sv) + 5);
+  EXPECT_EQ(launch::java_command_line_length(u""sv, u""sv),
+            std::u16string_view(u"javaw -jar \"\\Orvel63.jar\" ").size());
+  EXPECT_EQ(launch::java_command_line_length(u"ab"sv, u"cde"sv), launch::java_command_line_length(u""sv, u""sv) + 5);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ struct MemoryHost final : extractor::ExtractHost {
   std::vector<std::string> events;  // "write <path>", "command <text>", "self <path>"
   uint32_t fail_create_with = 0;    // system error for every file creation
   bool fail_write = false, fail_times = false, fail_self = false;
-  size_t fail_write_at_block = SIZE_MAX;  // index of the first entry-file block whose write fails
+  size_t fail_write_at_block = SIZE_MAX;     // index of the first entry-file block whose write fails
   uint64_t fail_read_covering = UINT64_MAX;  // a read that includes this offset of the own file fails
   uint64_t largest_read = 0;
   std::map<std::string, std::vector<size_t>> block_sizes;  // full path -> sizes of the blocks written

@@ -69,7 +69,8 @@ TEST(StubCheck, OnlyA32BitGuiProgramServes) {
 std::optional<CommandLine> parse(std::vector<std::string> args, std::string* error = nullptr,
                                  std::set<std::string> existing = {}) {
   std::string e;
-  auto line = parse_command_line(args, [&](const std::string& p) { return existing.count(p) > 0; }, e);
+  auto line = parse_command_line(
+      args, [&](const std::string& p) { return existing.count(p) > 0; }, e);
   if (error) *error = e;
   return line;
 }
@@ -83,7 +84,8 @@ TEST(CommandLine, InputsInOrderWithTheirOptions) {
   ASSERT_EQ(line->inputs.size(), 4u);
   EXPECT_EQ(line->inputs[0].path, "a.jar");
   EXPECT_TRUE(line->inputs[0].compression.compress);
-  EXPECT_EQ((std::pair{line->inputs[1].name, line->inputs[1].path}), (std::pair<std::string, std::string>{"docs/r.txt", "README"}));
+  EXPECT_EQ((std::pair{line->inputs[1].name, line->inputs[1].path}),
+            (std::pair<std::string, std::string>{"docs/r.txt", "README"}));
   EXPECT_FALSE(line->inputs[1].compression.compress);
   EXPECT_TRUE(line->inputs[2].command);
   EXPECT_EQ((std::pair{line->inputs[3].name, line->inputs[3].path}), (std::pair<std::string, std::string>{"x", "y=z"}));
@@ -133,7 +135,8 @@ class Mkpayload : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return (dir / name).string();
   }
   // Runs mkpayload; returns its exit code, standard error in `err`.
@@ -159,7 +162,9 @@ TEST_F(Mkpayload, FoldersGetTheirCommandBeforeTheirFirstEntry) {
   const std::string readme = write("README.txt", bytes_of("read me"));
   const std::string output = (dir / "setup.exe").string();
   ASSERT_EQ(run({"--stub", stub, "-o", output, "--store", "docs/readme.txt=" + readme, "Docs\\sub/more.txt=" + readme,
-                 "docs\\again.txt=" + readme, "top.txt=" + readme}), 0) << err;
+                 "docs\\again.txt=" + readme, "top.txt=" + readme}),
+            0)
+      << err;
   ASSERT_EQ(run({"--verify", output}), 0) << out << err;
   std::string error;
   const auto bytes = read_whole_file(output, error);
@@ -178,8 +183,8 @@ TEST_F(Mkpayload, FoldersGetTheirCommandBeforeTheirFirstEntry) {
     names.push_back(name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"$EXEC mkdir \"docs\" 2>nul", "docs\\readme.txt",
-                                             "$EXEC mkdir \"Docs\\sub\" 2>nul", "Docs\\sub\\more.txt", "docs\\again.txt",
-                                             "top.txt"}));
+                                             "$EXEC mkdir \"Docs\\sub\" 2>nul", "Docs\\sub\\more.txt",
+                                             "docs\\again.txt", "top.txt"}));
 }
 
 TEST_F(Mkpayload, RefusesToReplaceItsOwnInputsOrStub) {
@@ -223,7 +228,8 @@ TEST_F(Mkpayload, NonAsciiNamesNeedTheEndUsersCodePage) {
   EXPECT_NE(err.find("--codepage"), std::string::npos) << err;
   EXPECT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1251", "Zoë.txt=" + input}), 2);
   EXPECT_NE(err.find("U+00EB"), std::string::npos) << err;
-  ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "Zoë.txt=" + input, "--exec", "echo é"}), 0) << err;
+  ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "Zoë.txt=" + input, "--exec", "echo é"}), 0)
+      << err;
   EXPECT_EQ(run({"--list", output}), 0);
   EXPECT_NE(out.find("Zo<EB>.txt"), std::string::npos) << out;
   EXPECT_EQ(run({"--verify", output}), 1) << "without the page the bytes cannot be checked";
@@ -269,11 +275,14 @@ TEST_F(Mkpayload, ExtractIsSafeOnTheMachineThatRunsIt) {
   const std::string output = (dir / "setup.exe").string();
   const std::string readme = write("README.txt", bytes_of("read me"));
   ASSERT_EQ(run({"--stub", stub, "-o", output, "--codepage", "1252", "docs/readme.txt=" + readme, "Zoë.txt=" + readme,
-                 "plain.txt=" + readme}), 0) << err;
+                 "plain.txt=" + readme}),
+            0)
+      << err;
   const fs::path out_dir = dir / "out";
   ASSERT_EQ(run({"--extract", output, out_dir.string(), "--codepage", "1252"}), 0) << err;
   std::string error;
-  EXPECT_EQ(*read_whole_file(out_dir / "docs" / "readme.txt", error), bytes_of("read me")) << "the folder made by --extract";
+  EXPECT_EQ(*read_whole_file(out_dir / "docs" / "readme.txt", error), bytes_of("read me"))
+      << "the folder made by --extract";
   EXPECT_EQ(*read_whole_file(out_dir / "Zoë.txt", error), bytes_of("read me"));
   EXPECT_EQ(*read_whole_file(out_dir / "_SELF", error), gui_program());
 

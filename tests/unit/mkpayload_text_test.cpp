@@ -24,7 +24,9 @@ struct EncodeCase {
 TEST(CodePage, EncodesOnlyWhatThePageHoldsAndReadsItBack) {
   const EncodeCase cases[] = {
       {1252, "Zoë Ñ.txt", "Zo\xEB \xD1.txt"},
-      {1250, "Łódź", "\xA3\xF3" "d\x9F"},
+      {1250, "Łódź",
+       "\xA3\xF3"
+       "d\x9F"},
       {1251, "Юлия", "\xDE\xEB\xE8\xFF"},
       {1253, "Ωμέγα", "\xD9\xEC\xDD\xE3\xE1"},
       {874, "ไทย", "\xE4\xB7\xC2"},
@@ -33,10 +35,10 @@ TEST(CodePage, EncodesOnlyWhatThePageHoldsAndReadsItBack) {
       {949, "한국", "\xC7\xD1\xB1\xB9"},
       {950, "中文", "\xA4\xA4\xA4\xE5"},
       {1252, "plain ascii", "plain ascii"},
-      {1252, "ā (a with macron)", ""},       // no best fit to 'a'
-      {1258, "ế", ""},                       // 1258 has it only as e, circumflex and a combining accent
-      {932, "¥", ""},                        // iconv would give 0x5C, which reads back as '\'
-      {932, "〜", ""},                       // wave dash: its bytes read back as the full-width tilde
+      {1252, "ā (a with macron)", ""},  // no best fit to 'a'
+      {1258, "ế", ""},                  // 1258 has it only as e, circumflex and a combining accent
+      {932, "¥", ""},                   // iconv would give 0x5C, which reads back as '\'
+      {932, "〜", ""},                  // wave dash: its bytes read back as the full-width tilde
       {1251, "日", ""},
   };
   for (const EncodeCase& c : cases) {

@@ -10,9 +10,9 @@
 struct RawEntry {
   std::string name;  // written with a NUL unless raw_name is set
   std::vector<uint8_t> data;
-  int64_t size = INT64_MIN;      // S; default -data.size()
-  int64_t unpacked = -1;         // U; default data.size()
-  int64_t name_length = -1;      // N; default name.size() + 1
+  int64_t size = INT64_MIN;  // S; default -data.size()
+  int64_t unpacked = -1;     // U; default data.size()
+  int64_t name_length = -1;  // N; default name.size() + 1
   bool raw_name = false;
 };
 
@@ -21,7 +21,8 @@ inline void put32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 inline std::vector<uint8_t> raw_installer(const std::vector<uint8_t>& stub, const std::vector<RawEntry>& entries,
-                                          std::optional<int32_t> count = {}, std::optional<uint32_t> payload_offset = {}) {
+                                          std::optional<int32_t> count = {},
+                                          std::optional<uint32_t> payload_offset = {}) {
   std::vector<uint8_t> out = stub;
   for (const RawEntry& e : entries) {
     const std::string name = e.raw_name ? e.name : e.name + std::string(1, '\0');

@@ -242,8 +242,8 @@ TEST(PayloadEnd, ReaderWalksASignedInstallerLikeTheUnsignedOne) {
 }
 
 TEST(EntryNames, OrdinaryNamesAndSubdirectoriesPass) {
-  for (const char* name : {"a.txt", "Serialio.jar", "sub\\file.dll", "sub/file", "$exec", ".hidden", "a.jar.bak", "x..y",
-                           "console.txt", "COM0", "LPT", "\xE9t\xE9.txt", "_SELF", ".\\a"})
+  for (const char* name : {"a.txt", "Serialio.jar", "sub\\file.dll", "sub/file", "$exec", ".hidden", "a.jar.bak",
+                           "x..y", "console.txt", "COM0", "LPT", "\xE9t\xE9.txt", "_SELF", ".\\a"})
     EXPECT_EQ(payload::check_entry_name(name), NameVerdict::ok) << name;
 }
 

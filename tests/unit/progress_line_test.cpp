@@ -66,7 +66,7 @@ TEST(ProgressLine, SlowEntryShowsItsNameSizeAndSecondsThenErasesTheLine) {
     progress.begin("big.dll", 123456);
     clock.advance(1600);
     progress.redraw();
-    progress.redraw();  // the same second is not drawn again
+    progress.redraw();              // the same second is not drawn again
     progress.begin("next.dll", 1);  // erases the line before the next entry
     const std::string drawn = contents(out.f);
     EXPECT_EQ(drawn, "\r" + line + "\r" + std::string(line.size(), ' ') + "\r");

@@ -25,8 +25,8 @@ std::wstring environment(const wchar_t* name) {
 }
 
 bool write_file(const std::wstring& path, const std::wstring& text) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));

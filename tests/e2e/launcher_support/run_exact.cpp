@@ -32,9 +32,10 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   std::wstring command_line(utf8.size() + 1, L'\0');
-  const int units = utf8.empty() ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                                           static_cast<int>(utf8.size()), command_line.data(),
-                                                           static_cast<int>(command_line.size()));
+  const int units = utf8.empty()
+                        ? 0
+                        : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                                              command_line.data(), static_cast<int>(command_line.size()));
   if (units <= 0) {
     std::fputs("the command-line file is empty or not UTF-8\n", stderr);
     return 1;
@@ -45,8 +46,7 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   const DWORD start = GetTickCount();
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     std::printf("create_error=%lu\n", GetLastError());
     return 2;
   }
