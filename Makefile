@@ -3,6 +3,8 @@
 #             ASan/UBSan, fuzz smoke runs, Wine end to end)
 # make fuzz   runs each fuzzer longer (FUZZ_SECONDS each)
 # make bench  runs the decoder/encoder benchmark
+# make dist   builds the release archives into build/dist (CPack): the Linux
+#             tar.gz and the Windows zip
 # Only demo, test and deps install anything; every build target uses what the
 # machine has (scripts/install-deps.sh installs the rest).
 JOBS ?= 2
@@ -10,7 +12,7 @@ FUZZ_SECONDS ?= 300
 CTEST = ctest --output-on-failure -j $(JOBS)
 
 .PHONY: all deps build build-host build-host-asan build-win32 build-fuzz test test-host test-host-asan \
-        test-fuzz test-win32 demo fuzz bench clean
+        test-fuzz test-win32 demo fuzz bench dist clean
 
 all: build
 
@@ -45,12 +47,18 @@ test-host-asan: build-host-asan
 test-fuzz: build-fuzz
 	cd build/fuzz && $(CTEST)
 
-test-win32: build-win32
+test-win32: build-win32 dist
 	cd build/win32 && $(CTEST)
+
+# Both trees first: the archives carry the Linux mkpayload and the Windows programs.
+dist: build-win32
+	rm -rf build/dist
+	cd build/host && cpack --config dist-linux-x86_64.cmake >/dev/null && cpack --config dist-win32.cmake >/dev/null
+	@ls build/dist/*.tar.gz build/dist/*.zip
 
 # deps first, then the build: a recursive make keeps that order under make -j.
 test: deps
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory build dist
 	@JOBS=$(JOBS) bash scripts/run-tests.sh
 
 demo: deps

@@ -8,34 +8,12 @@
 
 namespace mkpayload {
 
-const char* const USAGE =
-    "usage:\n"
-    "  mkpayload --stub STUB -o OUT [--codepage N] [--replace-payload] [--quiet] [ENTRY OPTIONS] INPUT...\n"
-    "  mkpayload --list INSTALLER [--codepage N]\n"
-    "  mkpayload --verify INSTALLER [--codepage N]\n"
-    "  mkpayload --extract INSTALLER DIR [--codepage N] [--force]\n"
-    "\n"
-    "INPUT is a file path (the entry is named after the file) or NAME=PATH; an INPUT\n"
-    "that names an existing file is always a path. NAME may hold folders (docs\\a.txt);\n"
-    "mkpayload adds the commands that create them.\n"
-    "Entry options apply to the inputs that follow them:\n"
-    "  --exec COMMAND      add a command entry (\"$EXEC\"), run by cmd.exe in the work directory\n"
-    "  --store             store the following inputs as they are\n"
-    "  --compress          compress the following inputs (the default)\n"
-    "  --binary | --ascii  force the literal mode (default: the smaller stream)\n"
-    "  --dict 1024|2048|4096|auto   dictionary size (default: auto)\n"
-    "  --level fast|best   compression effort (default: best)\n"
-    "--codepage N: the end users' ANSI code page (874, 932, 936, 949, 950, 1250-1258);\n"
-    "  needed for names and commands that are not plain ASCII\n"
-    "--force: --extract into a folder that is not empty, replacing its files\n"
-    "--quiet: no progress line and no summary (errors are still reported)\n";
-
-namespace {
-
 bool takes_value(std::string_view arg) {
   return arg == "--stub" || arg == "-o" || arg == "--exec" || arg == "--dict" || arg == "--level" ||
          arg == "--codepage";
 }
+
+namespace {
 
 std::optional<unsigned> parse_code_page(std::string_view text, std::string& error) {
   unsigned value = 0;
@@ -101,6 +79,9 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
     } else if (arg == "--help" || arg == "-h") {
       line.mode = Mode::help;
       return line;
+    } else if (arg == "--version") {
+      line.mode = Mode::version;
+      return line;
     } else if (arg == "--store")
       compression.compress = false;
     else if (arg == "--compress")
@@ -139,8 +120,12 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
       error = "--force goes with --extract";
       return std::nullopt;
     }
-    if (line.stub.empty() || line.output.empty()) {
-      error = "--stub and -o are required";
+    if (line.output.empty()) {
+      error = "-o OUT is required: the installer to write";
+      return std::nullopt;
+    }
+    if (line.output == "-") {
+      error = "-o -: an installer is a binary file and is not written to standard output; name a file";
       return std::nullopt;
     }
     if (line.inputs.empty()) {

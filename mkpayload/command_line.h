@@ -6,13 +6,14 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "entry_compression.h"
 
 namespace mkpayload {
 
-enum class Mode { build, list, verify, extract, help };
+enum class Mode { build, list, verify, extract, help, version };
 
 // One input in command-line order: a file (named after itself or NAME=PATH) or
 // a command (--exec), with the entry options in force where it stands.
@@ -26,7 +27,7 @@ struct InputArgument {
 
 struct CommandLine {
   Mode mode = Mode::build;
-  std::string stub, output;           // build
+  std::string stub, output;           // build (an empty stub: the one installed beside mkpayload)
   std::vector<InputArgument> inputs;  // build
   bool replace_payload = false, quiet = false;
   std::string installer, directory;   // list, verify, extract
@@ -41,6 +42,7 @@ std::optional<CommandLine> parse_command_line(std::span<const std::string> args,
                                               const std::function<bool(const std::string&)>& file_exists,
                                               std::string& error);
 
-extern const char* const USAGE;
+// True for the options that take the next argument as their value.
+bool takes_value(std::string_view arg);
 
 }  // namespace mkpayload

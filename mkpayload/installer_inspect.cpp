@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "size_limits.h"
 #include "status_message.h"
+#include "stub_check.h"
 
 namespace mkpayload {
 
@@ -33,6 +34,10 @@ std::string reader_error(payload::ReadStatus status) {
   }
   return "unreadable";
 }
+
+// The stub's version resource lies in its first bytes; a larger stub part is not
+// an extractor of this kit.
+constexpr size_t MAX_STUB_LOOKED_AT = 1 << 20;
 
 void report_error(const InspectOptions& options, const std::string& text) {
   std::fprintf(stderr, "mkpayload: %s: %s\n", options.label.c_str(), text.c_str());
@@ -74,6 +79,9 @@ bool read_entries(const InstallerImage& installer, const InspectOptions& options
   }
   std::printf("installer: %" PRIu64 " bytes; stub: %" PRIu32 " bytes; entries: %" PRId32 "\n", installer.size(),
               reader.trailer().payload_offset, reader.trailer().entry_count);
+  std::vector<uint8_t> stub(std::min<size_t>(reader.trailer().payload_offset, MAX_STUB_LOOKED_AT));
+  const auto version = installer.read(0, stub) ? stub_version(stub) : std::nullopt;
+  std::printf("stub version: %s\n", version ? ("extractor " + *version).c_str() : "unknown (no version resource)");
   if (reader.payload_end() != installer.size())
     std::printf("certificate table: %" PRIu64 " bytes at offset %" PRIu64 " (signed installer)\n",
                 installer.size() - reader.payload_end(), reader.payload_end());

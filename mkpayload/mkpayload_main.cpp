@@ -5,21 +5,28 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "argument_file.h"
 #include "build_plan.h"
 #include "command_line.h"
 #include "file_io.h"
 #include "installer_builder.h"
 #include "installer_inspect.h"
+#include "kit_version.h"
 #include "name_display.h"
 #include "platform.h"
 #include "progress_line.h"
 #include "size_limits.h"
 #include "stub_check.h"
+#include "stub_location.h"
+#include "usage_text.h"
 
 namespace fs = std::filesystem;
 
 namespace mkpayload {
 namespace {
+
+// An argument file is a list of arguments, not data: anything larger is a mistake.
+constexpr uint64_t MAX_ARGUMENT_FILE_BYTES = 16 << 20;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "mkpayload: %s\n", message.c_str());
@@ -44,8 +51,29 @@ std::string output_clash(const CommandLine& line, const std::vector<InputEntry>&
   return {};
 }
 
-int build(const CommandLine& line) {
+// The stub named by --stub, or the one installed beside mkpayload.
+std::optional<std::string> stub_path(const CommandLine& line, std::string& error) {
+  if (!line.stub.empty()) return line.stub;
+  const auto self = own_executable_path();
+  const auto found = self ? find_default_stub(*self,
+                                              [](const fs::path& p) {
+                                                std::error_code ec;
+                                                return fs::is_regular_file(p, ec);
+                                              })
+                          : std::nullopt;
+  if (!found) {
+    error = std::string("no --stub given, and no ") + STUB_FILE_NAME +
+            " beside mkpayload (in its folder, or in ../share/korvane-kit); name the extractor stub with --stub";
+    return std::nullopt;
+  }
+  return utf8_of(*found);
+}
+
+int build(CommandLine line) {
   std::string error;
+  const auto stub_name = stub_path(line, error);
+  if (!stub_name) return fail(error);
+  line.stub = *stub_name;
   const auto entries = plan_entries(line, error);
   if (!entries) return fail(error);
   if (std::string clash = output_clash(line, *entries); !clash.empty()) return fail(clash);
@@ -70,6 +98,10 @@ int build(const CommandLine& line) {
   if (!made) return fail(error);
   if (!out.commit(true)) return fail(out.error());
   if (line.quiet) return 0;
+  const auto version = stub_version(*stub);
+  std::printf(
+      "stub: %s (%s)\n", line.stub.c_str(),
+      version ? ("extractor " + *version).c_str() : "no version: an extractor from before 1.0.0, or another program");
   size_t width = 32;
   for (const BuiltEntry& entry : built) width = std::max(width, display_width(entry.name));
   for (const BuiltEntry& entry : built) {
@@ -100,14 +132,27 @@ int inspect(const CommandLine& line) {
 
 int run_mkpayload(std::span<const std::string> args) {
   if (args.empty()) {
-    std::fputs(USAGE, stderr);
+    std::fputs(USAGE_TEXT, stderr);
     return 2;
   }
   std::string error;
-  const auto line = parse_command_line(args, exists, error);
-  if (!line) return fail(error + "\n" + USAGE);
+  const auto expanded = expand_argument_files(
+      std::vector<std::string>(args.begin(), args.end()),
+      [](const std::string& path, std::string& reason) -> std::optional<std::string> {
+        const auto bytes = read_whole_file(path_from_utf8(path), reason, MAX_ARGUMENT_FILE_BYTES);
+        if (!bytes) return std::nullopt;
+        return std::string(bytes->begin(), bytes->end());
+      },
+      takes_value, error);
+  if (!expanded) return fail(error);
+  const auto line = parse_command_line(*expanded, exists, error);
+  if (!line) return fail(error + " (mkpayload --help lists the options)");
   if (line->mode == Mode::help) {
-    std::fputs(USAGE, stdout);
+    std::fputs(USAGE_TEXT, stdout);
+    return 0;
+  }
+  if (line->mode == Mode::version) {
+    std::printf("mkpayload %s\n", common::KIT_VERSION);
     return 0;
   }
   return line->mode == Mode::build ? build(*line) : inspect(*line);

@@ -27,6 +27,9 @@ std::FILE* create_new_file(const std::filesystem::path& path);
 // Reads `out.size()` bytes at `offset`; false when they are not all there.
 bool read_file_at(std::FILE* file, uint64_t offset, std::span<uint8_t> out);
 
+// The path of the running mkpayload; nullopt when the system does not say.
+std::optional<std::filesystem::path> own_executable_path();
+
 // Whether the stream is a terminal (a Windows console in the Windows build).
 bool is_terminal(std::FILE* stream);
 

@@ -1,6 +1,9 @@
 #include "stub_check.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 namespace mkpayload {
 namespace {
@@ -47,6 +50,30 @@ std::string stub_program_problem(std::span<const uint8_t> image) {
                ? "is a console program; the stub must be a Windows GUI program such as extractor.exe"
                : "is not a Windows GUI program (subsystem " + std::to_string(subsystem) + ")";
   return {};
+}
+
+// The extractor's version resource (extractor/win32/extractor.rc.in) says
+// "Korvane extractor" in its FileDescription; its fixed part, VS_FIXEDFILEINFO,
+// begins with the signature 0xFEEF04BD and holds the file version as two
+// 32-bit words (major << 16 | minor, patch << 16 | build) 8 bytes after it.
+std::optional<std::string> stub_version(std::span<const uint8_t> image) {
+  static constexpr char16_t DESCRIPTION[] = u"Korvane extractor";
+  static constexpr uint8_t SIGNATURE[] = {0xBD, 0x04, 0xEF, 0xFE};
+  std::vector<uint8_t> description;
+  for (char16_t c : std::u16string_view(DESCRIPTION)) {
+    description.push_back(static_cast<uint8_t>(c));
+    description.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  if (std::search(image.begin(), image.end(), description.begin(), description.end()) == image.end())
+    return std::nullopt;
+  const auto at = std::search(image.begin(), image.end(), std::begin(SIGNATURE), std::end(SIGNATURE));
+  const size_t offset = static_cast<size_t>(at - image.begin());
+  if (at == image.end() || image.size() - offset < 16) return std::nullopt;
+  const uint32_t major_minor = u32(image, offset + 8), patch_build = u32(image, offset + 12);
+  std::string version = std::to_string(major_minor >> 16) + "." + std::to_string(major_minor & 0xFFFF) + "." +
+                        std::to_string(patch_build >> 16);
+  if ((patch_build & 0xFFFF) != 0) version += "." + std::to_string(patch_build & 0xFFFF);
+  return version;
 }
 
 }  // namespace mkpayload

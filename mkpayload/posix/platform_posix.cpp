@@ -21,6 +21,13 @@ bool read_file_at(std::FILE* file, uint64_t offset, std::span<uint8_t> out) {
   return std::fread(out.data(), 1, out.size(), file) == out.size();
 }
 
+std::optional<std::filesystem::path> own_executable_path() {
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::nullopt;
+  return path;
+}
+
 bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 std::optional<FileIdentity> file_identity(const std::filesystem::path& path) {

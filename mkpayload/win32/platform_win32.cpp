@@ -25,6 +25,19 @@ bool read_file_at(std::FILE* file, uint64_t offset, std::span<uint8_t> out) {
   return std::fread(out.data(), 1, out.size(), file) == out.size();
 }
 
+std::optional<std::filesystem::path> own_executable_path() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::nullopt;
+    if (length < path.size()) {
+      path.resize(length);
+      return std::filesystem::path(path);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
 bool is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 // The volume's serial number and the file's index identify a file on Windows;

@@ -4,19 +4,23 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
+#include "argument_file.h"
 #include "command_line.h"
 #include "entry_rules.h"
 #include "file_io.h"
 #include "installer_inspect.h"
+#include "kit_version.h"
 #include "mkpayload_main.h"
 #include "payload_builder.h"
 #include "payload_layout.h"
 #include "payload_reader.h"
 #include "size_limits.h"
 #include "stub_check.h"
+#include "stub_location.h"
 
 namespace {
 
@@ -113,7 +117,8 @@ TEST(CommandLine, InspectingModesAndMistakes) {
       {{"--list", "a", "--force"}, "--force goes with --extract"},
       {{"--stub", "s", "-o", "o", "a", "--codepage", "65001"}, "ANSI code page"},
       {{"--stub", "s", "-o", "o", "a", "--codepage", "12x"}, "ANSI code page"},
-      {{"--stub", "s", "a"}, "--stub and -o are required"},
+      {{"--stub", "s", "a"}, "-o OUT is required"},
+      {{"-o", "-", "a"}, "not written to standard output"},
       {{"--stub", "s", "-o", "o"}, "no inputs"},
       {{"--list", "a", "--verify"}, "choose one"},
       {{"--frobnicate"}, "unknown option"},
@@ -319,6 +324,120 @@ TEST_F(Mkpayload, ExtractNamesTheEntryItCannotWrite) {
   const std::string text = write("notes.txt", bytes_of("not an installer at all, just text"));
   EXPECT_EQ(run({"--extract", text, (dir / "never").string()}), 1);
   EXPECT_FALSE(fs::exists(dir / "never")) << "nothing is created for a file that is not an installer";
+}
+
+}  // namespace
+
+namespace {
+
+using namespace mkpayload;
+
+struct SplitCase {
+  std::string text;
+  std::vector<std::string> args;
+};
+
+TEST(ArgumentFile, SplitsLikeTheUsualConvention) {
+  const SplitCase cases[] = {
+      {"-o setup.exe\na.jar b.dll\n", {"-o", "setup.exe", "a.jar", "b.dll"}},
+      {"  # a comment\n\t--store   big.zip  \r\n#another\n", {"--store", "big.zip"}},
+      {"\"C:\\Program Files\\x.jar\" 'it''s'", {"C:\\Program Files\\x.jar", "its"}},
+      {"--exec \"mkdir logs & echo done> logs\\a.txt\"", {"--exec", "mkdir logs & echo done> logs\\a.txt"}},
+      {"--exec 'echo \"quoted\"'", {"--exec", "echo \"quoted\""}},
+      {"docs/a.txt=\"my file.txt\"", {"docs/a.txt=my file.txt"}},
+      {"a # not a comment here", {"a", "#", "not", "a", "comment", "here"}},
+      {"", {}},
+  };
+  for (const SplitCase& c : cases) {
+    std::string error;
+    EXPECT_EQ(split_argument_file(c.text, error), c.args) << c.text;
+  }
+  std::string error;
+  EXPECT_EQ(split_argument_file("ok\n\"open\nclosed\"", error), std::nullopt);
+  EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+}
+
+TEST(ArgumentFile, ExpandsNestedFilesButNotOptionValues) {
+  const std::map<std::string, std::string> files = {
+      {"top.args", "-o out.exe @inner.args --exec @echo-command"},
+      {"inner.args", "a.jar\n--exec @not-a-file\n"},
+      {"loop.args", "@loop.args"},
+  };
+  const ReadArgumentFile read = [&](const std::string& path, std::string& reason) -> std::optional<std::string> {
+    const auto it = files.find(path);
+    if (it == files.end()) {
+      reason = "no such file";
+      return std::nullopt;
+    }
+    return it->second;
+  };
+  std::string error;
+  EXPECT_EQ(expand_argument_files({"--quiet", "@top.args", "last"}, read, takes_value, error),
+            (std::vector<std::string>{"--quiet", "-o", "out.exe", "a.jar", "--exec", "@not-a-file", "--exec",
+                                      "@echo-command", "last"}));
+  EXPECT_EQ(expand_argument_files({"@missing.args"}, read, takes_value, error), std::nullopt);
+  EXPECT_EQ(error, "missing.args: no such file");
+  EXPECT_EQ(expand_argument_files({"@loop.args"}, read, takes_value, error), std::nullopt);
+  EXPECT_NE(error.find("nest deeper"), std::string::npos) << error;
+}
+
+TEST(StubLocation, BesideMkpayloadInEachLayout) {
+  const fs::path kit = "/opt/kit";
+  const struct {
+    fs::path executable;
+    fs::path stub;  // the only one present
+  } layouts[] = {
+      {kit / "mkpayload.exe", kit / "extractor.exe"},
+      {kit / "bin" / "mkpayload", kit / "share" / "korvane-kit" / "extractor.exe"},
+      {kit / "build" / "win32" / "mkpayload" / "mkpayload.exe", kit / "build" / "win32" / "extractor.exe"},
+      {kit / "build" / "host" / "mkpayload" / "mkpayload", kit / "build" / "win32" / "extractor.exe"},
+  };
+  for (const auto& layout : layouts) {
+    const auto found =
+        find_default_stub(layout.executable, [&](const fs::path& p) { return p.lexically_normal() == layout.stub; });
+    EXPECT_EQ(found, layout.stub) << layout.executable;
+  }
+  EXPECT_EQ(find_default_stub(kit / "bin" / "mkpayload", [](const fs::path&) { return false; }), std::nullopt);
+}
+
+TEST(StubCheck, VersionOfAnExtractorStub) {
+  std::vector<uint8_t> image = gui_program();
+  EXPECT_EQ(stub_version(image), std::nullopt) << "no version block";
+  for (char16_t c : std::u16string_view(u"FileDescription Korvane extractor")) {
+    image.push_back(static_cast<uint8_t>(c));
+    image.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  const uint8_t fixed[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0, 2, 0, 1, 0, 0, 0, 3, 0};  // 1.2.3.0
+  image.insert(image.end(), std::begin(fixed), std::end(fixed));
+  EXPECT_EQ(stub_version(image), "1.2.3");
+}
+
+TEST_F(Mkpayload, SameInputsGiveTheSameInstallerByteForByte) {
+  const std::string text = write("notes.txt", bytes_of(std::string(20000, 'x') + "some text to compress"));
+  const std::string data = write("data.bin", std::vector<uint8_t>(5000, 7));
+  const std::string list =
+      write("entries.args",
+            bytes_of("# the entry list\n" + text + "\n--store docs/data.bin=" + data + "\n--exec \"echo done\"\n"));
+  const fs::path first = dir / "first.exe", again = dir / "sub" / "again.exe";
+  fs::create_directories(again.parent_path());
+  ASSERT_EQ(run({"--stub", stub, "-o", first.string(), "@" + list}), 0) << err;
+  ASSERT_EQ(
+      run({"--stub", stub, "-o", again.string(), text, "--store", "docs/data.bin=" + data, "--exec", "echo done"}), 0)
+      << err;
+  std::string error;
+  EXPECT_EQ(*read_whole_file(first, error), *read_whole_file(again, error))
+      << "an argument file gives what the same arguments give, and nothing of the time, paths or temporary names "
+         "goes into an installer";
+}
+
+TEST_F(Mkpayload, HelpAndVersion) {
+  EXPECT_EQ(run({"--help"}), 0);
+  for (const char* option :
+       {"--stub", "-o OUT", "--exec", "--codepage", "--store", "--compress", "--binary", "--ascii", "--dict", "--level",
+        "--replace-payload", "--quiet", "--list", "--verify", "--extract", "--force", "--help", "--version", "@FILE"})
+    EXPECT_NE(out.find("  " + std::string(option)), std::string::npos) << option << " has its line";
+  EXPECT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(out, "mkpayload " + std::string(common::KIT_VERSION) + "\n");
 }
 
 }  // namespace
