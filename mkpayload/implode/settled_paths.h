@@ -85,6 +85,9 @@ class SettledPaths {
     base_ += drop;
   }
 
+  // How far the lane's path has been handed on.
+  size_t committed(unsigned lane) const { return committed_[lane]; }
+
   // With every position up to `end` settled: hands on the rest of each lane's path.
   void finish(size_t end) {
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
