@@ -129,14 +129,14 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     // written from its tokens.
     unsigned widest = 4;
     for (StreamFormat f : formats) widest = std::max(widest, f.dict_bits);
-    const implode::FastParse parse(data, cheaper_literals(data, options.literals), widest);
+    implode::FastParse parse(data, cheaper_literals(data, options.literals), widest);
     StreamFormat chosen = formats.front();
     for (StreamFormat f : formats)
       if (parse.bits(f) < parse.bits(chosen)) chosen = f;
     if (implode::stream_bytes(parse.bits(chosen)) >= data.size()) return std::nullopt;
     implode::StreamWriter writer(chosen);
     writer.reserve(implode::stream_bytes(parse.bits(chosen)));
-    parse.emit(chosen, writer);
+    parse.emit_and_release(chosen, writer);
     stream = writer.finish();
   }
   if (stream.size() >= data.size()) return std::nullopt;

@@ -55,6 +55,9 @@ class FastParse {
   // Hands on the parse as `f`'s tokens: a match of three or more bytes too far for
   // f's window becomes literals.
   void emit(StreamFormat f, TokenSink& sink) const;
+  // The same, freeing the token list as it goes (the stream grows as the list
+  // shrinks); the parse is empty afterwards.
+  void emit_and_release(StreamFormat f, TokenSink& sink);
 
  private:
   template <LiteralCoding GUIDE>

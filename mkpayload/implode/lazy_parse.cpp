@@ -1,12 +1,14 @@
 // Fast level: one lazy parse over the input, kept as a compact token list and
 // priced for every format it can serve in the same pass.
 //
-// Match finder: hash chains keyed by the next two bytes themselves (a direct
-// table, so every candidate shares them), newest first, at most CHAIN_LIMIT
-// candidates a position. Candidates lie ever farther back, and a farther match of
-// no greater length never saves more bits, so a candidate is compared only when
-// it can beat the longest so far at that length (one byte compare), and then
-// eight bytes at a time. A match of NICE_LENGTH ends the walk: in runs and
+// Match finder: the latest position of every two bytes (a direct table: the
+// nearest 2-byte match is the only one worth having, as a 2-byte match must lie
+// within 256 bytes) and of every three (hashed), and hash chains keyed by four
+// bytes, newest first. Candidates lie ever farther back, and a farther match of
+// no greater length never saves more bits, so a candidate is compared in full
+// only when it can beat the longest so far (one byte compare at that length),
+// then eight bytes at a time; at most CHAIN_LIMIT full compares and PASS_LIMIT
+// one-byte ones a position. A match of NICE_LENGTH ends the walk: in runs and
 // short-period data the nearest candidate is such a match, so they cost one
 // compare a position.
 //
@@ -31,12 +33,14 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 16;  // candidates looked at per position
+constexpr unsigned CHAIN_LIMIT = 12;  // candidates compared in full per position
+constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
 constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
 constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned TRIPLE_KEY_BITS = 15;
+constexpr unsigned QUAD_KEY_BITS = 15;
 constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
 
@@ -81,6 +85,7 @@ class FastParse::Parser {
  public:
   Parser(FastParse& out) : out_(out), data_(out.data_), window_(max_distance(out.dict_bits_)) {
     last_pair_.assign(1u << 16, NO_POSITION);
+    last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     prev_.assign(HISTORY, NO_POSITION);
     sums_[0] = 0;
@@ -119,12 +124,19 @@ class FastParse::Parser {
     const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
     return (bytes * 2654435761u) >> (32 - TRIPLE_KEY_BITS);
   }
+  unsigned quad_key(size_t pos) const {
+    uint32_t bytes;
+    std::memcpy(&bytes, data_.data() + pos, 4);
+    return (bytes * 2654435761u) >> (32 - QUAD_KEY_BITS);
+  }
 
   void insert(size_t pos) {
     if (pos + 1 >= data_.size()) return;
     last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos);
     if (pos + 2 >= data_.size()) return;
-    const unsigned k = triple_key(pos);
+    last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos);
+    if (pos + 3 >= data_.size()) return;
+    const unsigned k = quad_key(pos);
     prev_[pos % HISTORY] = head_[k];
     head_[k] = static_cast<uint32_t>(pos);
   }
@@ -150,25 +162,28 @@ class FastParse::Parser {
     return static_cast<int32_t>(match_cost({GUIDE, out_.dict_bits_}, length, distance));
   }
 
-  // Considers the match with the earlier position `cand` for the best at `pos`;
-  // false once no farther candidate can do better.
-  bool consider(size_t pos, size_t cand, size_t limit, size_t& longest, Candidate& best) const {
+  // Considers the match with the earlier position `cand` for the best at `pos`.
+  // Returns 0 when it cannot be longer than the longest so far (one byte
+  // compared), 1 after a full compare, 2 once no farther candidate can do better.
+  unsigned consider(size_t pos, size_t cand, size_t limit, size_t& longest, Candidate& best) const {
     const uint8_t* const here = data_.data() + pos;
     const uint8_t* const there = data_.data() + cand;
-    if (there[longest] != here[longest]) return true;  // not longer than the longest: saves no more
+    if (there[longest] != here[longest]) return 0;  // not longer than the longest: saves no more
     const size_t length = common_length(there, here, 0, limit);
     const size_t distance = pos - cand;
-    if (length <= longest || length < MIN_MATCH || (length == MIN_MATCH && distance > MAX_SHORT_DISTANCE)) return true;
+    if (length <= longest || length < MIN_MATCH || (length == MIN_MATCH && distance > MAX_SHORT_DISTANCE)) return 1;
     longest = length;
     const int32_t saved =
         literal_bits(pos, length) - guide_match_cost(static_cast<unsigned>(length), static_cast<unsigned>(distance));
     if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
-    return length < NICE_LENGTH && length < limit;
+    return length < NICE_LENGTH && length < limit ? 1 : 2;
   }
 
   // The candidate at `pos` that saves the most bits, before `pos` is inserted:
-  // the nearest position sharing two bytes (the only 2-byte match worth having),
-  // then the chain of those sharing three.
+  // the nearest positions sharing two and three bytes (the only 2-byte match
+  // worth having, and the cheapest 3-byte one), then the chain of those sharing
+  // four. A candidate turned away by its one byte compare costs little, so the
+  // walk counts those apart and goes further through them.
   Candidate best(size_t pos) {
     Candidate best;
     const size_t n = data_.size();
@@ -178,11 +193,21 @@ class FastParse::Parser {
     size_t longest = 1;
     const uint32_t pair = last_pair_[pair_key(pos)];
     if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
-    if (!consider(pos, pair, limit, longest, best) || limit < 3) return best;
-    uint32_t cand = head_[triple_key(pos)];
-    for (unsigned steps = 0; cand != NO_POSITION && steps < CHAIN_LIMIT; ++steps) {
-      if (pos - cand > window_) break;
-      if (cand != pair && !consider(pos, cand, limit, longest, best)) break;
+    if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
+    const uint32_t triple = last_triple_[triple_key(pos)];
+    if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
+        consider(pos, triple, limit, longest, best) == 2)
+      return best;
+    if (limit < 4) return best;
+    uint32_t cand = head_[quad_key(pos)];
+    unsigned compared = 0, passed = 0;
+    while (cand != NO_POSITION && pos - cand <= window_ && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+      if (cand != pair && cand != triple) {
+        const unsigned verdict = consider(pos, cand, limit, longest, best);
+        if (verdict == 2) break;
+        compared += verdict;
+        passed += 1 - verdict;
+      }
       const uint32_t next = prev_[cand % HISTORY];
       if (next == NO_POSITION || next >= cand) break;  // slot reused by a newer position
       cand = next;
@@ -214,9 +239,10 @@ class FastParse::Parser {
   FastParse& out_;
   std::span<const uint8_t> data_;
   size_t window_;
-  std::vector<uint32_t> last_pair_;  // by two bytes: the latest position they start
-  std::vector<uint32_t> head_;       // by hash of three bytes: the latest position, the chain's head
-  std::vector<uint32_t> prev_;       // by position: the previous one of its chain
+  std::vector<uint32_t> last_pair_;    // by two bytes: the latest position they start
+  std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
+  std::vector<uint32_t> head_;         // by hash of four bytes: the latest position, the chain's head
+  std::vector<uint32_t> prev_;         // by position: the previous one of its chain
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
@@ -260,11 +286,21 @@ uint64_t FastParse::bits(StreamFormat f) const {
 
 void FastParse::emit(StreamFormat f, TokenSink& sink) const {
   size_t pos = 0;
-  const unsigned window = f.window();
   for (size_t b = 0; b < words_.size(); ++b) {
     const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
-    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], window, pos, sink);
+    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
   }
+}
+
+void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
+  size_t pos = 0;
+  for (size_t b = 0; b < words_.size(); ++b) {
+    const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
+    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
+    words_[b].reset();
+  }
+  words_.clear();
+  filled_ = WORDS_PER_BLOCK;
 }
 
 // One word's literals and match; `pos` is where they start and moves past them.
