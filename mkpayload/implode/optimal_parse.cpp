@@ -49,12 +49,11 @@ using detail::OptimalSearch;
 
 namespace {
 
-template <unsigned N, unsigned FORMATS, bool HAND_ON = true>
+template <unsigned N, unsigned FORMATS, class Paths>
 std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
-                                         const std::array<StreamFormat, FORMATS>& formats,
-                                         const std::array<TokenSink*, FORMATS>& sinks) {
+                                         const std::array<StreamFormat, FORMATS>& formats, Paths paths) {
   detail::BinaryTreeFinder finder(data);
-  auto optimal = std::make_unique<OptimalSearch<N, FORMATS, HAND_ON>>(data, formats, sinks);
+  auto optimal = std::make_unique<OptimalSearch<N, FORMATS, Paths>>(data, formats, std::move(paths));
   std::array<detail::Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < data.size(); ++p) optimal->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
   return optimal->finish();
@@ -70,12 +69,12 @@ constexpr std::array<StreamFormat, STREAM_FORMATS> every_format = [] {
 }  // namespace
 
 void parse_optimal(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink) {
-  run_search<1, 1>(data, {format}, {&sink});
+  run_search<1, 1>(data, {format}, SettledPaths<1, 1>(data, {&sink}));
 }
 
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks) {
-  return run_search<8, STREAM_FORMATS>(data, every_format, sinks);
+  return run_search<8, STREAM_FORMATS>(data, every_format, SettledPaths<8, STREAM_FORMATS>(data, sinks));
 }
 
 std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
@@ -97,7 +96,7 @@ size_t optimal_split_point(size_t size) {
 }
 
 std::array<uint64_t, STREAM_FORMATS> optimal_sizes_all_formats(std::span<const uint8_t> data) {
-  return run_search<8, STREAM_FORMATS, false>(data, every_format, {});
+  return run_search<8, STREAM_FORMATS>(data, every_format, detail::NoPaths{});
 }
 
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data) {

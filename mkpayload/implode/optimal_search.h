@@ -40,7 +40,7 @@
 #include <array>
 #include <cassert>
 #include <memory>
-#include <type_traits>
+#include <utility>
 
 #include "back_reference.h"
 #include "binary_tree_finder.h"
@@ -60,24 +60,45 @@ inline constexpr size_t COMMIT_INTERVAL = size_t{1} << 16;
 inline constexpr unsigned WINDOW_SIXTEENTHS = 4096 / 16;
 static_assert(max_distance(6) == 4096 && max_distance(4) % 16 == 0 && max_distance(5) % 16 == 0);
 
-// Stands in for the settled paths when only the sizes are wanted.
+// What the search does with its back-references (Paths):
+//  * SettledPaths<N, FORMATS>: keeps every lane's and hands each on to its sink;
+//  * OneLanePaths<N>: keeps one lane's (the stream written; the sizes of all come
+//    from the costs, which need no back-reference), an eighth of the memory
+//    traffic and of the merge walks;
+//  * NoPaths: keeps none (pricing only).
 struct NoPaths {
-  template <typename... Args>
-  explicit NoPaths(Args&&...) {}
+  static constexpr bool HANDS_ON = false;
+  template <typename References>
+  void push(const References&) {}
+  void commit(size_t) {}
+  size_t committed(unsigned) const { return 0; }
+  void finish(size_t) {}
 };
 
-// N lanes for FORMATS formats; lanes past the formats repeat the last one. With
-// HAND_ON, each lane's parse goes to its sink; without, the search only prices
-// (no back-references are kept: the sizes need the costs alone).
-template <unsigned N, unsigned FORMATS, bool HAND_ON>
+template <unsigned N>
+class OneLanePaths {
+ public:
+  static constexpr bool HANDS_ON = true;
+  OneLanePaths(std::span<const uint8_t> data, TokenSink& sink, unsigned lane) : paths_(data, {&sink}), lane_(lane) {}
+  void push(const ReferenceLanes<N>& via) { paths_.push(ReferenceLanes<1>{via[lane_]}); }
+  void commit(size_t s) { paths_.commit(s); }
+  size_t committed(unsigned) const { return paths_.committed(0); }
+  void finish(size_t end) { paths_.finish(end); }
+
+ private:
+  SettledPaths<1, 1> paths_;
+  unsigned lane_;
+};
+
+// N lanes for FORMATS formats; lanes past the formats repeat the last one.
+template <unsigned N, unsigned FORMATS, class Paths>
 class OptimalSearch {
  public:
   using Costs = CostLanes<N>;
   using References = ReferenceLanes<N>;
 
-  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats,
-                const std::array<TokenSink*, FORMATS>& sinks)
-      : data_(data), paths_(data, sinks) {
+  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats, Paths paths)
+      : data_(data), paths_(std::move(paths)) {
     std::array<StreamFormat, N> lane_format;
     for (unsigned l = 0; l < N; ++l) lane_format[l] = formats[std::min(l, FORMATS - 1)];
     for (unsigned b = 0; b < 256; ++b)
@@ -111,7 +132,7 @@ class OptimalSearch {
       here = Costs::filled(0);
     }
     settled_ = here;
-    if constexpr (HAND_ON)
+    if constexpr (Paths::HANDS_ON)
       if (p % COMMIT_INTERVAL == 0 && p > 0) paths_.commit(p);
 
     relax(p + 1, here + literal_cost_[data_[p]], LITERAL_REFERENCE);
@@ -170,7 +191,7 @@ class OptimalSearch {
     const Costs last = settle(end);
     std::array<uint64_t, FORMATS> bits;
     for (unsigned l = 0; l < FORMATS; ++l) bits[l] = static_cast<uint64_t>(base_cost_[l] + last[l]) + END_MARKER_BITS;
-    if constexpr (HAND_ON) paths_.finish(end);
+    paths_.finish(end);
     return bits;
   }
 
@@ -197,7 +218,7 @@ class OptimalSearch {
       }
     }
     cost_[q % COST_RING] = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
-    if constexpr (HAND_ON) paths_.push(via);
+    paths_.push(via);
     return best;
   }
 
@@ -219,7 +240,7 @@ class OptimalSearch {
   // From here on no wide code's window holds a registered position (until the
   // next registration). Before the first, the windows start before position 0.
   size_t quiet_from_ = length_code_ranges[15].last;
-  std::conditional_t<HAND_ON, SettledPaths<N, FORMATS>, NoPaths> paths_;
+  Paths paths_;
 };
 
 }  // namespace implode::detail

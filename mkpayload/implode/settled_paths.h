@@ -28,6 +28,7 @@ namespace implode {
 template <unsigned N, unsigned FORMATS>
 class SettledPaths {
  public:
+  static constexpr bool HANDS_ON = true;
   using References = ReferenceLanes<N>;
   static_assert(FORMATS <= N);
 

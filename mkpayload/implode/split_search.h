@@ -52,13 +52,6 @@ static_assert(SPLIT_ALIGNMENT % 16 == 0 && SPLIT_ALIGNMENT % 255 == 0);
 inline constexpr size_t SPLICE_OVERLAP = size_t{1} << 15;  // positions after S where a window may start
 inline constexpr size_t SPLICE_SLACK = size_t{1} << 14;    // more positions for the merge point
 
-// A token sink that ignores what it gets (lanes that are only priced).
-class IgnoredTokens final : public TokenSink {
- public:
-  void literal(uint8_t) override {}
-  void match(unsigned, unsigned) override {}
-};
-
 // B's written lane: its stream, and where each token starts in it (bits) while
 // the splice point may still fall there.
 class SpliceRecorder final : public TokenSink {
@@ -103,13 +96,10 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
                                            const std::array<StreamFormat, FORMATS>& formats, unsigned written,
                                            StreamWriter& out, size_t split) {
   const size_t n = data.size();
-  IgnoredTokens ignored;
-  std::array<TokenSink*, FORMATS> sinks_a;
-  sinks_a.fill(&ignored);
-  sinks_a[written] = &out;
+  using Search = OptimalSearch<N, FORMATS, OneLanePaths<N>>;
   std::array<Pair, MAX_MATCH> pairs;
   BinaryTreeFinder finder(data);
-  auto search = std::make_unique<OptimalSearch<N, FORMATS, true>>(data, formats, sinks_a);
+  auto search = std::make_unique<Search>(data, formats, OneLanePaths<N>(data, out, written));
   const bool two =
       KVN_IMPLODE_THREADS && split > 0 && split % SPLIT_ALIGNMENT == 0 && split + SPLICE_OVERLAP + SPLICE_SLACK < n;
   if (!two) {
@@ -128,12 +118,10 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   std::array<uint64_t, FORMATS> b_bits{};
   std::thread b([&] {
     std::array<Pair, MAX_MATCH> b_pairs;
-    std::array<TokenSink*, FORMATS> sinks_b;
-    sinks_b.fill(&ignored);
-    sinks_b[written] = &recorder;
     BinaryTreeFinder b_finder(data);
     for (size_t p = split - std::min(split, WINDOW); p < split; ++p) b_finder.find_and_insert(p, b_pairs.data());
-    auto b_search = std::make_unique<OptimalSearch<N, FORMATS, true>>(data.subspan(split), formats, sinks_b);
+    const std::span<const uint8_t> rest = data.subspan(split);
+    auto b_search = std::make_unique<Search>(rest, formats, OneLanePaths<N>(rest, recorder, written));
     for (size_t p = split; p < n; ++p) {
       const size_t q = p - split;
       b_search->feed(q, b_pairs.data(), b_finder.find_and_insert(p, b_pairs.data()));
