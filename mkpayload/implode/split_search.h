@@ -49,8 +49,12 @@ namespace implode::detail {
 // S must be a multiple of every wide length code's width (16, 32, 64, 128, 255).
 inline constexpr size_t SPLIT_ALIGNMENT = 128 * 255;
 static_assert(SPLIT_ALIGNMENT % 16 == 0 && SPLIT_ALIGNMENT % 255 == 0);
-inline constexpr size_t SPLICE_OVERLAP = size_t{1} << 15;  // positions after S where a window may start
-inline constexpr size_t SPLICE_SLACK = size_t{1} << 14;    // more positions for the merge point
+// Positions after S where a window may start (on real data the paths agree
+// within a few hundred), and B's costs there are held (32-bit: no rebase falls
+// inside, and they are at most 14 bits a position).
+inline constexpr size_t SPLICE_OVERLAP = size_t{1} << 14;
+static_assert(SPLICE_OVERLAP < REBASE_INTERVAL && SPLICE_OVERLAP * 14 < INT32_MAX);
+inline constexpr size_t SPLICE_SLACK = size_t{1} << 14;  // more positions for the merge point
 
 // B's written lane: its stream, and where each token starts in it (bits) while
 // the splice point may still fall there.
@@ -110,7 +114,7 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   // B: from the split point on, in its own thread. It records its settled costs
   // over the overlap and says how far it has come.
   const size_t overlap = SPLICE_OVERLAP;
-  std::vector<std::array<int64_t, FORMATS>> b_costs(overlap);
+  std::vector<std::array<int32_t, FORMATS>> b_costs(overlap);
   std::atomic<size_t> b_progress{0};  // positions of the overlap recorded
   std::atomic<bool> b_dropped{false};
   SpliceRecorder recorder(formats[written], overlap + SPLICE_SLACK + MAX_MATCH);
@@ -126,7 +130,7 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
       const size_t q = p - split;
       b_search->feed(q, b_pairs.data(), b_finder.find_and_insert(p, b_pairs.data()));
       if (q < overlap) {
-        for (unsigned l = 0; l < FORMATS; ++l) b_costs[q][l] = b_search->settled_cost(l);
+        for (unsigned l = 0; l < FORMATS; ++l) b_costs[q][l] = static_cast<int32_t>(b_search->settled_cost(l));
         if (q % 256 == 255 || q + 1 == overlap) {
           b_progress.store(q + 1, std::memory_order_release);
           b_progress.notify_one();
