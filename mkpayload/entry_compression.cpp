@@ -31,6 +31,27 @@ std::vector<StreamFormat> allowed_formats(const CompressionOptions& options) {
   return formats;
 }
 
+// The literal coding the fast parse is guided by: the forced one, else the one
+// in which the input's bytes, all taken as literals, cost fewer bits.
+LiteralCoding cheaper_literals(std::span<const uint8_t> data, LiteralMode mode) {
+  if (mode != LiteralMode::automatic) return mode == LiteralMode::ascii ? LiteralCoding::ascii : LiteralCoding::binary;
+  uint64_t ascii = 0;
+  for (uint8_t b : data) ascii += implode_format::ascii_bits[b];
+  return ascii + data.size() < 9 * uint64_t{data.size()} ? LiteralCoding::ascii : LiteralCoding::binary;
+}
+
+// The format the best level writes while it prices all: the allowed one with the
+// literal coding the fast level would be guided by and the widest window (large
+// inputs nearly always end there).
+StreamFormat expected_smallest(std::span<const uint8_t> data, const std::vector<StreamFormat>& formats,
+                               LiteralMode mode) {
+  const LiteralCoding literals = cheaper_literals(data, mode);
+  StreamFormat expected = formats.front();
+  for (StreamFormat f : formats)
+    if (f.literals == literals && (expected.literals != literals || f.dict_bits > expected.dict_bits)) expected = f;
+  return expected;
+}
+
 struct Comparison {
   std::span<const uint8_t> expected;
   size_t position = 0;
@@ -78,49 +99,44 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
   // (and the encoder's fixed-size state).
   const std::vector<StreamFormat> formats = allowed_formats(options);
   std::vector<uint8_t> stream;
-  if (options.level == CompressionLevel::best && formats.size() > 1) {
-    // One pass makes the optimal parse of every format; the allowed ones are
-    // written out, the others only counted.
-    std::array<std::unique_ptr<implode::TokenSink>, 6> sinks;
-    std::array<implode::StreamWriter*, 6> writers{};
-    std::array<implode::TokenSink*, 6> sink_list{};
-    for (unsigned i = 0; i < 6; ++i) {
-      const StreamFormat f = implode::format_at_index(i);
-      if (std::find(formats.begin(), formats.end(), f) != formats.end()) {
-        auto writer = std::make_unique<implode::StreamWriter>(f);
-        writers[i] = writer.get();
-        sinks[i] = std::move(writer);
-      } else {
-        sinks[i] = std::make_unique<implode::BitCounter>(f);
-      }
-      sink_list[i] = sinks[i].get();
-    }
-    const std::array<uint64_t, 6> bits = implode::parse_optimal_all_formats(data, sink_list);
-    unsigned chosen = 6;
-    for (unsigned i = 0; i < 6; ++i)
-      if (writers[i] && (chosen == 6 || bits[i] < bits[chosen])) chosen = i;
-    stream = writers[chosen]->finish();
-  } else if (options.level == CompressionLevel::best) {
-    implode::StreamWriter writer(formats.front());
-    implode::parse_optimal(data, formats.front(), writer);
-    stream = writer.finish();
-  } else {
-    // Fast: count each allowed format's lazy parse, write the smallest.
+  if (options.level == CompressionLevel::best) {
+    // One search prices every format and writes one: the one expected to be
+    // smallest (the literal coding that looks cheaper, the widest window). Should
+    // another turn out smaller, its stream is made by the search for that format
+    // alone, which gives exactly that format's parse of the six-format search.
+    const size_t split = implode::optimal_split_point(data.size());
     StreamFormat chosen = formats.front();
-    uint64_t least = UINT64_MAX;
     if (formats.size() > 1) {
-      for (StreamFormat f : formats) {
-        implode::BitCounter counter(f);
-        implode::parse_lazy(data, f, counter);
-        if (counter.bits() < least) {
-          least = counter.bits();
-          chosen = f;
-        }
-      }
-      if (implode::stream_bytes(least) >= data.size()) return std::nullopt;
+      const StreamFormat expected = expected_smallest(data, formats, options.literals);
+      auto writer = std::make_unique<implode::StreamWriter>(expected);
+      writer->reserve(data.size() + 16);  // pages are taken as they are written
+      const std::array<uint64_t, implode::STREAM_FORMATS> bits =
+          implode::optimal_stream_all_formats(data, implode::format_index(expected), *writer, split);
+      for (StreamFormat f : formats)
+        if (bits[implode::format_index(f)] < bits[implode::format_index(chosen)]) chosen = f;
+      if (implode::stream_bytes(bits[implode::format_index(chosen)]) >= data.size()) return std::nullopt;
+      if (chosen == expected) stream = writer->finish();
     }
+    if (stream.empty()) {
+      implode::StreamWriter writer(chosen);
+      writer.reserve(data.size() + 16);
+      implode::optimal_stream(data, chosen, writer, split);
+      stream = writer.finish();
+    }
+  } else {
+    // Fast: one parse, guided by the literal coding that looks cheaper and the
+    // widest allowed window, priced for every allowed format; the smallest is
+    // written from its tokens.
+    unsigned widest = 4;
+    for (StreamFormat f : formats) widest = std::max(widest, f.dict_bits);
+    implode::FastParse parse(data, cheaper_literals(data, options.literals), widest);
+    StreamFormat chosen = formats.front();
+    for (StreamFormat f : formats)
+      if (parse.bits(f) < parse.bits(chosen)) chosen = f;
+    if (implode::stream_bytes(parse.bits(chosen)) >= data.size()) return std::nullopt;
     implode::StreamWriter writer(chosen);
-    implode::parse_lazy(data, chosen, writer);
+    writer.reserve(static_cast<size_t>(implode::stream_bytes(parse.bits(chosen))));
+    parse.emit_and_release(chosen, writer);
     stream = writer.finish();
   }
   if (stream.size() >= data.size()) return std::nullopt;

@@ -4,7 +4,8 @@
 // A parse is a sequence of tokens, literals and matches within the format's
 // limits: match lengths 2 to 518, a 2-byte match at most 256 bytes back, a longer
 // one at most 64 * 2^k back. Two parsers produce them:
-//  * parse_lazy: hash chains and one step of lazy evaluation; fast, good.
+//  * FastParse (and parse_lazy): hash chains and one step of lazy evaluation, one
+//    pass priced for every format; fast, good.
 //  * parse_optimal: the parse of fewest bits for the given format, found by a
 //    shortest-path search over the input with every candidate match in the window;
 //    parse_optimal_all_formats runs that search for all six formats in one pass.
@@ -17,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -40,6 +42,52 @@ class TokenSink {
   virtual void match(unsigned length, unsigned distance) = 0;
 };
 
+// The fast level's parse: one lazy pass over `data` (guided by the costs of the
+// `guide` literal coding and the window of `dict_bits`), kept as a compact token
+// list: a 32-bit word per match holding the literals before it. Memory beyond the
+// input: 4 bytes per match and about 280 KiB of hash chains while parsing.
+class FastParse {
+ public:
+  FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits);
+  // Size in bits (tokens and end marker) of the stream emit() writes for `f`, any
+  // literal coding, f.dict_bits at most the parse's.
+  uint64_t bits(StreamFormat f) const;
+  // Hands on the parse as `f`'s tokens: a match of three or more bytes too far for
+  // f's window becomes literals.
+  void emit(StreamFormat f, TokenSink& sink) const;
+  // The same, freeing the token list as it goes (the stream grows as the list
+  // shrinks); the parse is empty afterwards.
+  void emit_and_release(StreamFormat f, TokenSink& sink);
+
+ private:
+  template <LiteralCoding GUIDE>
+  class Parser;
+  // A word: literals before the match (10 bits), match length (10 bits, 0: none),
+  // distance - 1 (12 bits).
+  static constexpr unsigned RUN_SHIFT = 22, LENGTH_SHIFT = 12;
+  static constexpr uint32_t MAX_RUN = (1u << 10) - 1, LENGTH_MASK = (1u << 10) - 1, DISTANCE_MASK = (1u << 12) - 1;
+  static constexpr size_t WORDS_PER_BLOCK = size_t{1} << 15;
+  void push_word(uint32_t word);
+  void add_match(size_t run, unsigned length, unsigned distance);
+  void emit_word(uint32_t word, unsigned window, size_t& pos, TokenSink& sink) const;
+  void close_run(size_t run);
+
+  // Running totals by dictionary size (k = 4, 5, 6).
+  struct Totals {
+    uint64_t match_bits = 0;      // matches within the window
+    uint64_t far_bytes = 0;       // bytes of matches beyond it, written as literals
+    uint64_t far_ascii_bits = 0;  // their bits as ASCII literals
+  };
+  std::span<const uint8_t> data_;
+  unsigned dict_bits_;
+  std::vector<std::unique_ptr<uint32_t[]>> words_;
+  size_t filled_ = WORDS_PER_BLOCK;  // words in the last block
+  uint64_t literal_count_ = 0;
+  uint64_t literal_ascii_bits_ = 0;
+  std::array<Totals, 3> by_dict_{};
+};
+
+// One format's fast parse (FastParse guided by that format).
 void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
 // Memory beyond the input: fixed-size match finder and search rings (about 450
 // KiB) and the back-references of the positions whose best paths have not merged
@@ -78,6 +126,17 @@ class StreamWriter final : public TokenSink {
  private:
   void put(uint32_t value, unsigned n);
   void put_length_value(unsigned value);
+
+ public:
+  // Room for a stream of `bytes` (header included), when its size is known.
+  void reserve(size_t bytes) { out_.reserve(bytes); }
+  // Bits written so far, header included.
+  uint64_t bits() const { return uint64_t{out_.size()} * 8 + count_; }
+  // Appends the bits that `other` (not finished) wrote from bit `from` on: its
+  // tokens from a token boundary, where two parses are joined.
+  void append(const StreamWriter& other, uint64_t from);
+
+ private:
   StreamFormat format_;
   std::vector<uint8_t> out_;
   uint64_t buffer_ = 0;
@@ -92,6 +151,25 @@ class StreamWriter final : public TokenSink {
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks);
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data);
+// The best level: the optimal parses of all six formats priced in one search and
+// the one of format index `written` written to `out` (which has not been written
+// to); returns every format's size in bits, as parse_optimal_all_formats. With
+// `split` (a position, see optimal_split_point) a second search starts there on
+// another thread and the two are spliced where their paths provably agree: the
+// sizes and the stream are exactly those of the single search (split_search.h).
+// Memory: the input, the stream, and fixed rings and tables (twice with a split).
+std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
+                                                                StreamWriter& out, size_t split);
+// The same for one forced format (parse_optimal's stream); returns its size in bits.
+uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, StreamWriter& out, size_t split);
+// Where to split an input of `size` bytes: 0 (one search) for small inputs, or
+// where this build or machine cannot run two threads.
+inline constexpr size_t MIN_SPLIT_INPUT = size_t{256} << 10;
+size_t optimal_split_point(size_t size);
+
+// The same sizes from a search that only prices: no back-references, no parse
+// handed on (what the best level uses to choose the format).
+std::array<uint64_t, STREAM_FORMATS> optimal_sizes_all_formats(std::span<const uint8_t> data);
 
 // Bits of a parse (tokens and end marker, without the 16 header bits).
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format);

@@ -1,7 +1,30 @@
-// Fast parser: hash chains over 2-byte prefixes, the candidate of most bits saved
-// at each position, and one step of lazy evaluation (a literal now, when the next
-// position offers a better match).
+// Fast level: one lazy parse over the input, kept as a compact token list and
+// priced for every format it can serve in the same pass.
+//
+// Match finder: the latest position of every two bytes (a direct table: the
+// nearest 2-byte match is the only one worth having, as a 2-byte match must lie
+// within 256 bytes) and of every three (hashed), and hash chains keyed by four
+// bytes, newest first. Candidates lie ever farther back, and a farther match of
+// no greater length never saves more bits, so a candidate is compared in full
+// only when it can beat the longest so far (one byte compare at that length),
+// then eight bytes at a time; at most CHAIN_LIMIT full compares and PASS_LIMIT
+// one-byte ones a position. A match of NICE_LENGTH ends the walk: in runs and
+// short-period data the nearest candidate is such a match, so they cost one
+// compare a position.
+//
+// Choice: the candidate that saves the most bits over literals under the guide
+// format (the literal coding the caller expects to win, and the widest window it
+// allows), with one step of lazy evaluation. ASCII literal costs come from a ring
+// of running sums, so a candidate's literal bits cost one subtraction.
+//
+// Pricing: match costs do not depend on the literal coding, and a match of three
+// or more bytes too far for a smaller window is written as literals in that
+// format; so the sizes of all six formats follow from a few running totals kept
+// while parsing, and each is exactly the size of the stream emit() writes.
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
 
 #include "implode_encoder.h"
 
@@ -10,49 +33,180 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 32;  // candidates looked at per position
-constexpr size_t NICE_LENGTH = 96;    // a match this long ends the search
+constexpr unsigned CHAIN_LIMIT = 12;  // candidates compared in full per position
+constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
+constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
+constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
+constexpr unsigned TRIPLE_KEY_BITS = 15;
+constexpr unsigned QUAD_KEY_BITS = 15;
+constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
+static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
+
+// Flag and code bits of each byte as an ASCII literal.
+constexpr std::array<uint8_t, 256> ascii_literal_bits = [] {
+  std::array<uint8_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) t[b] = static_cast<uint8_t>(1 + ascii_bits[b]);
+  return t;
+}();
 
 struct Candidate {
   unsigned length = 0;
   unsigned distance = 0;
-  int64_t saved = 0;  // literal bits replaced minus the match's bits
+  int32_t saved = 0;  // literal bits replaced minus the match's bits
 };
 
-class HashChains {
+// Length of the common prefix of a and b, at least `from`, at most `limit`.
+inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t from, size_t limit) {
+  size_t len = from;
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + len, 8);
+    std::memcpy(&y, b + len, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little)
+        return len + std::countr_zero(x ^ y) / 8;
+      else
+        return len + std::countl_zero(x ^ y) / 8;
+    }
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
+}  // namespace
+
+// The parse proper, for one guide literal coding (a template: the literal cost is
+// in the innermost loop).
+template <LiteralCoding GUIDE>
+class FastParse::Parser {
  public:
-  explicit HashChains(std::span<const uint8_t> data) : data_(data), head_(1u << 16, NO_POSITION), prev_(HISTORY) {}
+  Parser(FastParse& out) : out_(out), data_(out.data_), window_(max_distance(out.dict_bits_)) {
+    last_pair_.assign(1u << 16, NO_POSITION);
+    last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
+    head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
+    prev_.assign(HISTORY, NO_POSITION);
+    sums_[0] = 0;
+  }
+
+  void run() {
+    const size_t n = data_.size();
+    size_t pos = 0;
+    Candidate current = best(0);
+    while (pos < n) {
+      insert(pos);
+      if (current.length == 0) {
+        literal(pos++);
+        current = pos < n ? best(pos) : Candidate{};
+        continue;
+      }
+      if (current.length < LAZY_LENGTH) {
+        const Candidate next = pos + 1 < n ? best(pos + 1) : Candidate{};
+        if (next.saved - literal_bits(pos, 1) > current.saved) {
+          literal(pos++);
+          current = next;
+          continue;
+        }
+      }
+      match(pos, current);
+      const size_t end = pos + current.length;
+      for (++pos; pos < end; ++pos) insert(pos);
+      current = pos < n ? best(pos) : Candidate{};
+    }
+    out_.close_run(run_);
+  }
+
+ private:
+  unsigned pair_key(size_t pos) const { return data_[pos] | data_[pos + 1] << 8; }
+  unsigned triple_key(size_t pos) const {
+    const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
+    return (bytes * 2654435761u) >> (32 - TRIPLE_KEY_BITS);
+  }
+  unsigned quad_key(size_t pos) const {
+    uint32_t bytes;
+    std::memcpy(&bytes, data_.data() + pos, 4);
+    return (bytes * 2654435761u) >> (32 - QUAD_KEY_BITS);
+  }
 
   void insert(size_t pos) {
     if (pos + 1 >= data_.size()) return;
-    const unsigned key = data_[pos] | data_[pos + 1] << 8;
-    prev_[pos % HISTORY] = head_[key];
-    head_[key] = static_cast<uint32_t>(pos);
+    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos);
+    if (pos + 2 >= data_.size()) return;
+    last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos);
+    if (pos + 3 >= data_.size()) return;
+    const unsigned k = quad_key(pos);
+    prev_[pos % HISTORY] = head_[k];
+    head_[k] = static_cast<uint32_t>(pos);
   }
 
-  // The candidate at `pos` that saves the most bits, before `pos` is inserted.
-  Candidate best(size_t pos, StreamFormat format) const {
+  // Literal bits of data[pos, pos + length) under the guide coding. Positions up
+  // to pos + length must have their sums (see best()).
+  int32_t literal_bits(size_t pos, size_t length) const {
+    if constexpr (GUIDE == LiteralCoding::binary) {
+      return static_cast<int32_t>(9 * length);
+    } else {
+      return static_cast<int32_t>(sums_[(pos + length) % SUM_RING] - sums_[pos % SUM_RING]);
+    }
+  }
+
+  // Running sums up to position `to` (sums_[i] covers bytes before i, mod 2^32:
+  // differences over at most SUM_RING positions are exact).
+  void sum_up_to(size_t to) {
+    for (; summed_ < to; ++summed_)
+      sums_[(summed_ + 1) % SUM_RING] = sums_[summed_ % SUM_RING] + ascii_literal_bits[data_[summed_]];
+  }
+
+  int32_t guide_match_cost(unsigned length, unsigned distance) const {
+    return static_cast<int32_t>(match_cost({GUIDE, out_.dict_bits_}, length, distance));
+  }
+
+  // Considers the match with the earlier position `cand` for the best at `pos`.
+  // Returns 0 when it cannot be longer than the longest so far (one byte
+  // compared), 1 after a full compare, 2 once no farther candidate can do better.
+  unsigned consider(size_t pos, size_t cand, size_t limit, size_t& longest, Candidate& best) const {
+    const uint8_t* const here = data_.data() + pos;
+    const uint8_t* const there = data_.data() + cand;
+    if (there[longest] != here[longest]) return 0;  // not longer than the longest: saves no more
+    const size_t length = common_length(there, here, 0, limit);
+    const size_t distance = pos - cand;
+    if (length <= longest || length < MIN_MATCH || (length == MIN_MATCH && distance > MAX_SHORT_DISTANCE)) return 1;
+    longest = length;
+    const int32_t saved =
+        literal_bits(pos, length) - guide_match_cost(static_cast<unsigned>(length), static_cast<unsigned>(distance));
+    if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
+    return length < NICE_LENGTH && length < limit ? 1 : 2;
+  }
+
+  // The candidate at `pos` that saves the most bits, before `pos` is inserted:
+  // the nearest positions sharing two and three bytes (the only 2-byte match
+  // worth having, and the cheapest 3-byte one), then the chain of those sharing
+  // four. A candidate turned away by its one byte compare costs little, so the
+  // walk counts those apart and goes further through them.
+  Candidate best(size_t pos) {
     Candidate best;
-    if (pos + 1 >= data_.size()) return best;
-    const size_t limit = std::min<size_t>(MAX_MATCH, data_.size() - pos);
-    const size_t window = format.window();
-    uint32_t cand = head_[data_[pos] | data_[pos + 1] << 8];
-    for (unsigned steps = 0; cand != NO_POSITION && steps < CHAIN_LIMIT; ++steps) {
-      const size_t distance = pos - cand;
-      if (distance > window) break;
-      size_t length = 2;
-      if (best.length < limit && data_[cand + best.length] == data_[pos + best.length]) {
-        while (length < limit && data_[cand + length] == data_[pos + length]) ++length;
-      } else {
-        length = best.length >= 2 ? 0 : 2;  // cannot beat the best on length
-      }
-      if (length >= 2 && match_allowed(format, static_cast<unsigned>(length), static_cast<unsigned>(distance))) {
-        const int64_t saved = static_cast<int64_t>(literal_bits(format, pos, length)) -
-                              match_cost(format, static_cast<unsigned>(length), static_cast<unsigned>(distance));
-        if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
-        if (length == limit || length >= NICE_LENGTH) break;
+    const size_t n = data_.size();
+    if (pos + 1 >= n) return best;
+    const size_t limit = std::min<size_t>(MAX_MATCH, n - pos);
+    if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
+    size_t longest = 1;
+    const uint32_t pair = last_pair_[pair_key(pos)];
+    if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
+    if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
+    const uint32_t triple = last_triple_[triple_key(pos)];
+    if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
+        consider(pos, triple, limit, longest, best) == 2)
+      return best;
+    if (limit < 4) return best;
+    uint32_t cand = head_[quad_key(pos)];
+    unsigned compared = 0, passed = 0;
+    while (cand != NO_POSITION && pos - cand <= window_ && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+      if (cand != pair && cand != triple) {
+        const unsigned verdict = consider(pos, cand, limit, longest, best);
+        if (verdict == 2) break;
+        compared += verdict;
+        passed += 1 - verdict;
       }
       const uint32_t next = prev_[cand % HISTORY];
       if (next == NO_POSITION || next >= cand) break;  // slot reused by a newer position
@@ -61,40 +215,110 @@ class HashChains {
     return best;
   }
 
- private:
-  uint64_t literal_bits(StreamFormat format, size_t pos, size_t length) const {
-    if (format.literals == LiteralCoding::binary) return 9 * length;
-    uint64_t bits = 0;
-    for (size_t i = 0; i < length; ++i) bits += literal_cost(format, data_[pos + i]);
-    return bits;
+  void literal(size_t pos) {
+    ++run_;
+    out_.literal_ascii_bits_ += ascii_literal_bits[data_[pos]];
+    ++out_.literal_count_;
   }
 
+  void match(size_t pos, const Candidate& c) {
+    out_.add_match(run_, c.length, c.distance);
+    run_ = 0;
+    const unsigned length_bits = length_cost_table[c.length];
+    for (unsigned k = 4; k <= out_.dict_bits_; ++k) {
+      Totals& t = out_.by_dict_[k - 4];
+      if (c.length == MIN_MATCH || c.distance <= max_distance(k)) {
+        t.match_bits += length_bits + distance_cost({GUIDE, k}, c.length, c.distance);
+      } else {  // written as literals in this format
+        t.far_bytes += c.length;
+        for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+      }
+    }
+  }
+
+  FastParse& out_;
   std::span<const uint8_t> data_;
-  std::vector<uint32_t> head_;
-  std::vector<uint32_t> prev_;
+  size_t window_;
+  std::vector<uint32_t> last_pair_;    // by two bytes: the latest position they start
+  std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
+  std::vector<uint32_t> head_;         // by hash of four bytes: the latest position, the chain's head
+  std::vector<uint32_t> prev_;         // by position: the previous one of its chain
+  std::array<uint32_t, SUM_RING> sums_;
+  size_t summed_ = 0;
+  size_t run_ = 0;  // literals since the last match
 };
 
-}  // namespace
+FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits)
+    : data_(data), dict_bits_(dict_bits) {
+  if (guide == LiteralCoding::binary)
+    Parser<LiteralCoding::binary>(*this).run();
+  else
+    Parser<LiteralCoding::ascii>(*this).run();
+}
+
+// Words go in blocks of fixed size: the list grows without copying what it holds
+// and without a vector's spare half.
+void FastParse::push_word(uint32_t word) {
+  if (filled_ == WORDS_PER_BLOCK) {
+    words_.push_back(std::make_unique<uint32_t[]>(WORDS_PER_BLOCK));
+    filled_ = 0;
+  }
+  words_.back()[filled_++] = word;
+}
+
+void FastParse::add_match(size_t run, unsigned length, unsigned distance) {
+  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
+  push_word(static_cast<uint32_t>(run) << RUN_SHIFT | static_cast<uint32_t>(length) << LENGTH_SHIFT | (distance - 1));
+}
+
+// The literals after the last match: words without a match.
+void FastParse::close_run(size_t run) {
+  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
+  if (run > 0) push_word(static_cast<uint32_t>(run) << RUN_SHIFT);
+}
+
+uint64_t FastParse::bits(StreamFormat f) const {
+  const Totals& t = by_dict_[f.dict_bits - 4];
+  const uint64_t literal_bits =
+      f.literals == LiteralCoding::binary ? 9 * (literal_count_ + t.far_bytes) : literal_ascii_bits_ + t.far_ascii_bits;
+  return literal_bits + t.match_bits + END_MARKER_BITS;
+}
+
+void FastParse::emit(StreamFormat f, TokenSink& sink) const {
+  size_t pos = 0;
+  for (size_t b = 0; b < words_.size(); ++b) {
+    const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
+    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
+  }
+}
+
+void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
+  size_t pos = 0;
+  for (size_t b = 0; b < words_.size(); ++b) {
+    const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
+    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
+    words_[b].reset();
+  }
+  words_.clear();
+  filled_ = WORDS_PER_BLOCK;
+}
+
+// One word's literals and match; `pos` is where they start and moves past them.
+void FastParse::emit_word(uint32_t w, unsigned window, size_t& pos, TokenSink& sink) const {
+  for (const size_t end = pos + (w >> RUN_SHIFT); pos < end; ++pos) sink.literal(data_[pos]);
+  const unsigned length = w >> LENGTH_SHIFT & LENGTH_MASK;
+  if (length == 0) return;
+  const unsigned distance = (w & DISTANCE_MASK) + 1;
+  if (length == MIN_MATCH || distance <= window) {
+    sink.match(length, distance);
+    pos += length;
+  } else {
+    for (const size_t end = pos + length; pos < end; ++pos) sink.literal(data_[pos]);
+  }
+}
 
 void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink) {
-  HashChains chains(data);
-  size_t pos = 0;
-  Candidate current = chains.best(0, format);
-  while (pos < data.size()) {
-    chains.insert(pos);
-    const Candidate next = pos + 1 < data.size() ? chains.best(pos + 1, format) : Candidate{};
-    const int64_t literal_bits = literal_cost(format, data[pos]);
-    if (current.length == 0 || next.saved - literal_bits > current.saved) {
-      sink.literal(data[pos]);
-      ++pos;
-      current = next;
-      continue;
-    }
-    sink.match(current.length, current.distance);
-    const size_t end = pos + current.length;
-    for (++pos; pos < end; ++pos) chains.insert(pos);
-    current = pos < data.size() ? chains.best(pos, format) : Candidate{};
-  }
+  FastParse(data, format.literals, format.dict_bits).emit(format, sink);
 }
 
 }  // namespace implode

@@ -36,169 +36,24 @@
 #include <array>
 #include <cassert>
 #include <memory>
+#include <type_traits>
 
-#include "back_reference.h"
-#include "binary_tree_finder.h"
 #include "implode_encoder.h"
-#include "lane_vectors.h"
-#include "settled_paths.h"
-#include "wide_code_minimum.h"
+#include "optimal_search.h"
+#include "split_search.h"
 
 namespace implode {
-namespace {
 
 using namespace implode_format;
+using detail::OptimalSearch;
 
-constexpr size_t COST_RING = 1024;  // positions the search still reaches from the one settled
-static_assert(COST_RING > MAX_MATCH);
-constexpr size_t REBASE_INTERVAL = size_t{1} << 20;
-constexpr size_t COMMIT_INTERVAL = size_t{1} << 16;
-constexpr unsigned WINDOW_SIXTEENTHS = 4096 / 16;
-static_assert(max_distance(6) == 4096 && max_distance(4) % 16 == 0 && max_distance(5) % 16 == 0);
+namespace {
 
-// N lanes for FORMATS formats; lanes past the formats repeat the last one.
-template <unsigned N, unsigned FORMATS>
-class OptimalSearch {
- public:
-  using Costs = CostLanes<N>;
-  using References = ReferenceLanes<N>;
-
-  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats,
-                const std::array<TokenSink*, FORMATS>& sinks)
-      : data_(data), paths_(data, sinks) {
-    std::array<StreamFormat, N> lane_format;
-    for (unsigned l = 0; l < N; ++l) lane_format[l] = formats[std::min(l, FORMATS - 1)];
-    for (unsigned b = 0; b < 256; ++b)
-      for (unsigned l = 0; l < N; ++l)
-        literal_cost_[b].set(l, static_cast<int32_t>(literal_cost(lane_format[l], static_cast<uint8_t>(b))));
-    // A match of 3 or more bytes: the distance's cost depends on the distance only
-    // through (distance - 1) >> 4 (the high part for every k >= 4, and whether it
-    // fits the window); a lane whose window it exceeds is out.
-    for (unsigned i = 0; i < WINDOW_SIXTEENTHS; ++i) {
-      const unsigned distance = i * 16 + 1;
-      for (unsigned l = 0; l < N; ++l) {
-        const unsigned k = lane_format[l].dict_bits;
-        distance_cost_[i].set(
-            l, distance <= max_distance(k) ? static_cast<int32_t>(distance_bits[(distance - 1) >> k] + k) : UNREACHED);
-      }
-    }
-    for (const StreamFormat& f : formats) widest_window_ = std::max(widest_window_, f.window());
-    cost_.fill(Costs::filled(UNREACHED));
-    cost_[0] = Costs::filled(0);
-    via_.fill(References::filled(LITERAL_REFERENCE));
-    for (unsigned w = 0; w < WIDE_CODES; ++w)
-      wide_[w] = std::make_unique<WideCodeMinimum<N>>(length_code_ranges[FIRST_WIDE_CODE + w]);
-  }
-
-  // Settles position p (its cost is final once every earlier position has been
-  // fed) and relaxes every edge leaving it.
-  void feed(size_t p, const detail::Pair* pairs, size_t count) {
-    Costs here = settle(p);
-    if (p > 0 && p % REBASE_INTERVAL == 0) {
-      rebase(here);
-      here = Costs::filled(0);
-    }
-    if (p % COMMIT_INTERVAL == 0 && p > 0) paths_.commit(p);
-
-    relax(p + 1, here + literal_cost_[data_[p]], LITERAL_REFERENCE);
-    // Matches: lengths (previous pair's length, this pair's length] at this pair's
-    // distance.
-    unsigned shortest = MIN_MATCH;
-    for (size_t j = 0; j < count; ++j) {
-      const unsigned longest = pairs[j].length;
-      const unsigned distance = pairs[j].distance;
-      if (shortest == MIN_MATCH) {
-        if (distance <= MAX_SHORT_DISTANCE)  // a 2-byte match costs the same in every format
-          relax(p + 2, here + Costs::filled(static_cast<int32_t>(match_cost(StreamFormat{}, 2, distance))),
-                match_reference(2, distance));
-        shortest = 3;
-      }
-      if (shortest > longest) continue;
-      // Later pairs lie farther back still. (The six formats have k = 6 among them,
-      // whose window is the finder's: none is too far for all of them.)
-      if (FORMATS == 1 && distance > widest_window_) break;
-      const Costs with_distance = here + distance_cost_[(distance - 1) >> 4];
-      for (unsigned code = length_code_index(shortest - MIN_MATCH); code < 16; ++code) {
-        const LengthCode& lc = length_code_ranges[code];
-        if (lc.first > longest) break;
-        const Costs cost = with_distance + Costs::filled(static_cast<int32_t>(lc.bits));
-        if (code >= FIRST_WIDE_CODE && shortest <= lc.first && lc.last <= longest) {
-          wide_[code - FIRST_WIDE_CODE]->add(p, cost, static_cast<uint16_t>(distance));
-          quiet_from_ = std::max(quiet_from_, p + 1 + lc.last);
-          continue;
-        }
-        const unsigned from = std::max(shortest, lc.first), to = std::min(longest, lc.last);
-        for (unsigned length = from; length <= to; ++length) relax(p + length, cost, match_reference(length, distance));
-      }
-      shortest = longest + 1;
-    }
-    for (auto& w : wide_) w->close(p);
-  }
-
-  // Settles the end of the input, hands on the rest of every lane's parse and
-  // returns each format's size in bits (end marker included).
-  std::array<uint64_t, FORMATS> finish() {
-    const size_t end = data_.size();
-    const Costs last = settle(end);
-    std::array<uint64_t, FORMATS> bits;
-    for (unsigned l = 0; l < FORMATS; ++l) bits[l] = static_cast<uint64_t>(base_cost_[l] + last[l]) + END_MARKER_BITS;
-    paths_.finish(end);
-    return bits;
-  }
-
- private:
-  void relax(size_t q, const Costs& cost, uint32_t via) {
-    take_smaller(cost_[q % COST_RING], via_[q % COST_RING], cost, References::filled(via));
-  }
-
-  Costs settle(size_t q) {
-    Costs best = cost_[q % COST_RING];
-    References via = via_[q % COST_RING];
-    if (q < quiet_from_) {  // else no wide code can reach q
-      for (auto& w : wide_) {
-        if (w->quiet_at(q)) continue;
-        const auto covering = w->covering(q);
-        if (!covering || !any_smaller(covering->cost, best)) continue;  // the usual case
-        for (unsigned l = 0; l < N; ++l) {
-          if (covering->cost[l] < best[l]) {
-            best.set(l, covering->cost[l]);
-            const size_t from = covering->from[l];
-            via.set(l, match_reference(static_cast<unsigned>(q - from), w->distance_of(from)));
-          }
-        }
-      }
-    }
-    cost_[q % COST_RING] = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
-    paths_.push(via);
-    return best;
-  }
-
-  void rebase(const Costs& base) {
-    for (Costs& v : cost_) rebase_cost(v, base);
-    for (auto& w : wide_) w->rebase(base);
-    for (unsigned l = 0; l < FORMATS; ++l) base_cost_[l] += base[l];
-  }
-
-  std::span<const uint8_t> data_;
-  std::array<Costs, 256> literal_cost_;
-  std::array<Costs, WINDOW_SIXTEENTHS> distance_cost_;
-  unsigned widest_window_ = 0;
-  std::array<Costs, COST_RING> cost_;
-  std::array<References, COST_RING> via_;
-  std::array<std::unique_ptr<WideCodeMinimum<N>>, WIDE_CODES> wide_;
-  std::array<int64_t, FORMATS> base_cost_{};
-  // From here on no wide code's window holds a registered position (until the
-  // next registration). Before the first, the windows start before position 0.
-  size_t quiet_from_ = length_code_ranges[15].last;
-  SettledPaths<N, FORMATS> paths_;
-};
-
-template <unsigned N, unsigned FORMATS>
+template <unsigned N, unsigned FORMATS, class Paths>
 std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
-                                         const std::array<StreamFormat, FORMATS>& formats,
-                                         const std::array<TokenSink*, FORMATS>& sinks) {
+                                         const std::array<StreamFormat, FORMATS>& formats, Paths paths) {
   detail::BinaryTreeFinder finder(data);
-  auto optimal = std::make_unique<OptimalSearch<N, FORMATS>>(data, formats, sinks);
+  auto optimal = std::make_unique<OptimalSearch<N, FORMATS, Paths>>(data, formats, std::move(paths));
   std::array<detail::Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < data.size(); ++p) optimal->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
   return optimal->finish();
@@ -214,12 +69,34 @@ constexpr std::array<StreamFormat, STREAM_FORMATS> every_format = [] {
 }  // namespace
 
 void parse_optimal(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink) {
-  run_search<1, 1>(data, {format}, {&sink});
+  run_search<1, 1>(data, {format}, SettledPaths<1, 1>(data, {&sink}));
 }
 
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks) {
-  return run_search<8, STREAM_FORMATS>(data, every_format, sinks);
+  return run_search<8, STREAM_FORMATS>(data, every_format, SettledPaths<8, STREAM_FORMATS>(data, sinks));
+}
+
+std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
+                                                                StreamWriter& out, size_t split) {
+  return detail::split_search<8, STREAM_FORMATS>(data, every_format, written, out, split);
+}
+
+uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, StreamWriter& out, size_t split) {
+  return detail::split_search<1, 1>(data, {format}, 0, out, split)[0];
+}
+
+size_t optimal_split_point(size_t size) {
+  if (!KVN_IMPLODE_THREADS || size < MIN_SPLIT_INPUT) return 0;
+#if KVN_IMPLODE_THREADS
+  if (std::thread::hardware_concurrency() < 2) return 0;
+#endif
+  // A little past the middle: A also settles the overlap.
+  return (size / 2 + detail::SPLICE_OVERLAP / 4) / detail::SPLIT_ALIGNMENT * detail::SPLIT_ALIGNMENT;
+}
+
+std::array<uint64_t, STREAM_FORMATS> optimal_sizes_all_formats(std::span<const uint8_t> data) {
+  return run_search<8, STREAM_FORMATS>(data, every_format, detail::NoPaths{});
 }
 
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data) {

@@ -28,6 +28,7 @@ namespace implode {
 template <unsigned N, unsigned FORMATS>
 class SettledPaths {
  public:
+  static constexpr bool HANDS_ON = true;
   using References = ReferenceLanes<N>;
   static_assert(FORMATS <= N);
 
@@ -84,6 +85,9 @@ class SettledPaths {
     marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
   }
+
+  // How far the lane's path has been handed on.
+  size_t committed(unsigned lane) const { return committed_[lane]; }
 
   // With every position up to `end` settled: hands on the rest of each lane's path.
   void finish(size_t end) {

@@ -81,6 +81,21 @@ void StreamWriter::match(unsigned length, unsigned distance) {
   put(f.bits | distance_field << f.count, f.count + distance_bits[h] + low_bits);
 }
 
+void StreamWriter::append(const StreamWriter& other, uint64_t from) {
+  const uint64_t end = other.bits();
+  const uint64_t whole = uint64_t{other.out_.size()} * 8;  // the rest is in other.buffer_
+  out_.reserve(out_.size() + static_cast<size_t>((end - from) / 8) + 8);
+  uint64_t at = from;
+  for (; at + 24 <= whole; at += 24) {  // 24 bits from the 4 bytes that hold them
+    const size_t byte = static_cast<size_t>(at / 8);
+    uint32_t word = 0;
+    for (unsigned i = 0; i < 4 && byte + i < other.out_.size(); ++i) word |= uint32_t{other.out_[byte + i]} << (8 * i);
+    put(word >> (at % 8), 24);
+  }
+  for (; at < whole; ++at) put(other.out_[static_cast<size_t>(at / 8)] >> (at % 8), 1);
+  for (; at < end; ++at) put(static_cast<uint32_t>(other.buffer_ >> (at - whole)), 1);
+}
+
 std::vector<uint8_t> StreamWriter::finish() {
   put_length_value(END_LENGTH_VALUE);
   for (; count_ > 0; count_ = count_ > 8 ? count_ - 8 : 0) {  // the last byte padded with zeros

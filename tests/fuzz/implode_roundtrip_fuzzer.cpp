@@ -32,6 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (implode::parse_optimal(input, format).size() != optimal.size()) fuzz::breach("parser not deterministic");
 
+  // The fast parse prices every format it serves: each size is that of the
+  // tokens it hands on for the format.
+  const implode::FastParse fast(input, format.literals, 6);
+  for (unsigned i = 0; i < 6; ++i) {
+    const implode::StreamFormat f = implode::format_at_index(i);
+    implode::BitCounter counter(f);
+    fast.emit(f, counter);
+    if (counter.bits() != fast.bits(f)) fuzz::breach("fast parse size differs from its tokens");
+  }
+
   // The one-pass search over all six formats: its parse for this format is as
   // small as the single-format one, and its stream decodes.
   std::array<std::unique_ptr<implode::TokenSink>, 6> sinks;

@@ -197,3 +197,74 @@ TEST(ImplodeOptimal, ForcedFormatStreamIsTheAllFormatsStreamOfThatFormat) {
 }
 
 }  // namespace
+
+// ---- the best level's search on two threads ---------------------------------
+
+// Split at `split`, the search gives the single search's sizes and, for the lane
+// it writes, its stream, bit for bit: on text, on the fingerprint inputs, and on
+// inputs made to keep the paths apart (runs across the split point, periodic and
+// random data). Where they never agree in time the split search finishes alone;
+// the result must be the same either way.
+TEST(ImplodeSplitSearch, EqualsTheSingleSearchForEveryWrittenLane) {
+  Bytes noisy = generated_text(150000, 51);
+  const Bytes noise = random_bytes(40000, 52, 256);
+  noisy.insert(noisy.begin() + 60000, noise.begin(), noise.end());
+  Bytes run_across = generated_text(200000, 62);
+  std::fill(run_across.begin() + 50000, run_across.begin() + 90000, 0);  // 32640 and 65280 fall inside
+  Bytes periodic(160000);
+  const Bytes period = random_bytes(1000, 63);
+  for (size_t i = 0; i < periodic.size(); ++i)
+    periodic[i] = i % 7 < 4 ? static_cast<uint8_t>('a' + i % 3) : period[i % period.size()];
+  struct Case {
+    const char* name;
+    Bytes data;
+    size_t split;
+  };
+  const std::vector<Case> cases = {
+      {"text", generated_text(180000, 61), 65280},
+      {"text, noise (fingerprint input)", noisy, 32640},
+      {"PE-like image (fingerprint input)", pe_like_image(200000, 8), 97920},
+      {"a zero run across the split", run_across, 65280},
+      {"zeros", Bytes(150000, 0), 32640},
+      {"periodic", periodic, 65280},
+      {"random", random_bytes(120000, 64), 32640},
+      {"three symbols", random_bytes(120000, 65, 3), 65280},
+  };
+  for (const auto& [name, data, split] : cases) {
+    SCOPED_TRACE(name);
+    for (unsigned written = 0; written < implode::STREAM_FORMATS; ++written) {
+      SCOPED_TRACE(testing::Message() << "lane " << written);
+      implode::StreamWriter one(implode::format_at_index(written)), two(implode::format_at_index(written));
+      const auto bits_one = implode::optimal_stream_all_formats(data, written, one, 0);
+      const auto bits_two = implode::optimal_stream_all_formats(data, written, two, split);
+      EXPECT_EQ(bits_two, bits_one);
+      EXPECT_TRUE(two.finish() == one.finish());
+    }
+    // One forced format: the stream of parse_optimal.
+    const StreamFormat f = implode::format_at_index(static_cast<unsigned>(split % 5));
+    implode::StreamWriter forced(f);
+    const uint64_t bits = implode::optimal_stream(data, f, forced, split);
+    EXPECT_EQ(bits, implode::parse_bits(implode::parse_optimal(data, f), f));
+    EXPECT_TRUE(forced.finish() == implode::write_stream(implode::parse_optimal(data, f), f));
+  }
+}
+
+// The split point is chosen only where the splice can work: a multiple of every
+// wide code's width (the blocks of their minima must coincide), with room for
+// the overlap, and none for small inputs.
+TEST(ImplodeSplitSearch, SplitPointIsAlignedAndLeavesRoomForTheOverlap) {
+  EXPECT_EQ(implode::optimal_split_point(implode::MIN_SPLIT_INPUT - 1), 0u);
+  for (size_t size : {implode::MIN_SPLIT_INPUT, size_t{5761904}, size_t{13752878}}) {
+    const size_t split = implode::optimal_split_point(size);
+    if (split == 0) GTEST_SKIP() << "one thread on this build or machine";
+    EXPECT_EQ(split % (128 * 255), 0u);
+    EXPECT_GT(split, size / 3);
+    EXPECT_LT(split + (size_t{3} << 14), size);
+  }
+}
+
+// Pricing alone (no parse handed on) finds the sizes that the full search does.
+TEST(ImplodeSplitSearch, PricingAloneFindsTheSameSizes) {
+  const Bytes data = pe_like_image(120000, 9);
+  EXPECT_EQ(implode::optimal_sizes_all_formats(data), implode::optimal_bits_all_formats(data));
+}
