@@ -26,6 +26,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common_length.h"
 #include "implode_encoder.h"
 
 namespace implode {
@@ -56,25 +57,6 @@ struct Candidate {
   unsigned distance = 0;
   int32_t saved = 0;  // literal bits replaced minus the match's bits
 };
-
-// Length of the common prefix of a and b, at least `from`, at most `limit`.
-inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t from, size_t limit) {
-  size_t len = from;
-  while (len + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + len, 8);
-    std::memcpy(&y, b + len, 8);
-    if (x != y) {
-      if constexpr (std::endian::native == std::endian::little)
-        return len + std::countr_zero(x ^ y) / 8;
-      else
-        return len + std::countl_zero(x ^ y) / 8;
-    }
-    len += 8;
-  }
-  while (len < limit && a[len] == b[len]) ++len;
-  return len;
-}
 
 }  // namespace
 
