@@ -7,15 +7,18 @@
 
 namespace extractor {
 
-constexpr uint32_t SHORT_PATH_CAPACITY = 261;  // MAX_PATH + 1: temp and module paths
+constexpr uint32_t SHORT_PATH_CAPACITY = 261;  // MAX_PATH + 1 characters: temp and module paths
 constexpr uint32_t WORK_DIRECTORY_ATTEMPTS = 10;
 
 // "KVN.%X" of the clock in whole seconds since 1970 (32 bits, upper-case hex,
 // no leading zeros). At most 12 characters.
 const char* format_work_directory_name(std::span<char, 16> out, uint32_t seconds);
+const char16_t* format_work_directory_name(std::span<char16_t, 16> out, uint32_t seconds);
 
 // temp_dir + "\" (unless it ends in "\" or "/") + name, in `out`. False, with
 // `out` unchanged in meaning, when the whole path does not fit.
 bool join_work_directory_path(std::span<char, SHORT_PATH_CAPACITY> out, const char* temp_dir, const char* name);
+bool join_work_directory_path(std::span<char16_t, SHORT_PATH_CAPACITY> out, const char16_t* temp_dir,
+                              const char16_t* name);
 
 }  // namespace extractor
