@@ -2,7 +2,7 @@
 // directory, unpack the payload into it, install the Java extensions, delete the
 // extracted files. Exit code 0 after a complete run (and after the message that
 // no work directory could be made), -1 after a failed extraction, 1 after a
-// fatal stop inside extraction.
+// fatal stop inside extraction. The command line is not read.
 //
 // Every path goes through the wide calls, so the temporary directory, the
 // installer's own folder and the Java kits' homes may hold any character, not
@@ -32,11 +32,10 @@ void restrict_dll_search() {
   if (set_default != nullptr) set_default(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-uint32_t seconds_since_1970() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<uint32_t>((ticks - 116444736000000000ull) / 10000000ull);
+uint32_t clock_seconds_since_1970() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  return seconds_since_1970({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
 }
 
 int show_and_exit(const char16_t* text, int exit_code) {
@@ -76,7 +75,7 @@ int run() {
   char16_t work_dir[SHORT_PATH_CAPACITY];
   bool created = false;
   for (uint32_t attempt = 0; attempt < WORK_DIRECTORY_ATTEMPTS && !created; ++attempt) {
-    format_work_directory_name(name, seconds_since_1970());
+    format_work_directory_name(name, clock_seconds_since_1970());
     if (!join_work_directory_path(work_dir, temp_dir, name))
       return show_and_exit(format_enter_directory_error(message, ERROR_FILENAME_EXCED_RANGE), EXIT_FAILED);
     created = CreateDirectoryW(wide(name), nullptr) != 0;
@@ -103,4 +102,9 @@ int run() {
 }  // namespace
 }  // namespace extractor
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return extractor::run(); }
+// The program's entry point (linked with -nostartfiles): the C runtime's start-up
+// would parse a command line that the extractor ignores, set up stdio, atexit and
+// exception handlers it does not use, and pull 12 KiB into every installer. The
+// extractor has no static constructors, and the msvcrt functions it imports
+// (malloc, free, mem*) need no start-up: msvcrt.dll sets itself up when loaded.
+extern "C" void WINAPI extractor_start() { ExitProcess(static_cast<UINT>(extractor::run())); }

@@ -18,12 +18,11 @@ const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_
 
 bool is_string_type(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// The clock as whole seconds since 1970 in 64 bits, so records stay right after 2038.
-int64_t current_unix_seconds() {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return javaext::unix_seconds_from_filetime_ticks(ticks);
+// The clock broken down in UTC by the system, so records stay right after 2038.
+javaext::UtcTime current_utc_time() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wDayOfWeek};
 }
 
 // Closes a key opened or created here, on every way out.
@@ -80,7 +79,7 @@ int read_registry_text(HKEY root, const char16_t* sub_key_path, const char16_t* 
 }
 
 int record_installed_file(const char16_t* destination_path) {
-  const int64_t now = current_unix_seconds();
+  const javaext::UtcTime now = current_utc_time();
   if (std::char_traits<char16_t>::length(destination_path) > javaext::RECORD_NAME_LIMIT) return 0;
 
   OpenKey key;
