@@ -14,10 +14,10 @@
 namespace extractor {
 namespace {
 
-using common::BoundedText;
+using common::BasicBoundedText;
 
 bool read_through_host(void* host, uint64_t offset, std::span<uint8_t> out) {
-  return static_cast<ExtractHost*>(host)->read_own_file(offset, out);
+  return static_cast<ExtractSystem*>(host)->read_own_file(offset, out);
 }
 
 // The extraction status of what the payload reader found.
@@ -32,15 +32,16 @@ int32_t extract_status(payload::ReadStatus status) {
   return EXTRACT_ENTRY_MALFORMED;
 }
 
-void beep(ExtractHost& host, BeepTone tone) { host.beep(tone.frequency, tone.milliseconds); }
+void beep(ExtractSystem& host, BeepTone tone) { host.beep(tone.frequency, tone.milliseconds); }
 
-void copy_text(std::span<char, FAILED_FILE_NAME_CAPACITY> out, std::string_view text) {
-  BoundedText(out).append(text.substr(0, out.size() - 1));
+template <class Char>
+void copy_text(std::span<Char, FAILED_FILE_NAME_CAPACITY> out, std::basic_string_view<Char> text) {
+  BasicBoundedText<Char>(out).append(text.substr(0, out.size() - 1));
 }
 
 // The text before the content's first NUL, or all of it when it holds none, run
 // as a command. False when the text cannot be held in memory.
-bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
+bool run_command_entry(ExtractSystem& host, std::span<const uint8_t> content) {
   const void* nul = std::memchr(content.data(), 0, content.size());
   const size_t length = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - content.data()) : content.size();
   HeapBytes command(uint64_t(length) + 1);
@@ -51,20 +52,39 @@ bool run_command_entry(ExtractHost& host, std::span<const uint8_t> content) {
   return true;
 }
 
+// An entry name in a path of the host's kind: its bytes as they are, or
+// converted to UTF-16 by the host. The text overflows when the name does not fit.
+void append_entry_name(common::BoundedText& text, ExtractHost&, std::string_view name) { text.append(name); }
+
+void append_entry_name(common::WideBoundedText& text, WideExtractHost& host, std::string_view name) {
+  if (name.empty()) return;  // nothing to convert (and a conversion of nothing fails)
+  text.append_from([&](std::span<char16_t> room) { return host.convert_entry_name(name, room); });
+}
+
+// The name rules once more on the name as the file system reads it. Bytes are
+// what check_entry_name has judged already; a converted name is judged anew.
+payload::NameVerdict check_converted_name(std::string_view) { return payload::NameVerdict::ok; }
+
+payload::NameVerdict check_converted_name(std::u16string_view name) { return payload::check_entry_name(name); }
+
 // One run of extract_payload: the own file, the payload's reader and what every
 // entry shares (the target path's directory part, the copy buffer, the
 // decoder's work area). Entries are handled one after another, each in a step
 // of its own; a step returns EXTRACT_OK to go on, anything else ends the run
-// with that status.
+// with that status. Paths are texts of Char, written through a Host of that kind.
+template <class Char, class Host>
 class Extraction {
  public:
-  Extraction(ExtractHost& host, std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name)
+  using Text = BasicBoundedText<Char>;
+  using View = std::basic_string_view<Char>;
+
+  Extraction(Host& host, std::span<Char, FAILED_FILE_NAME_CAPACITY> failed_file_name)
       : host_(host), failed_file_name_(failed_file_name), dir_prefix_(dir_prefix_text_) {}
   ~Extraction() { close_own_file(); }
   Extraction(const Extraction&) = delete;
   Extraction& operator=(const Extraction&) = delete;
 
-  int32_t run(const char* own_path, const char* target_dir) {
+  int32_t run(const Char* own_path, const Char* target_dir) {
     if (!host_.open_own_file(own_path)) return EXTRACT_CANNOT_OPEN_SELF;
     own_file_open_ = true;
     // The trailer sits at the end of the payload, never found by walking entries.
@@ -87,20 +107,22 @@ class Extraction {
 
  private:
   // "dir" + "\" unless dir already ends in a backslash.
-  bool start_dir_prefix(const char* dir) {
-    const std::string_view d(dir);
+  bool start_dir_prefix(const Char* dir) {
+    const View d(dir);
     dir_prefix_.append(d);
-    if (d.empty() || d.back() != '\\') dir_prefix_.append("\\");
+    if (d.empty() || d.back() != Char('\\')) dir_prefix_.append_ascii("\\");
     return dir_prefix_.ok();
   }
 
   int32_t extract_entry(const payload::EntryView& entry) {
     const bool is_command = entry.name == payload::EXEC_NAME;
-    BoundedText target(path_buffer_);
-    target.append(dir_prefix_.view()).append(entry.name);
+    Text target(path_buffer_);
     if (!is_command) {
-      if (payload::check_entry_name(entry.name) != payload::NameVerdict::ok) {
-        copy_text(failed_file_name_, target.ok() ? target.view() : entry.name);
+      target.append(dir_prefix_.view());
+      append_entry_name(target, host_, entry.name);
+      if (payload::check_entry_name(entry.name) != payload::NameVerdict::ok ||
+          (target.ok() && check_converted_name(target.view().substr(dir_prefix_.size())) != payload::NameVerdict::ok)) {
+        refuse_name(target, entry.name);
         return -static_cast<int32_t>(INVALID_NAME_ERROR);
       }
       if (!target.ok()) return EXTRACT_PATH_TOO_LONG;
@@ -123,8 +145,19 @@ class Extraction {
     return entry_file_status(host_.write_entry_file(target.c_str(), whole), false, target.view());
   }
 
+  // A refused name leaves its target path, or the name alone when the path does
+  // not fit, as the failed file's name.
+  void refuse_name(const Text& target, std::string_view name) {
+    if (target.ok()) {
+      copy_text(failed_file_name_, target.view());
+      return;
+    }
+    Text failed(failed_file_name_);
+    append_entry_name(failed, host_, name.substr(0, failed_file_name_.size() - 1));
+  }
+
   // A stored file goes from the own file to its target a block at a time.
-  int32_t copy_stored_file(const payload::EntryView& entry, const BoundedText& target) {
+  int32_t copy_stored_file(const payload::EntryView& entry, const Text& target) {
     OwnFileContent content(host_, entry.data_offset, entry.data_length, copy_block());
     const EntryFileResult result = host_.write_entry_file(target.c_str(), content);
     return entry_file_status(result, content.read_failed(), target.view());
@@ -152,7 +185,7 @@ class Extraction {
   // names the file, a failed read of the own file is status 8, a failed or short
   // write beeps low once (status 6), and file times that could not be set beep
   // high without stopping.
-  int32_t entry_file_status(const EntryFileResult& result, bool read_failed, std::string_view target) {
+  int32_t entry_file_status(const EntryFileResult& result, bool read_failed, View target) {
     if (result.create_error != 0) {
       copy_text(failed_file_name_, target);
       return -static_cast<int32_t>(result.create_error);
@@ -167,8 +200,8 @@ class Extraction {
   }
 
   int32_t write_self_copy(uint32_t stub_size) {
-    BoundedText self_path(path_buffer_);
-    self_path.append(dir_prefix_.view()).append(payload::SELF_NAME);
+    Text self_path(path_buffer_);
+    self_path.append(dir_prefix_.view()).append_ascii(payload::SELF_NAME);
     if (!self_path.ok()) return EXTRACT_PATH_TOO_LONG;
     OwnFileContent stub(host_, 0, stub_size, copy_block());
     const bool written = host_.write_self_copy(self_path.c_str(), stub);
@@ -191,12 +224,12 @@ class Extraction {
     own_file_open_ = false;
   }
 
-  ExtractHost& host_;
-  std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name_;
+  Host& host_;
+  std::span<Char, FAILED_FILE_NAME_CAPACITY> failed_file_name_;
   bool own_file_open_ = false;
-  char dir_prefix_text_[TARGET_PATH_CAPACITY] = {};
-  BoundedText dir_prefix_;
-  char path_buffer_[TARGET_PATH_CAPACITY] = {};
+  Char dir_prefix_text_[TARGET_PATH_CAPACITY] = {};
+  Text dir_prefix_;
+  Char path_buffer_[TARGET_PATH_CAPACITY] = {};
   HeapBytes copy_buffer_{HeapBytes::none()};
   HeapBytes decoder_work_{HeapBytes::none()};
   uint32_t output_length_ = 0;
@@ -230,7 +263,7 @@ void entry_write_callback(const uint8_t* buffer, uint32_t* count, void* user) {
   streams->produced += n;
 }
 
-ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
+ExplodedEntry explode_entry(ExtractSystem& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
                             uint8_t* output, uint32_t unpacked_size) {
   EntryStreams streams{stored.data(), output, 0,    0, static_cast<uint32_t>(stored.size()), 0,
                        unpacked_size, &host,  false};
@@ -241,7 +274,13 @@ ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::
 
 int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
                         std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name) {
-  Extraction extraction(host, failed_file_name);
+  Extraction<char, ExtractHost> extraction(host, failed_file_name);
+  return extraction.run(own_path, target_dir);
+}
+
+int32_t extract_payload(WideExtractHost& host, const char16_t* own_path, const char16_t* target_dir,
+                        std::span<char16_t, FAILED_FILE_NAME_CAPACITY> failed_file_name) {
+  Extraction<char16_t, WideExtractHost> extraction(host, failed_file_name);
   return extraction.run(own_path, target_dir);
 }
 

@@ -41,7 +41,8 @@ struct BeepTone {
 constexpr BeepTone WRITE_FAILED_BEEP{99, 99};
 constexpr BeepTone TIMES_NOT_SET_BEEP{9999, 99};
 
-constexpr uint32_t TARGET_PATH_CAPACITY = 512;  // NUL included
+// In characters of the path's own type, NUL included.
+constexpr uint32_t TARGET_PATH_CAPACITY = 512;
 constexpr uint32_t FAILED_FILE_NAME_CAPACITY = 1024;
 
 // The record behind the decoder's callbacks.
@@ -53,7 +54,7 @@ struct EntryStreams {
   uint32_t input_remaining;  // bytes not yet handed out
   uint32_t produced;         // bytes received from the decoder: the file's length
   uint32_t output_capacity;  // U, the declared unpacked size
-  ExtractHost* host;         // for the overflow stop
+  ExtractSystem* host;       // for the overflow stop
   bool stopped;              // the host returned from fatal_stop: ignore further output
 };
 
@@ -69,7 +70,7 @@ struct ExplodedEntry {
 
 // Decodes one compressed entry into `output`, which must hold
 // min(U, payload::max_exploded_size(S)) bytes.
-ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
+ExplodedEntry explode_entry(ExtractSystem& host, explode::ExplodeWork& work, std::span<const uint8_t> stored,
                             uint8_t* output, uint32_t unpacked_size);
 
 // Extracts every entry of `own_path`'s payload into `target_dir` (which is the
@@ -77,7 +78,15 @@ ExplodedEntry explode_entry(ExtractHost& host, explode::ExplodeWork& work, std::
 // receives its full path. Stored entries and the stub copy are copied from the
 // own file in blocks of COPY_BLOCK_SIZE; a compressed entry is decoded whole into
 // memory and written with one write.
+//
+// Two forms, alike but for how paths are spelled. With 8-bit paths an entry's
+// target path is the target directory and the name's bytes. With UTF-16 paths
+// the name is converted by the host; the converted name must pass the name rules
+// too (else -123), and the path limits (TARGET_PATH_CAPACITY,
+// FAILED_FILE_NAME_CAPACITY) count UTF-16 code units instead of bytes.
 int32_t extract_payload(ExtractHost& host, const char* own_path, const char* target_dir,
                         std::span<char, FAILED_FILE_NAME_CAPACITY> failed_file_name);
+int32_t extract_payload(WideExtractHost& host, const char16_t* own_path, const char16_t* target_dir,
+                        std::span<char16_t, FAILED_FILE_NAME_CAPACITY> failed_file_name);
 
 }  // namespace extractor

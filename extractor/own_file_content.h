@@ -17,7 +17,7 @@ constexpr uint32_t COPY_BLOCK_SIZE = 64 * 1024;
 class OwnFileContent final : public FileContent {
  public:
   // `block_buffer` must outlive the content; its size is the block size.
-  OwnFileContent(ExtractHost& host, uint64_t offset, uint64_t length, std::span<uint8_t> block_buffer)
+  OwnFileContent(ExtractSystem& host, uint64_t offset, uint64_t length, std::span<uint8_t> block_buffer)
       : host_(host), next_offset_(offset), remaining_(length), buffer_(block_buffer) {}
 
   ContentBlock next_block() override;
@@ -26,7 +26,7 @@ class OwnFileContent final : public FileContent {
   bool read_failed() const { return read_failed_; }
 
  private:
-  ExtractHost& host_;
+  ExtractSystem& host_;
   uint64_t next_offset_;
   uint64_t remaining_;
   std::span<uint8_t> buffer_;

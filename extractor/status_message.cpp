@@ -1,42 +1,69 @@
 #include "status_message.h"
 
+#include <string_view>
+
 #include "bounded_text.h"
 
 namespace extractor {
 
+using common::BasicBoundedText;
 using common::BoundedText;
 
 namespace {
 // Every value printed with %d is a 32-bit quantity reinterpreted as signed.
 int32_t as_signed(uint32_t v) { return static_cast<int32_t>(v); }
-}  // namespace
 
-const char* format_directory_error(MessageBuffer out, uint32_t error) {
-  return BoundedText(out)
-      .append("Error: Extractor failed to create a directory; error=")
+template <class Char>
+const Char* directory_error(std::span<Char, MESSAGE_CAPACITY> out, uint32_t error) {
+  return BasicBoundedText<Char>(out)
+      .append_ascii("Error: Extractor failed to create a directory; error=")
       .append_signed(as_signed(error))
       .c_str();
 }
 
-const char* format_enter_directory_error(MessageBuffer out, uint32_t error) {
-  return BoundedText(out)
-      .append("Error: Extractor failed to enter its work directory; error=")
+template <class Char>
+const Char* enter_directory_error(std::span<Char, MESSAGE_CAPACITY> out, uint32_t error) {
+  return BasicBoundedText<Char>(out)
+      .append_ascii("Error: Extractor failed to enter its work directory; error=")
       .append_signed(as_signed(error))
       .c_str();
+}
+
+template <class Char>
+const Char* status_message(std::span<Char, MESSAGE_CAPACITY> out, int32_t status, const Char* failed_file_name) {
+  BasicBoundedText<Char> text(out);
+  if (status == -3) {
+    text.append_ascii("Extractor could not create temporary file '");
+    // The path may not fit whole: keep as much as the buffer takes, then close.
+    std::basic_string_view<Char> path(failed_file_name);
+    const std::string_view tail = "'. ";
+    const size_t room = out.size() - 1 - text.size() - tail.size();
+    text.append(path.substr(0, room < path.size() ? room : path.size())).append_ascii(tail);
+    return text.c_str();
+  }
+  return text.append_ascii("Error: Extractor failed with error=").append_signed(status).c_str();
+}
+
+}  // namespace
+
+const char* format_directory_error(MessageBuffer out, uint32_t error) { return directory_error(out, error); }
+
+const char16_t* format_directory_error(WideMessageBuffer out, uint32_t error) { return directory_error(out, error); }
+
+const char* format_enter_directory_error(MessageBuffer out, uint32_t error) {
+  return enter_directory_error(out, error);
+}
+
+const char16_t* format_enter_directory_error(WideMessageBuffer out, uint32_t error) {
+  return enter_directory_error(out, error);
 }
 
 const char* format_status_message(MessageBuffer out, int32_t status, const char* failed_file_name) {
-  BoundedText text(out);
-  if (status == -3) {
-    text.append("Extractor could not create temporary file '");
-    // The path may not fit whole: keep as much as the buffer takes, then close.
-    std::string_view path(failed_file_name);
-    const std::string_view tail = "'. ";
-    const size_t room = out.size() - 1 - text.size() - tail.size();
-    text.append(path.substr(0, room < path.size() ? room : path.size())).append(tail);
-    return text.c_str();
-  }
-  return text.append("Error: Extractor failed with error=").append_signed(status).c_str();
+  return status_message(out, status, failed_file_name);
+}
+
+const char16_t* format_status_message(WideMessageBuffer out, int32_t status, const char16_t* failed_file_name) {
+  return status_message(out, status, failed_file_name);
 }
 
 const char* format_allocation_error(MessageBuffer out, int32_t stored_size) {

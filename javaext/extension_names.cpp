@@ -3,7 +3,29 @@
 namespace javaext {
 namespace {
 
-constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+template <class Char>
+constexpr Char ascii_lower(Char c) {
+  return (c >= Char('A') && c <= Char('Z')) ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
+
+// `extension` against an ASCII extension in lower case.
+template <class Char>
+bool is_extension(std::basic_string_view<Char> extension, std::string_view lower_case) {
+  if (extension.size() != lower_case.size()) return false;
+  for (std::size_t i = 0; i < extension.size(); ++i) {
+    if (ascii_lower(extension[i]) != static_cast<Char>(lower_case[i])) return false;
+  }
+  return true;
+}
+
+template <class Char>
+ExtensionMatch classify(std::basic_string_view<Char> name) {
+  if (name.empty() || name.front() == Char('.')) return {false, false};
+  const std::size_t last_point = name.rfind(Char('.'));
+  if (last_point == std::basic_string_view<Char>::npos) return {false, false};
+  const std::basic_string_view<Char> extension = name.substr(last_point);
+  return {is_extension(extension, ".jar"), is_extension(extension, ".dll")};
+}
 
 }  // namespace
 
@@ -15,12 +37,8 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-ExtensionMatch classify_extracted_name(std::string_view name) {
-  if (name.empty() || name.front() == '.') return {false, false};
-  const std::size_t last_point = name.rfind('.');
-  if (last_point == std::string_view::npos) return {false, false};
-  const std::string_view extension = name.substr(last_point);
-  return {equals_ignoring_ascii_case(extension, ".jar"), equals_ignoring_ascii_case(extension, ".dll")};
-}
+ExtensionMatch classify_extracted_name(std::string_view name) { return classify(name); }
+
+ExtensionMatch classify_extracted_name(std::u16string_view name) { return classify(name); }
 
 }  // namespace javaext

@@ -1,4 +1,5 @@
-// Which extracted files are installed into a Java kit, judged by name alone.
+// Which extracted files are installed into a Java kit, judged by name alone. The
+// names come from the directory listing: 8-bit, or UTF-16 from the wide calls.
 #pragma once
 
 #include <string_view>
@@ -18,5 +19,6 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 // a name without ".". Otherwise the extension is the text from the last "." on,
 // and ".jar" and ".dll" are tested independently of each other, ignoring ASCII case.
 ExtensionMatch classify_extracted_name(std::string_view name);
+ExtensionMatch classify_extracted_name(std::u16string_view name);
 
 }  // namespace javaext

@@ -4,8 +4,10 @@
 
 namespace javaext {
 
-// Statuses: 0 home found and the directory scanned; 1 "CurrentVersion" not read;
-// 2 "JavaHome" not read. Nothing is created, copied or recorded for 1 and 2.
-int install_java_extensions(const char* kit_name, const char* home_suffix);
+// Statuses (KitStatus): 0 home found and the directory scanned; 1
+// "CurrentVersion" not read; 2 "JavaHome" not read; 3 the home is a Java 9 or
+// later. Nothing is created, copied or recorded for 1, 2 and 3. The kit name
+// and suffix are UTF-16, as every text of the Windows side.
+int install_java_extensions(const char16_t* kit_name, const char16_t* home_suffix);
 
 }  // namespace javaext

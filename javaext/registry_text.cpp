@@ -1,18 +1,28 @@
 #include "registry_text.h"
 
-#include <cstring>
-
 namespace javaext {
+namespace {
 
-bool finish_registry_text(std::span<char> buffer, std::size_t data_size) {
+template <class Char>
+bool finish_text(std::span<Char> buffer, std::size_t data_size) {
   if (buffer.empty()) return false;
-  if (data_size <= buffer.size() && std::memchr(buffer.data(), '\0', data_size) != nullptr) return true;
+  if (data_size <= buffer.size()) {
+    for (std::size_t i = 0; i < data_size; ++i) {
+      if (buffer[i] == Char(0)) return true;
+    }
+  }
   if (data_size < buffer.size()) {
-    buffer[data_size] = '\0';
+    buffer[data_size] = Char(0);
     return true;
   }
-  buffer[0] = '\0';
+  buffer[0] = Char(0);
   return false;
 }
+
+}  // namespace
+
+bool finish_registry_text(std::span<char> buffer, std::size_t data_size) { return finish_text(buffer, data_size); }
+
+bool finish_registry_text(std::span<char16_t> buffer, std::size_t data_size) { return finish_text(buffer, data_size); }
 
 }  // namespace javaext

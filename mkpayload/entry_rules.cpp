@@ -32,12 +32,33 @@ std::string folder_part(std::string_view name) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+// The name rules once more on the characters the end user's Windows reads (the
+// extractor judges the converted name too): only there is "COM¹" a device.
+// Text that is not UTF-8 (names read back without their code page) has no
+// characters to judge.
+payload::NameVerdict verdict_as_windows_reads(std::string_view text) {
+  const std::optional<std::u32string> characters = decode_utf8(text);
+  if (!characters) return payload::NameVerdict::ok;
+  std::u16string units;
+  for (char32_t c : *characters) {
+    if (c < 0x10000) {
+      units.push_back(static_cast<char16_t>(c));
+    } else {
+      units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    }
+  }
+  return payload::check_entry_name(std::u16string_view(units));
+}
+
 }  // namespace
 
 std::string file_name_problem(std::string_view text, std::string_view bytes) {
   if (same_file_key(text) == same_file_key(payload::SELF_NAME))
     return "is the name of the stub copy, which replaces it at the end of extraction";
   if (const auto verdict = payload::check_entry_name(bytes); verdict != payload::NameVerdict::ok)
+    return "is an unsafe name: it " + std::string(payload::describe(verdict));
+  if (const auto verdict = verdict_as_windows_reads(text); verdict != payload::NameVerdict::ok)
     return "is an unsafe name: it " + std::string(payload::describe(verdict));
   if (bytes.find('\0') != std::string_view::npos) return "holds a NUL byte";
   if (bytes.size() > MAX_ENTRY_NAME_BYTES)

@@ -3,32 +3,79 @@
 namespace payload {
 namespace {
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+// The rules read a name one code unit at a time: a byte of the payload, or a
+// UTF-16 code unit. Every character they look for is ASCII, and no byte of a
+// multibyte character or UTF-16 unit of a non-ASCII character is one of them,
+// except the trail bytes of double-byte code pages, which are judged as bytes
+// (the stricter reading).
+template <class Char>
+constexpr unsigned code(Char c) {
+  if constexpr (sizeof(Char) == 1) {
+    return static_cast<unsigned char>(c);
+  } else {
+    return static_cast<unsigned>(c);
+  }
+}
 
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+template <class Char>
+bool is_separator(Char c) {
+  return code(c) == '\\' || code(c) == '/';
+}
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
+template <class Char>
+unsigned ascii_upper(Char c) {
+  const unsigned u = code(c);
+  return (u >= 'a' && u <= 'z') ? u - 'a' + 'A' : u;
+}
+
+template <class Char>
+bool equals_ignoring_case(std::basic_string_view<Char> a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
   return true;
 }
 
+// The digit after COM or LPT that makes a device: 1-9, and in UTF-16 also the
+// superscript digits U+00B9, U+00B2 and U+00B3.
+template <class Char>
+bool is_port_digit(Char c) {
+  const unsigned u = code(c);
+  if (u >= '1' && u <= '9') return true;
+  return sizeof(Char) > 1 && (u == 0xB9 || u == 0xB2 || u == 0xB3);
+}
+
 // Windows maps these names to devices in every directory, whatever follows a dot.
-bool is_device_name(std::string_view component) {
-  std::string_view base = component.substr(0, component.find('.'));
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+template <class Char>
+bool is_device_name(std::basic_string_view<Char> component) {
+  size_t dot = 0;
+  while (dot < component.size() && code(component[dot]) != '.') ++dot;
+  std::basic_string_view<Char> base = component.substr(0, dot);
+  while (!base.empty() && code(base.back()) == ' ') base.remove_suffix(1);
   for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (equals_ignoring_case(base, device)) return true;
   if (base.size() == 4 &&
       (equals_ignoring_case(base.substr(0, 3), "COM") || equals_ignoring_case(base.substr(0, 3), "LPT")))
-    return base[3] >= '1' && base[3] <= '9';
+    return is_port_digit(base[3]);
   return false;
 }
 
-}  // namespace
+template <class Char>
+bool is_refused_character(Char c) {
+  const unsigned u = code(c);
+  return u < 0x20 || u == '<' || u == '>' || u == '"' || u == '|' || u == '?' || u == '*';
+}
 
-NameVerdict check_entry_name(std::string_view name) {
+template <class Char>
+bool is_component(std::basic_string_view<Char> component, std::string_view text) {
+  if (component.size() != text.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (code(component[i]) != static_cast<unsigned char>(text[i])) return false;
+  return true;
+}
+
+template <class Char>
+NameVerdict check_name(std::basic_string_view<Char> name) {
   if (name.empty()) return NameVerdict::empty;
   if (is_separator(name.front())) return NameVerdict::absolute;
   bool any_component = false;
@@ -36,15 +83,14 @@ NameVerdict check_entry_name(std::string_view name) {
   while (start <= name.size()) {
     size_t end = start;
     while (end < name.size() && !is_separator(name[end])) ++end;
-    std::string_view component = name.substr(start, end - start);
-    for (char c : component) {
-      if (c == ':') return NameVerdict::colon;
-      if (static_cast<unsigned char>(c) < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*')
-        return NameVerdict::control_character;
+    std::basic_string_view<Char> component = name.substr(start, end - start);
+    for (Char c : component) {
+      if (code(c) == ':') return NameVerdict::colon;
+      if (is_refused_character(c)) return NameVerdict::control_character;
     }
-    if (component == "..") return NameVerdict::parent_component;
-    if (!component.empty() && component != ".") {
-      if (component.back() == '.' || component.back() == ' ') return NameVerdict::trailing_dot_space;
+    if (is_component(component, "..")) return NameVerdict::parent_component;
+    if (!component.empty() && !is_component(component, ".")) {
+      if (code(component.back()) == '.' || code(component.back()) == ' ') return NameVerdict::trailing_dot_space;
       if (is_device_name(component)) return NameVerdict::device_name;
       any_component = true;
     }
@@ -53,6 +99,12 @@ NameVerdict check_entry_name(std::string_view name) {
   if (!any_component || is_separator(name.back())) return NameVerdict::empty;
   return NameVerdict::ok;
 }
+
+}  // namespace
+
+NameVerdict check_entry_name(std::string_view name) { return check_name(name); }
+
+NameVerdict check_entry_name(std::u16string_view name) { return check_name(name); }
 
 std::string_view describe(NameVerdict verdict) {
   switch (verdict) {

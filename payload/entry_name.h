@@ -16,10 +16,18 @@ enum class NameVerdict {
   control_character,   // bytes below 0x20, or one of < > " | ? * that Windows refuses anyway
 };
 
-// Judges an entry name (the text before its NUL). Names with a directory part
-// below the work directory ("sub\file") are fine: the file is created only when
-// the subdirectory already exists.
+// Judges an entry name (the text before its NUL) as the payload holds it. Names
+// with a directory part below the work directory ("sub\file") are fine: the file
+// is created only when the subdirectory already exists.
 NameVerdict check_entry_name(std::string_view name);
+
+// Judges the same name once more as the file system reads it: its bytes
+// converted from the ANSI code page to UTF-16. The rules are the same, read over
+// UTF-16 code units, so that no conversion can turn a name that passed as bytes
+// into one that leaves the work directory (a character that becomes '?', '\' or
+// ':'). Windows also takes COM and LPT followed by a superscript digit (¹ ² ³,
+// bytes of code page 1252) for devices, so those count as device names here.
+NameVerdict check_entry_name(std::u16string_view name);
 
 // A short reason for a refused name, for builder and tool messages.
 std::string_view describe(NameVerdict verdict);

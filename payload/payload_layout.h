@@ -72,8 +72,14 @@ using ReadAt = bool (*)(void* file, uint64_t offset, std::span<uint8_t> out);
 // The most bytes an implode stream of `stream_size` bytes can decode to. The
 // cheapest output per bit is a 518-byte match in 22 bits (flag 1, length code 7,
 // extra 8, distance code 2, low bits 4); the two header bytes carry no tokens.
-// Rounded up by one such match, so it is a safe bound for any stream.
-constexpr uint64_t max_exploded_size(uint32_t stream_size) { return (uint64_t(stream_size) * 8 / 22 + 1) * 518; }
+// Rounded up by one such match, so it is a safe bound for any stream. S * 8 / 22
+// is S * 4 / 11, taken as 4 * (S / 11) + 4 * (S % 11) / 11 so that the stub needs
+// no 64-bit division.
+constexpr uint64_t max_exploded_size(uint32_t stream_size) {
+  return (uint64_t(stream_size / 11) * 4 + (stream_size % 11) * 4 / 11 + 1) * 518;
+}
+static_assert(max_exploded_size(0xFFFFFFFF) == (uint64_t(0xFFFFFFFF) * 8 / 22 + 1) * 518);
+static_assert(max_exploded_size(21) == (uint64_t(21) * 8 / 22 + 1) * 518);
 
 // The output buffer a compressed entry needs: its unpacked size U, but never
 // more than its stream can decode to, however large U claims to be.

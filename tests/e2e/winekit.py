@@ -55,6 +55,34 @@ def reg_add(key, name, data, kind="REG_SZ"):
     assert rc == 0, f"reg add {key} {name}: {out}"
 
 
+def reg_string(text):
+    """A .reg file's quoted string."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_import_utf16(lines, *options):
+    """Imports the lines of a version 5 .reg file, written in UTF-16 so that every
+    character reaches the registry (reg.exe's command line and REGEDIT4 files
+    pass through the ANSI code page). `options` go to reg import ("/reg:32")."""
+    text = "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+    with tempfile.NamedTemporaryFile("wb", suffix=".reg", delete=False) as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+    try:
+        rc, out = reg("import", win_path(f.name), *options)
+        assert rc == 0, f"reg import: {out}"
+    finally:
+        os.unlink(f.name)
+
+
+def reg_export_utf16(key):
+    """The text of `key` as reg export writes it (UTF-16), decoded."""
+    with tempfile.TemporaryDirectory() as d:
+        target = pathlib.Path(d) / "export.reg"
+        rc, out = reg("export", key, win_path(target), "/y")
+        assert rc == 0, f"reg export {key}: {out}"
+        return target.read_bytes().decode("utf-16")
+
+
 def ensure_prefix(fresh=False):
     """Creates the run's prefix once: relay trace limited to the calls the tests
     watch, and TEMP/TMP pointed at a directory of our own."""
@@ -97,9 +125,12 @@ def clear_temp():
 
 
 _DBG_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+_HEX = set("0123456789abcdefABCDEF")
 
 
-def _unescape(s):
+def _unescape(s, wide=False):
+    """The text of a string as Wine's debug output writes it: an 8-bit string
+    escapes other bytes as \\xNN, a wide one (L"...") other code units as \\NNNN."""
     out, i = [], 0
     while i < len(s):
         c = s[i]
@@ -109,16 +140,22 @@ def _unescape(s):
                 out.append(_DBG_ESCAPES[n])
                 i += 2
                 continue
+            if wide and len(s) >= i + 5 and set(s[i + 1:i + 5]) <= _HEX:
+                out.append(chr(int(s[i + 1:i + 5], 16)))
+                i += 5
+                continue
             if n == "x":
                 out.append(chr(int(s[i + 2:i + 4], 16)))
                 i += 4
                 continue
         out.append(c)
         i += 1
-    return "".join(out)
+    text = "".join(out)
+    # Code units outside the BMP come as surrogate pairs.
+    return text.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "replace") if wide else text
 
 
-_STR = r'(?:[0-9a-f]{8} (?:L?"((?:[^"\\]|\\.)*)"|)|00000000)'
+_STR = r'(?:[0-9a-f]{8} (?:(L?)"((?:[^"\\]|\\.)*)"|)|00000000)'
 _MSGBOX = re.compile(r"Call user32\.MessageBox[AW]\(([0-9a-f]{8})," + _STR + "," + _STR + r",([0-9a-f]{8})\)", re.I)
 _BEEP = re.compile(r"Call kernel32\.Beep\(([0-9a-f]{8}),([0-9a-f]{8})\)", re.I)
 
@@ -126,7 +163,8 @@ _BEEP = re.compile(r"Call kernel32\.Beep\(([0-9a-f]{8}),([0-9a-f]{8})\)", re.I)
 class Run:
     def __init__(self, rc, stdout, stderr, seconds):
         self.rc, self.stdout, self.stderr, self.seconds = rc, stdout, stderr, seconds
-        self.message_boxes = [(_unescape(m.group(2) or ""), _unescape(m.group(3) or ""), int(m.group(4), 16))
+        self.message_boxes = [(_unescape(m.group(3) or "", m.group(2) == "L"),
+                               _unescape(m.group(5) or "", m.group(4) == "L"), int(m.group(6), 16))
                               for m in _MSGBOX.finditer(stderr)]
         self.beeps = [(int(m.group(1), 16), int(m.group(2), 16)) for m in _BEEP.finditer(stderr)]
 

@@ -2,9 +2,11 @@
 // around the buffer to show that nothing is written past it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "bounded_text.h"
 #include "registry_text.h"
@@ -140,3 +142,73 @@ TEST(RegistryText, ReportedSizeBeyondBufferIsRefused) {
 }
 
 }  // namespace
+
+// UTF-16 texts: the same limits, counted in code units.
+template <std::size_t Size>
+struct GuardedWide {
+  std::array<char16_t, Size + 8> units;
+  GuardedWide() { units.fill(u'\x5A5A'); }
+  std::span<char16_t> inner() { return std::span<char16_t>(units).subspan(4, Size); }
+  bool canaries_intact() const {
+    for (std::size_t i = 0; i < 4; ++i) {
+      if (units[i] != u'\x5A5A' || units[Size + 4 + i] != u'\x5A5A') return false;
+    }
+    return true;
+  }
+};
+
+TEST(WideText, AsciiPiecesWidenAndLimitsCountCodeUnits) {
+  GuardedWide<8> g;
+  common::WideBoundedText text(g.inner());
+  text.append(u"Юлия").append_ascii("=").append_hex(0xA);
+  EXPECT_TRUE(text.ok());
+  EXPECT_EQ(text.view(), std::u16string_view(u"Юлия=A"));
+  text.append(u"日本");  // 6 + 2 + the NUL: one code unit too many
+  EXPECT_FALSE(text.ok());
+  EXPECT_EQ(text.view(), std::u16string_view(u"Юлия=A"));
+  EXPECT_TRUE(g.canaries_intact());
+}
+
+TEST(WideText, AppendFromGetsTheRoomWithoutTheNulAndKeepsTheTextWhenItDoesNotFit) {
+  GuardedWide<8> g;
+  common::WideBoundedText text(g.inner());
+  text.append(u"ab");
+  std::size_t offered = 0;
+  text.append_from([&](std::span<char16_t> room) {
+    offered = room.size();
+    room[0] = u'é';
+    return std::size_t{1};
+  });
+  EXPECT_EQ(offered, 5u);  // 8 - "ab" - the NUL
+  EXPECT_EQ(text.view(), u"abé");
+  text.append_from([](std::span<char16_t> room) {
+    room[0] = u'x';  // a converter that ran out of room mid-way
+    return std::size_t{0};
+  });
+  EXPECT_FALSE(text.ok());
+  EXPECT_EQ(std::u16string_view(text.c_str()), u"abé");
+  EXPECT_TRUE(g.canaries_intact());
+}
+
+TEST(WideText, JoinAllOrNothing) {
+  GuardedWide<8> g;
+  ASSERT_TRUE(common::join_text<char16_t>(g.inner(), {u"C:\\", u"Юлия"}));  // 7 units + NUL
+  EXPECT_EQ(std::u16string_view(g.inner().data()), u"C:\\Юлия");
+  EXPECT_FALSE(common::join_text<char16_t>(g.inner(), {u"C:\\", u"Юлия", u"!"}));
+  EXPECT_EQ(g.inner()[0], u'\0');
+  EXPECT_TRUE(g.canaries_intact());
+}
+
+// Wide registry queries: sizes in code units, the same rules.
+TEST(RegistryText, WideDataEndsAtItsNulOrIsTerminatedOrDoesNotFit) {
+  GuardedWide<8> g;
+  std::u16string_view home = u"C:\\Юлия";
+  std::copy(home.begin(), home.end(), g.inner().begin());
+  ASSERT_TRUE(javaext::finish_registry_text(g.inner(), home.size()));  // 7 units, no NUL
+  EXPECT_EQ(std::u16string_view(g.inner().data()), home);
+  std::u16string_view full = u"C:\\Юлия!";
+  std::copy(full.begin(), full.end(), g.inner().begin());
+  EXPECT_FALSE(javaext::finish_registry_text(g.inner(), full.size()));  // 8 units fill it
+  EXPECT_EQ(g.inner()[0], u'\0');
+  EXPECT_TRUE(g.canaries_intact());
+}

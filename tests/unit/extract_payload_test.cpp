@@ -250,6 +250,10 @@ TEST(MaxExplodedSize, BoundsTheLongestMatchesPerBit) {
   EXPECT_GE(payload::max_exploded_size(100), uint64_t(98 * 8 / 22) * 518);
   EXPECT_LT(payload::max_exploded_size(100), 40u * 518);
   EXPECT_EQ(payload::max_exploded_size(0), 518u);
+  // Computed without 64-bit division: the same as S * 8 / 22 in 64 bits.
+  for (uint32_t s = 0; s < 2000; ++s) EXPECT_EQ(payload::max_exploded_size(s), (uint64_t(s) * 8 / 22 + 1) * 518) << s;
+  for (uint32_t s = 0xFFFFFFFF; s > 0xFFFFF000; --s)
+    EXPECT_EQ(payload::max_exploded_size(s), (uint64_t(s) * 8 / 22 + 1) * 518) << s;
 }
 
 }  // namespace

@@ -29,8 +29,9 @@ struct FakePlatform {
   std::set<std::string> directories;                                    // directories that exist (or get created)
   std::set<std::string> locked;                                         // directories where creation is refused
   std::vector<std::pair<std::string, bool>> listing;                    // name, is a directory
+  std::map<std::string, std::string> files;                             // files of the kits: path -> content
   bool listing_opens = true;
-  std::vector<std::string> log;               // "read KEY|VALUE", "mkdir P", "copy S -> D", "record D"
+  std::vector<std::string> log;  // "read KEY|VALUE", "exists P", "open P", "mkdir P", "copy S -> D", "record D"
   std::map<std::string, std::string> copies;  // destination -> source
 
   void set_kit(const std::string& kit, const std::string& version, const std::string& home) {
@@ -48,6 +49,18 @@ struct FakePlatform {
     if (found == registry.end() || found->second.size() > text.size()) return false;
     std::memcpy(text.data(), found->second.data(), found->second.size());
     return javaext::finish_registry_text(text, found->second.size());
+  }
+  bool path_exists(const char* path) {
+    log.push_back(std::string("exists ") + path);
+    return files.count(path) != 0 || directories.count(path) != 0;
+  }
+  std::size_t read_file_start(const char* path, std::span<char> bytes) {
+    log.push_back(std::string("open ") + path);
+    auto found = files.find(path);
+    if (found == files.end()) return 0;
+    const std::size_t length = std::min(found->second.size(), bytes.size());
+    std::memcpy(bytes.data(), found->second.data(), length);
+    return length;
   }
   void create_directory(const char* path) {
     log.push_back(std::string("mkdir ") + path);
@@ -271,6 +284,88 @@ TEST(KitInstallation, NullArgumentsAreHandled) {
   p.add_files({"a.jar"});
   EXPECT_EQ(install(p, JRE, nullptr), javaext::KIT_INSTALLED);  // no suffix
   EXPECT_THAT(p.entries_starting("record"), ElementsAre("record C:\\jre\\lib\\ext\\a.jar"));
+}
+
+// Java 9 and later stop at start-up when their home holds lib\ext: such a kit,
+// known by its lib\modules or by its release file, gets nothing.
+TEST(ModularJava, HomeHoldingLibModulesGetsNothing) {
+  FakePlatform p;
+  p.set_kit(JRE, "17", "C:\\jdk-17");
+  p.directories = {"C:\\jdk-17", "C:\\jdk-17\\lib"};
+  p.files["C:\\jdk-17\\lib\\modules"] = "jimage";
+  p.add_files({"a.jar", "b.dll"});
+  EXPECT_EQ(install(p, JRE, ""), javaext::KIT_MODULAR_JAVA);
+  EXPECT_THAT(p.log, ElementsAre("read SOFTWARE\\JavaSoft\\Java Runtime Environment|CurrentVersion",
+                                 "read SOFTWARE\\JavaSoft\\Java Runtime Environment\\17|JavaHome",
+                                 "exists C:\\jdk-17\\lib\\modules"));
+  EXPECT_THAT(p.copies, IsEmpty());
+}
+
+TEST(ModularJava, ReleaseFileOfNineOrLaterDecidesWithoutLibModules) {
+  struct Case {
+    const char* release;
+    int status;
+  };
+  const Case cases[] = {
+      {"JAVA_VERSION=\"9\"\n", javaext::KIT_MODULAR_JAVA},
+      {"IMPLEMENTOR=\"Eclipse Adoptium\"\nJAVA_VERSION=\"25.0.3\"\n", javaext::KIT_MODULAR_JAVA},
+      {"JAVA_VERSION=\"1.8.0_392\"\n", javaext::KIT_INSTALLED},
+      {"JAVA_VERSION=\"1.7\"\n", javaext::KIT_INSTALLED},
+      {"JAVA_VERSION=\"seventeen\"\n", javaext::KIT_INSTALLED},  // no version: lib\modules alone decides
+      {"OS_NAME=\"Windows\"\n", javaext::KIT_INSTALLED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.release);
+    FakePlatform p;
+    p.set_kit(JRE, "1", "C:\\java");
+    p.directories = {"C:\\java", "C:\\java\\lib"};
+    p.files["C:\\java\\release"] = c.release;
+    p.add_files({"a.jar"});
+    EXPECT_EQ(install(p, JRE, ""), c.status);
+    const bool installs = c.status == javaext::KIT_INSTALLED;
+    EXPECT_EQ(p.entries_starting("mkdir").size(), installs ? 2u : 0u);
+    EXPECT_EQ(p.entries_starting("record").size(), installs ? 1u : 0u);
+    EXPECT_THAT(p.entries_starting("open"), ElementsAre("open C:\\java\\release"));
+  }
+}
+
+TEST(ModularJava, OlderKitIsProbedThenInstalledAsAlways) {
+  FakePlatform p;
+  p.set_kit(JDK, "1.8", "C:\\jdk8");
+  p.directories = {"C:\\jdk8", "C:\\jdk8\\jre", "C:\\jdk8\\jre\\lib", "C:\\jdk8\\lib"};
+  p.files["C:\\jdk8\\release"] = "JAVA_VERSION=\"1.8.0_392\"\nOS_NAME=\"Windows\"\n";
+  p.add_files({"a.jar", "b.dll"});
+  EXPECT_EQ(install(p, JDK, "\\jre"), javaext::KIT_INSTALLED);
+  // The home, then the runtime below it: neither holds lib\modules or a modern release.
+  EXPECT_THAT(std::vector<std::string>(p.log.begin() + 2, p.log.begin() + 6),
+              ElementsAre("exists C:\\jdk8\\lib\\modules", "open C:\\jdk8\\release",
+                          "exists C:\\jdk8\\jre\\lib\\modules", "open C:\\jdk8\\jre\\release"));
+  EXPECT_THAT(p.entries_starting("record"),
+              ElementsAre("record C:\\jdk8\\jre\\lib\\ext\\a.jar", "record C:\\jdk8\\jre\\lib\\ext\\x86\\b.dll"));
+}
+
+TEST(ModularJava, RuntimeBelowTheHomeCountsToo) {
+  FakePlatform p;
+  p.set_kit(JDK, "11", "C:\\odd");
+  p.directories = {"C:\\odd", "C:\\odd\\jre", "C:\\odd\\jre\\lib"};
+  p.files["C:\\odd\\jre\\release"] = "JAVA_VERSION=\"11.0.2\"\n";
+  p.add_files({"a.jar"});
+  EXPECT_EQ(install(p, JDK, "\\jre"), javaext::KIT_MODULAR_JAVA);
+  EXPECT_THAT(p.entries_starting("mkdir"), IsEmpty());
+}
+
+TEST(ModularJava, ProbeThatDoesNotFitItsPathLeavesTheKitAsItWas) {
+  // home + "\lib\ext" is 1023 characters: "\lib\modules" cannot be formed,
+  // "\release" (as long as "\lib\ext") can, and the kit is installed as before.
+  const std::string home = "C:\\" + std::string(1023 - 3 - 8, 'h');
+  FakePlatform p;
+  p.set_kit(JRE, "1.8", home);
+  p.directories = {home, home + "\\lib"};
+  p.add_files({"a.jar"});
+  EXPECT_EQ(install(p, JRE, ""), javaext::KIT_INSTALLED);
+  EXPECT_THAT(p.entries_starting("exists"), IsEmpty());
+  EXPECT_THAT(p.entries_starting("open"), ElementsAre("open " + home + "\\release"));
+  EXPECT_THAT(p.entries_starting("mkdir"), ElementsAre("mkdir " + home + "\\lib\\ext"));
 }
 
 }  // namespace

@@ -118,4 +118,24 @@ TEST(TimeText, AgreesWithDayByDayCalendarWalk) {
   }
 }
 
+// The Windows layer formats the broken-down time the system gives: the same text.
+TEST(TimeText, BrokenDownTimeGivesTheSameText) {
+  for (int64_t seconds = -62135596800; seconds < 253402300800; seconds += 86400 * 97 + 3671) {
+    const javaext::TimeText from_seconds = format_time_text(seconds);
+    const javaext::TimeText from_parts = format_time_text(utc_from_unix_seconds(seconds));
+    ASSERT_EQ(std::string(from_parts.data()), std::string(from_seconds.data())) << seconds;
+  }
+}
+
+TEST(TimeText, BrokenDownTimeOutsideTheFourDigitYearsTakesTheNearestLimit) {
+  EXPECT_EQ(utc_from_unix_seconds(javaext::LATEST_TEXT_SECONDS).weekday, javaext::LATEST_TEXT_TIME.weekday);
+  EXPECT_EQ(utc_from_unix_seconds(javaext::EARLIEST_TEXT_SECONDS).weekday, javaext::EARLIEST_TEXT_TIME.weekday);
+  EXPECT_EQ(std::string(format_time_text(javaext::UtcTime{10000, 1, 1, 0, 0, 0, 6}).data()),
+            std::string(format_time_text(javaext::LATEST_TEXT_SECONDS).data()));
+  EXPECT_EQ(std::string(format_time_text(javaext::UtcTime{30827, 12, 31, 23, 59, 59, 0}).data()),
+            "Fri Dec 31 23:59:59 9999\n");  // the last moment a Windows clock can show
+  EXPECT_EQ(std::string(format_time_text(javaext::UtcTime{0, 12, 31, 0, 0, 0, 0}).data()),
+            "Mon Jan 01 00:00:00 0001\n");
+}
+
 }  // namespace

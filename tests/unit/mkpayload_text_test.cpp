@@ -139,6 +139,16 @@ TEST(EntryRules, FileNames) {
   }
 }
 
+TEST(EntryRules, NamesAreJudgedAsWindowsReadsThemToo) {
+  // Bytes that pass the rules but that code page 1252 turns into a device name.
+  std::string reason;
+  const std::optional<std::string> bytes = payload_bytes_of("COM¹.txt", 1252u, reason);
+  ASSERT_EQ(bytes, "COM\xB9.txt");
+  EXPECT_NE(file_name_problem("COM¹.txt", *bytes).find("device"), std::string::npos);
+  EXPECT_EQ(file_name_problem("COM½.txt", "COM\xBD.txt"), "");
+  EXPECT_EQ(file_name_problem("Zoë Ñ.jar", "Zo\xEB \xD1.jar"), "");
+}
+
 TEST(EntryRules, Commands) {
   EXPECT_EQ(command_problem("mkdir logs & echo done> logs\\x"), "");
   EXPECT_EQ(command_problem(std::string(MAX_COMMAND_BYTES, 'x')), "");

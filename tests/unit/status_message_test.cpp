@@ -82,3 +82,36 @@ TEST(BoundedText, KeepsWhatFitsAndNeverWritesPastTheBuffer) {
 }
 
 }  // namespace
+
+// The wide message box's texts: the same words, and a path with every character.
+TEST(WideStatusMessage, SameWordsAndThePathWhole) {
+  char16_t out[MESSAGE_CAPACITY];
+  EXPECT_EQ(std::u16string_view(format_status_message(out, -3, u"C:\\Юлия 日本\\KVN.1\\d\\f")),
+            u"Extractor could not create temporary file 'C:\\Юлия 日本\\KVN.1\\d\\f'. ");
+  EXPECT_EQ(std::u16string_view(format_status_message(out, -123, u"C:\\x")),
+            u"Error: Extractor failed with error=-123");
+  EXPECT_EQ(std::u16string_view(format_status_message(out, 2, u"")), u"Error: Extractor failed with error=2");
+  EXPECT_EQ(std::u16string_view(format_directory_error(out, 183)),
+            u"Error: Extractor failed to create a directory; error=183");
+  EXPECT_EQ(std::u16string_view(format_enter_directory_error(out, 123)),
+            u"Error: Extractor failed to enter its work directory; error=123");
+}
+
+TEST(WideStatusMessage, LongPathIsCutInCharactersAndTheTextStaysClosed) {
+  const std::u16string path(1100, u'日');
+  char16_t out[MESSAGE_CAPACITY];
+  const std::u16string_view text = format_status_message(out, -3, path.c_str());
+  EXPECT_EQ(text.size(), MESSAGE_CAPACITY - 1);
+  EXPECT_EQ(text.substr(text.size() - 3), u"'. ");
+}
+
+TEST(WideWorkDirectory, NameAndPathAsInEightBits) {
+  char16_t name[16];
+  EXPECT_EQ(std::u16string_view(format_work_directory_name(name, 0x3C9A1F0B)), u"KVN.3C9A1F0B");
+  char16_t path[SHORT_PATH_CAPACITY];
+  ASSERT_TRUE(join_work_directory_path(path, u"C:\\Юлия\\Temp\\", u"KVN.1"));
+  EXPECT_EQ(std::u16string_view(path), u"C:\\Юлия\\Temp\\KVN.1");
+  const std::u16string temp_fits(260 - 12 - 1, u'日');  // 260 characters with the name
+  EXPECT_TRUE(join_work_directory_path(path, temp_fits.c_str(), u"KVN.ABCDEF12"));
+  EXPECT_FALSE(join_work_directory_path(path, (temp_fits + u"日").c_str(), u"KVN.ABCDEF12"));
+}
