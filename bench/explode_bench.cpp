@@ -1,80 +1,52 @@
-// explode_bench: decoding speed of our explode decoder (BM_Explode/<corpus>) and
-// of zlib's inflate on the same data compressed at level 9 (BM_Inflate/<corpus>),
-// both in output bytes per second; encoding speed of our implode encoder
-// (BM_Implode/<corpus>/<level>, input bytes per second). Before the runs it prints
-// each corpus's compressed sizes: our best level, our fast level, zlib level 9.
+// explode_bench: our explode decoder against libdeflate and zlib on the same data,
+// and our implode encoder against zlib's deflate, with the ratios printed at the
+// end (ratio_report.h).
 //
-// Corpora are read from the machine at run time (nothing is copied into the
-// repository): Wine's builtin Windows DLLs (PE images), a Java archive from
-// /usr/share/java, and the GPL-3 licence text. A missing file is skipped with a
-// note. KVN_BENCH_CORPUS=name=path[,name=path...] replaces the list.
+// Decoding, in output bytes per second: BM_Explode/<corpus> decodes our best-level
+// stream with explode_buffer (the whole stream and output in memory, as the
+// extractor decodes), BM_ExplodeStream/<corpus> the same stream through
+// explode_stream's callbacks; BM_Libdeflate/<corpus> is libdeflate's raw deflate
+// decompression of its own level 9 stream, BM_Inflate/<corpus> zlib's inflate of
+// zlib level 9. Encoding, in input bytes per second: BM_Implode/<corpus>/<level>
+// is mkpayload's compression (best or fast, including its check by decoding),
+// BM_Deflate/<corpus>/<level> zlib's compress2 at level 1 or 9. Before the runs
+// it prints each corpus's compressed sizes.
+//
+// Corpora: see bench_corpora.h (Wine's DLLs, a Java archive, the GPL-3 text,
+// generated English prose and short runs; KVN_BENCH_CORPUS replaces the list).
 #include <benchmark/benchmark.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
+#include "bench_corpora.h"
 #include "entry_compression.h"
 #include "explode.h"
 #include "implode_encoder.h"
+#include "ratio_report.h"
 
 namespace {
 
 using namespace explode;
 using namespace mkpayload;
-
-using Bytes = std::vector<uint8_t>;
+using bench::Bytes;
 
 struct Corpus {
   std::string name;
-  std::string path;
   Bytes data;
   Bytes implode_best;  // what mkpayload would store (empty: stored as is)
   Bytes implode_fast;
-  Bytes stream;  // the stream the decoder is timed on
+  Bytes stream;  // the stream the decoders are timed on
   Bytes zlib9;
+  Bytes zlib1;
+  Bytes libdeflate9;
 };
-
-std::vector<std::pair<std::string, std::string>> corpus_list() {
-  std::vector<std::pair<std::string, std::string>> list;
-  if (const char* env = std::getenv("KVN_BENCH_CORPUS")) {
-    std::string s = env;
-    size_t start = 0;
-    while (start < s.size()) {
-      size_t end = s.find(',', start);
-      if (end == std::string::npos) end = s.size();
-      const std::string item = s.substr(start, end - start);
-      const size_t eq = item.find('=');
-      if (eq != std::string::npos) list.push_back({item.substr(0, eq), item.substr(eq + 1)});
-      start = end + 1;
-    }
-    return list;
-  }
-  const std::string wine = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
-  return {{"kernelbase.dll", wine + "kernelbase.dll"},
-          {"shell32.dll", wine + "shell32.dll"},
-          {"msvcrt.dll", wine + "msvcrt.dll"},
-          {"guice.jar", "/usr/share/java/guice.jar"},
-          {"GPL-3", "/usr/share/common-licenses/GPL-3"}};
-}
-
-std::optional<Bytes> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // What mkpayload stores for the input (empty when it would store it as is).
 Bytes mkpayload_stream(const Bytes& data, CompressionLevel level) {
@@ -97,15 +69,26 @@ Bytes implode_forced(const Bytes& data) {
   return writer.finish();
 }
 
-Bytes zlib9(const Bytes& data) {
+Bytes zlib_compress(const Bytes& data, int level) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   Bytes out(size);
-  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), 9) != Z_OK) std::abort();
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) std::abort();
   out.resize(size);
   return out;
 }
 
-// Memory-to-memory callbacks, as the extractor uses them.
+// Raw deflate (no zlib wrapper), as libdeflate's fastest decompression takes it.
+Bytes libdeflate_compress(const Bytes& data, int level) {
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(libdeflate_alloc_compressor(level),
+                                                                                  libdeflate_free_compressor);
+  Bytes out(libdeflate_deflate_compress_bound(c.get(), data.size()));
+  const size_t size = libdeflate_deflate_compress(c.get(), data.data(), data.size(), out.data(), out.size());
+  if (size == 0) std::abort();
+  out.resize(size);
+  return out;
+}
+
+// Memory-to-memory callbacks, as the extractor's.
 struct Streams {
   const uint8_t* input;
   size_t input_size;
@@ -131,7 +114,24 @@ void write_output(const uint8_t* buffer, uint32_t* count, void* user) {
   s.produced += *count;
 }
 
+void finish_decoding(benchmark::State& state, const Corpus& corpus, const Bytes& output, size_t stream_size) {
+  if (output != corpus.data) state.SkipWithError("decoded bytes differ");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus.data.size()));
+  state.counters["stream_bytes"] = static_cast<double>(stream_size);
+}
+
 void BM_Explode(benchmark::State& state, const Corpus* corpus) {
+  Bytes output(corpus->data.size());
+  auto work = std::make_unique<ExplodeWork>();
+  for (auto _ : state) {
+    const ExplodeBufferResult result = explode_buffer(corpus->stream, output, work.get());
+    if (result.status != EXPLODE_OK || result.size != corpus->data.size()) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(output.data());
+  }
+  finish_decoding(state, *corpus, output, corpus->stream.size());
+}
+
+void BM_ExplodeStream(benchmark::State& state, const Corpus* corpus) {
   Bytes output(corpus->data.size());
   auto work = std::make_unique<ExplodeWork>();
   for (auto _ : state) {
@@ -140,9 +140,22 @@ void BM_Explode(benchmark::State& state, const Corpus* corpus) {
     if (status != EXPLODE_OK || s.produced != corpus->data.size()) state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(output.data());
   }
-  if (output != corpus->data) state.SkipWithError("decoded bytes differ");
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
-  state.counters["stream_bytes"] = static_cast<double>(corpus->stream.size());
+  finish_decoding(state, *corpus, output, corpus->stream.size());
+}
+
+void BM_Libdeflate(benchmark::State& state, const Corpus* corpus) {
+  Bytes output(corpus->data.size());
+  std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(libdeflate_alloc_decompressor(),
+                                                                                      libdeflate_free_decompressor);
+  for (auto _ : state) {
+    size_t size = 0;
+    if (libdeflate_deflate_decompress(d.get(), corpus->libdeflate9.data(), corpus->libdeflate9.size(), output.data(),
+                                      output.size(), &size) != LIBDEFLATE_SUCCESS ||
+        size != output.size())
+      state.SkipWithError("libdeflate failed");
+    benchmark::DoNotOptimize(output.data());
+  }
+  finish_decoding(state, *corpus, output, corpus->libdeflate9.size());
 }
 
 void BM_Inflate(benchmark::State& state, const Corpus* corpus) {
@@ -153,9 +166,7 @@ void BM_Inflate(benchmark::State& state, const Corpus* corpus) {
       state.SkipWithError("inflate failed");
     benchmark::DoNotOptimize(output.data());
   }
-  if (output != corpus->data) state.SkipWithError("inflated bytes differ");
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
-  state.counters["stream_bytes"] = static_cast<double>(corpus->zlib9.size());
+  finish_decoding(state, *corpus, output, corpus->zlib9.size());
 }
 
 void BM_Implode(benchmark::State& state, const Corpus* corpus, CompressionLevel level) {
@@ -168,89 +179,76 @@ void BM_Implode(benchmark::State& state, const Corpus* corpus, CompressionLevel 
   state.counters["stream_bytes"] = static_cast<double>(size);
 }
 
-// The console report, followed by the speed ratio explode / inflate per corpus
-// from the same run (medians when repetitions are asked for).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+void BM_Deflate(benchmark::State& state, const Corpus* corpus, int level) {
+  size_t size = 0;
+  for (auto _ : state) size = zlib_compress(corpus->data, level).size();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus->data.size()));
+  state.counters["stream_bytes"] = static_cast<double>(size);
+}
 
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      const auto rate = run.counters.find("bytes_per_second");
-      if (run.error_occurred || !(single || median) || rate == run.counters.end()) continue;
-      const std::string_view name = run.run_name.function_name;
-      for (size_t slot = 0; slot < kDecoders.size(); ++slot)
-        if (name.starts_with(kDecoders[slot]))
-          speeds_[std::string(name.substr(kDecoders[slot].size()))][slot] = rate->second.value;
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    bool header = false;
-    for (const auto& [corpus, speed] : speeds_) {
-      if (speed[0] <= 0 || speed[1] <= 0) continue;
-      if (!header) std::printf("\nexplode / inflate, output bytes per second in this run:\n");
-      header = true;
-      std::printf("  %-16s %6.3f\n", corpus.c_str(), speed[0] / speed[1]);
-    }
-    std::fflush(stdout);
-  }
+std::unique_ptr<Corpus> prepare(const bench::CorpusSource& source, Bytes data) {
+  auto c = std::make_unique<Corpus>();
+  c->name = source.name;
+  c->data = std::move(data);
+  c->implode_best = mkpayload_stream(c->data, CompressionLevel::best);
+  c->implode_fast = mkpayload_stream(c->data, CompressionLevel::fast);
+  c->stream = c->implode_best.empty() ? implode_forced(c->data) : c->implode_best;
+  c->zlib9 = zlib_compress(c->data, 9);
+  c->zlib1 = zlib_compress(c->data, 1);
+  c->libdeflate9 = libdeflate_compress(c->data, 9);
+  return c;
+}
 
- private:
-  static constexpr std::array<std::string_view, 2> kDecoders = {"BM_Explode/", "BM_Inflate/"};
-  std::map<std::string, std::array<double, 2>> speeds_;  // by corpus, in kDecoders' order
-};
+void print_sizes(const Corpus& c) {
+  // Sizes of the streams themselves; "stored" marks an input that mkpayload
+  // would store because no stream is smaller.
+  const size_t best = c.stream.size();
+  const size_t fast = c.implode_fast.empty() ? best : c.implode_fast.size();
+  const auto r = [](size_t a, size_t b) { return static_cast<double>(a) / static_cast<double>(b); };
+  std::printf("%-16s %10zu %10zu %10zu %10zu %10zu %10zu %8.3f %8.3f %8.3f%s\n", c.name.c_str(), c.data.size(), best,
+              fast, c.zlib9.size(), c.zlib1.size(), c.libdeflate9.size(), r(best, c.zlib9.size()),
+              r(best, c.libdeflate9.size()), r(fast, c.zlib1.size()),
+              c.implode_best.empty() ? "  (stored by mkpayload)" : "");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   static std::vector<std::unique_ptr<Corpus>> corpora;
-  std::printf("%-16s %10s %12s %12s %12s %8s %8s\n", "corpus", "bytes", "implode best", "implode fast", "zlib -9",
-              "best/z9", "fast/z9");
-  for (const auto& [name, path] : corpus_list()) {
-    auto data = read_file(path);
-    if (!data || data->empty()) {
-      std::printf("%-16s skipped: %s not found\n", name.c_str(), path.c_str());
+  std::printf("Compressed sizes, bytes:\n%-16s %10s %10s %10s %10s %10s %10s %8s %8s %8s\n", "corpus", "bytes", "best",
+              "fast", "zlib -9", "zlib -1", "ldf -9", "best/z9", "best/l9", "fast/z1");
+  for (const bench::CorpusSource& source : bench::corpus_sources()) {
+    auto data = bench::load_corpus(source);
+    if (!data) {
+      std::printf("%-16s skipped: %s not found\n", source.name.c_str(), source.origin.c_str());
       continue;
     }
-    auto c = std::make_unique<Corpus>();
-    c->name = name;
-    c->path = path;
-    c->data = std::move(*data);
-    c->implode_best = mkpayload_stream(c->data, CompressionLevel::best);
-    c->implode_fast = mkpayload_stream(c->data, CompressionLevel::fast);
-    c->zlib9 = zlib9(c->data);
-    c->stream = c->implode_best.empty() ? implode_forced(c->data) : c->implode_best;
-    // Sizes of the streams themselves; "stored" marks an input that mkpayload
-    // would store because no stream is smaller.
-    const size_t best = c->implode_best.empty() ? c->stream.size() : c->implode_best.size();
-    const size_t fast = c->implode_fast.empty() ? best : c->implode_fast.size();
-    std::printf("%-16s %10zu %12zu %12zu %12zu %8.3f %8.3f%s\n", name.c_str(), c->data.size(), best, fast,
-                c->zlib9.size(), static_cast<double>(best) / static_cast<double>(c->zlib9.size()),
-                static_cast<double>(fast) / static_cast<double>(c->zlib9.size()),
-                c->implode_best.empty() ? "  (stored by mkpayload)" : "");
-    corpora.push_back(std::move(c));
+    corpora.push_back(prepare(source, std::move(*data)));
+    print_sizes(*corpora.back());
+    std::fflush(stdout);
   }
-  std::fflush(stdout);
+  using bench::DEFLATE, bench::EXPLODE, bench::EXPLODE_STREAM, bench::IMPLODE, bench::INFLATE, bench::LIBDEFLATE;
+  const auto name = [](const char* family, const Corpus& c, const char* level = nullptr) {
+    std::string n = std::string(family) + "/" + c.name;
+    return level ? n + "/" + level : n;
+  };
   for (const auto& c : corpora) {
-    benchmark::RegisterBenchmark(("BM_Explode/" + c->name).c_str(), BM_Explode, c.get());
-    benchmark::RegisterBenchmark(("BM_Inflate/" + c->name).c_str(), BM_Inflate, c.get());
+    benchmark::RegisterBenchmark(name(EXPLODE, *c).c_str(), BM_Explode, c.get());
+    benchmark::RegisterBenchmark(name(EXPLODE_STREAM, *c).c_str(), BM_ExplodeStream, c.get());
+    benchmark::RegisterBenchmark(name(LIBDEFLATE, *c).c_str(), BM_Libdeflate, c.get());
+    benchmark::RegisterBenchmark(name(INFLATE, *c).c_str(), BM_Inflate, c.get());
   }
   for (const auto& c : corpora) {
-    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/best").c_str(), BM_Implode, c.get(),
-                                 CompressionLevel::best)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1);
-    benchmark::RegisterBenchmark(("BM_Implode/" + c->name + "/fast").c_str(), BM_Implode, c.get(),
-                                 CompressionLevel::fast)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1);
+    for (const auto& [level, text] : {std::pair{CompressionLevel::best, "best"}, {CompressionLevel::fast, "fast"}})
+      benchmark::RegisterBenchmark(name(IMPLODE, *c, text).c_str(), BM_Implode, c.get(), level)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
+    for (const auto& [level, text] : {std::pair{1, "1"}, {9, "9"}})
+      benchmark::RegisterBenchmark(name(DEFLATE, *c, text).c_str(), BM_Deflate, c.get(), level)
+          ->Unit(benchmark::kMillisecond);
   }
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

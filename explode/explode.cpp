@@ -8,31 +8,51 @@
 //   leave fewer than 8. It calls the read callback exactly when the current block
 //   is used up and a byte is needed, and fails exactly where the stream runs out:
 //   that timing is part of the decoder's observable behaviour.
-// * The fast path runs while the current input block still holds every byte the
-//   next token could possibly need (a token is at most 30 bits, so 8 bytes past the
-//   token's first byte always suffice). Inside that margin no read and no failure
-//   can happen, so it decodes whole tokens from a 64-bit little-endian load at the
-//   bit position, with no per-bit refill and no per-byte bounds check. One load
-//   from an 11-bit token table resolves the flag bit and the ASCII literal or the
-//   length code with its extra bits for all but the rare long codes. When the margin
-//   runs out it hands the bit position back to the exact path in the form that
-//   path keeps (in_next, bit_buf, spare_bits).
+// * The fast path runs while the input still holds every byte the next token
+//   could possibly need (a token is at most 30 bits, so 8 bytes past the token's
+//   first byte always suffice). Inside that margin no read and no failure can
+//   happen, so it decodes whole tokens from a 64-bit little-endian load at the bit
+//   position, with no per-bit refill and no per-byte bounds check. One load from
+//   a 13-bit token table resolves the flag bit and the ASCII literal or the length
+//   code with its extra bits, and for most short matches the distance position
+//   code as well. When the margin runs out it hands the bit position back to the
+//   exact path in the form that path keeps (in_next, bit_buf, spare_bits).
 //
-// Output: out_buf[0, 4096) is history, fresh bytes go from 4096 on. A token starts
-// with out_fill in [4096, 8191] and writes at most 518 bytes, so its last byte is
-// at most index 8708, the end of out_buf, and a distance of at most 4096 never
-// reaches below index 0. After each token that reaches 8192 the block [4096, 8192)
-// is written and moved down to become the history.
+// Output, explode_stream: out_buf[0, 4096) is history, fresh bytes go from 4096
+// on. A token starts with out_fill in [4096, 8191] and writes at most 518 bytes, so
+// its last byte is at most index 8708, the end of the window, and a distance of at
+// most 4096 never reaches below index 0. After each token that reaches 8192 the
+// block [4096, 8192) is written and moved down to become the history.
+//
+// explode_buffer runs the same fast path with the caller's input as its block and
+// the caller's output buffer as its window: no read, write or move, and the only
+// per-token check is whether a match reaches before the first output byte (into
+// the zeroed history). Where the margins end (a few bytes before the end of the
+// input, 533 bytes before the end of the output) it hands over to explode_stream's
+// machinery, with read and write callbacks on the caller's buffers and the last
+// 4096 output bytes as history, so the end of every stream, and any output past
+// the caller's buffer, goes through the exact path as in explode_stream.
 #include "explode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstring>
 
 #include "explode_lookups.h"
 
+#ifndef KVN_EXPLODE_COMPACT
+#define KVN_EXPLODE_COMPACT 0
+#endif
+
 namespace explode {
 namespace {
+#ifndef BINARY_LITERAL_BRANCH
+#define BINARY_LITERAL_BRANCH 0
+#endif
+#ifndef BINARY_LITERAL_RUN
+#define BINARY_LITERAL_RUN 1
+#endif
 
 using namespace implode_format;
 
@@ -41,11 +61,37 @@ constexpr uint32_t ASCII_ESCAPE = 255;
 constexpr uint32_t FLUSH_POINT = 2 * EXPLODE_OUT_BLOCK;
 constexpr uint32_t FAST_INPUT_MARGIN = 8;               // bytes from the token's first byte
 constexpr uint32_t MAX_TOKEN_BITS = 1 + 7 + 8 + 8 + 6;  // flag, length code and extra, distance
+// copy_short_distance stores up to 48 bytes from the match's start.
+static_assert(48 <= MIN_MATCH + EXPLODE_COPY_SLACK && STRAIGHT_MATCH <= 32);
+// What one token may store past the output position: its longest match and the
+// copy's overrun.
+constexpr uint32_t FAST_OUTPUT_MARGIN = MAX_MATCH + EXPLODE_COPY_SLACK - 1;
 
 static_assert(SYMBOL_END == LITERAL_LIMIT + END_LENGTH_VALUE);
 static_assert(length_base[15] + 255 == END_LENGTH_VALUE);
 
-// ---- Table set-up ---------------------------------------------------------
+// ---- Tables ---------------------------------------------------------------
+
+#if KVN_EXPLODE_TABLES_AT_RUN_TIME
+// Zero-initialised, so they take no room in the program file; built at the first
+// decoding (the stub decodes on one thread). The compact build has no fast path,
+// so it builds only the exact path's length and distance lookups.
+Lookups run_time_lookups;
+bool run_time_lookups_built = false;
+
+const Lookups& decoder_lookups() {
+  if (!run_time_lookups_built) {
+    if (KVN_EXPLODE_COMPACT)
+      build_code_lookups(run_time_lookups);
+    else
+      build_lookups(run_time_lookups);
+    run_time_lookups_built = true;
+  }
+  return run_time_lookups;
+}
+#else
+constexpr const Lookups& decoder_lookups() { return lookups; }
+#endif
 
 // Codes of up to 8 bits resolve in ascii_lookup. A longer code either leaves a
 // non-zero first byte, which ascii_lookup marks as an escape and whose remaining
@@ -102,10 +148,10 @@ bool consume_bits(ExplodeWork& w, uint32_t n) {
   return true;
 }
 
-uint32_t decode_symbol(ExplodeWork& w) {
+uint32_t decode_symbol(ExplodeWork& w, const Lookups& tables) {
   if (w.bit_buf & 1) {
     if (!consume_bits(w, 1)) return SYMBOL_FAILED;
-    const LengthCode code = lookups.length[w.bit_buf & 0xFF];
+    const LengthCode code = tables.length[w.bit_buf & 0xFF];
     if (!consume_bits(w, code.code_bits)) return SYMBOL_FAILED;
     if (code.extra_bits == 0) return LITERAL_LIMIT + code.base;
     const uint32_t value = code.base + (w.bit_buf & ((1u << code.extra_bits) - 1));
@@ -139,8 +185,8 @@ uint32_t decode_symbol(ExplodeWork& w) {
 }
 
 // Returns the distance (1..4096), or 0 when the input ended.
-uint32_t decode_distance(ExplodeWork& w, uint32_t length) {
-  const DistanceCode code = lookups.distance[w.bit_buf & 0xFF];
+uint32_t decode_distance(ExplodeWork& w, const Lookups& tables, uint32_t length) {
+  const DistanceCode code = tables.distance[w.bit_buf & 0xFF];
   if (!consume_bits(w, code.code_bits)) return 0;
   const uint32_t h = code.high;
   uint32_t d;
@@ -154,38 +200,86 @@ uint32_t decode_distance(ExplodeWork& w, uint32_t length) {
   return d + 1;
 }
 
-// ---- Output window --------------------------------------------------------
+// ---- Match copies ---------------------------------------------------------
+
+inline uint64_t load_le64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+inline void store_le64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
 
 // Copies a match forwards, byte by byte in effect: bytes written by the match
-// itself are read again when the distance is shorter than the length. Wide copies
-// are used only where the source bytes of each word are already final, and may
-// run up to 7 bytes past the match's end while that stays inside out_buf (those
-// bytes lie beyond out_fill: never output, and overwritten before any match can
-// reach them).
-inline void copy_match(uint8_t* out_base, uint32_t out_fill, uint32_t distance, uint32_t length) {
-  uint8_t* out = out_base + out_fill;
+// itself are read again when the distance is shorter than the length. Needs
+// EXPLODE_COPY_SLACK bytes of room behind the match: the copy moves whole words
+// and may store up to 15 bytes past its end (bytes beyond the output position,
+// overwritten before any match can reach them). Each word it loads holds only
+// final bytes, or for a distance below 8 is used for its first `distance` bytes
+// only: that pattern, repeated, is the whole match, and it is stored at every
+// multiple of the distance within its first 8 bytes' reach.
+inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
   const uint8_t* src = out - distance;
-  if (distance >= 16 && out_fill + length + 15 <= EXPLODE_OUT_BUF) {
-    uint32_t done = 0;
+  uint8_t* const end = out + length;
+  if (distance >= 16) {
     do {
-      std::memcpy(out + done, src + done, 16);
-      done += 16;
-    } while (done < length);
+      std::memcpy(out, src, 16);
+      out += 16;
+      src += 16;
+    } while (out < end);
+  } else if (distance >= 8) {
+    do {
+      std::memcpy(out, src, 8);
+      out += 8;
+      src += 8;
+    } while (out < end);
+  } else {
+    uint64_t pattern = load_le64(src) & ((uint64_t{1} << (8 * distance)) - 1);
+    for (uint32_t s = 8 * distance; s < 64; s *= 2) pattern |= pattern << s;
+    const uint32_t step = 8 - 8 % distance;
+    do {
+      store_le64(out, pattern);
+      out += step;
+    } while (out < end);
+  }
+}
+
+// A match of up to STRAIGHT_MATCH bytes at a distance below 16, copied with a
+// fixed number of stores (at most 48 bytes from the match's start): from
+// 8 up, in words of 8 whose source bytes are final before each is loaded; below
+// 8, the pattern of `distance` bytes, repeated over a word, stored at every
+// multiple of the distance that keeps the pattern's phase.
+inline void copy_short_distance(uint8_t* out, uint32_t distance) {
+  const uint8_t* src = out - distance;
+  if (distance >= 8) {
+    for (uint32_t i = 0; i < 32; i += 8) std::memcpy(out + i, src + i, 8);
     return;
   }
-  if (distance >= 8) {
-    if (out_fill + length + 7 <= EXPLODE_OUT_BUF) {
-      for (uint32_t done = 0; done < length; done += 8) std::memcpy(out + done, src + done, 8);
-      return;
-    }
-    uint32_t done = 0;
-    for (; done + 8 <= length; done += 8) std::memcpy(out + done, src + done, 8);
-    for (; done < length; ++done) out[done] = src[done];
-  } else if (distance == 1) {
-    std::memset(out, src[0], length);
-  } else {
-    for (uint32_t i = 0; i < length; ++i) out[i] = src[i];
-  }
+  // (x repeated) = x times the sum of 2^(8 * distance * j) over the word.
+  static constexpr uint64_t repeat[8] = {0,
+                                         0x0101010101010101,
+                                         0x0001000100010001,
+                                         0x0001000001000001,
+                                         0x0000000100000001,
+                                         0x0000010000000001,
+                                         0x0001000000000001,
+                                         0x0100000000000001};
+  const uint64_t pattern = (load_le64(src) & ((uint64_t{1} << (8 * distance)) - 1)) * repeat[distance];
+  const uint32_t step = 8 - 8 % distance;
+  for (uint32_t i = 0; i < 6; ++i) store_le64(out + i * step, pattern);
+}
+
+// A match that reaches before the first output byte of explode_buffer's output:
+// those positions read as the zeroed history.
+[[gnu::noinline, gnu::cold]] void copy_match_from_start(const uint8_t* out_begin, uint8_t* out, uint32_t distance,
+                                                        uint32_t length) {
+  const size_t position = static_cast<size_t>(out - out_begin);
+  for (uint32_t i = 0; i < length; ++i)
+    out[i] = position + i >= distance ? out_begin[position + i - distance] : uint8_t{0};
 }
 
 // Writes the full block and moves it, with any bytes past it, down to the history.
@@ -199,19 +293,6 @@ inline void flush_if_full(ExplodeWork& w) {
 
 // ---- Fast path ------------------------------------------------------------
 
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-
-// True when the exact path's look-ahead lies wholly in the current block and the
-// block holds the fast path's margin.
-inline bool fast_path_ready(const ExplodeWork& w) {
-  return w.in_next >= 2 && w.in_count >= w.in_next + FAST_INPUT_MARGIN - 1;
-}
-
 // A token's leading part as decoded: the literal byte or the match's length
 // value, and the stream bits it took (flag bit included).
 struct TokenLead {
@@ -223,9 +304,9 @@ struct TokenLead {
 // The leading part of a token that the token table leaves to the step-by-step
 // route: a long length code (see explode_lookups.h; the end marker among them)
 // or a long ASCII literal code.
-inline TokenLead decode_long_lead(const ExplodeWork& w, uint64_t bits) {
+TokenLead decode_long_lead(const ExplodeWork& w, const Lookups& tables, uint64_t bits) {
   if (bits & 1) {
-    const LengthCode code = lookups.length[(bits >> 1) & 0xFF];
+    const LengthCode code = tables.length[(bits >> 1) & 0xFF];
     const uint32_t code_taken = 1u + code.code_bits;
     const uint32_t value = code.base + (static_cast<uint32_t>(bits >> code_taken) & ((1u << code.extra_bits) - 1));
     return {value, code_taken + code.extra_bits, true};
@@ -240,9 +321,24 @@ inline TokenLead decode_long_lead(const ExplodeWork& w, uint64_t bits) {
   return {literal, 1u + ascii_bits[literal], false};
 }
 
-// Decodes tokens while the margin holds. Returns SYMBOL_END after the end marker,
-// or 0 when the exact path must take over; the work area then holds the exact
-// path's state for the bit position reached.
+// Where the output goes in the fast path: explode_stream's window (flushed
+// through the write callback at 8192) or explode_buffer's output buffer (which
+// holds the whole output; a match may reach before its first byte).
+enum class Output { window, buffer };
+
+// The fast path's bounds and where it stopped.
+struct FastRun {
+  const uint8_t* in;           // the input block; bit positions count from in[0]
+  const uint8_t* in_fast_end;  // the last address a refill may load 8 bytes from
+  uint64_t position;           // bit position of the next token
+  uint8_t* out_begin;          // the window, or the first byte of the output buffer
+  uint8_t* out;                // where the next output byte goes
+  uint8_t* out_fast_end;       // Output::buffer: no token starts beyond this
+};
+
+// Decodes tokens while the margins hold. Returns SYMBOL_END after the end marker
+// (`run` then holds the output position only), or 0 with `run` at the first token
+// it left undecoded.
 //
 // The bits live in a 64-bit register, refilled before every token without a
 // branch: it is topped up from the next unread input byte to 56..63 valid bits,
@@ -251,17 +347,27 @@ inline TokenLead decode_long_lead(const ExplodeWork& w, uint64_t bits) {
 // for the token then lies in the block too (it needs at most the byte after the
 // token's last bit plus the 8-bit look-ahead), so no read and no failure can
 // fall inside a token decoded here.
-template <bool Ascii>
-uint32_t decode_fast(ExplodeWork& w) {
-  const uint8_t* const in = w.in_buf;
-  uint8_t* const out = w.out_buf;
-  const uint8_t* const in_fast_end = in + w.in_count - FAST_INPUT_MARGIN;  // last refill address
+//
+// Most tokens take the straight route: one load from the fast token table gives
+// the bits to take and a source to copy 32 bytes from, the output for a literal
+// (from the table of byte values) or for a match of up to 32 bytes at a distance
+// of 16 or more (from the output; shorter distances repeat their pattern), so that literals and short matches, however
+// they alternate, meet no branch that depends on which they are. Tokens marked
+// stepwise take the general route, and with Checked so does every match that
+// reaches before the first output byte. Checked is for explode_buffer's first
+// 4096 output bytes, where a match may do that; from then on no distance can.
+template <bool Ascii, Output Mode, bool Checked>
+uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
+  const uint8_t* const in = run.in;
+  const uint8_t* const in_fast_end = run.in_fast_end;
+  const uint8_t* next_byte = in + (run.position >> 3);  // first byte not wholly in `bits`
+  uint8_t* const out_begin = run.out_begin;
+  uint8_t* out = run.out;
+  uint8_t* const out_fast_end = run.out_fast_end;
   const uint32_t dict_bits = w.dict_bits;
-  const uint32_t dict_mask = w.dict_mask;
-  // The exact path's look-ahead (8 + spare bits) ends at the byte boundary in_next.
-  const uint32_t start = w.in_next * 8 - 8 - w.spare_bits;
-  const uint8_t* next_byte = in + (start >> 3);  // first byte not wholly in `bits`
-  if (next_byte > in_fast_end) return 0;
+  const FastTokenTable& fast_tokens = tables.fast_tokens[Ascii ? 1 : 0][dict_bits - MIN_DICT_BITS];
+  // literal_source - (b + LITERAL_DISPLACE) holds the byte b.
+  const uint8_t* const literal_source = tables.literal_bytes.data() + 255 + LITERAL_DISPLACE;
   uint64_t bits = 0;
   uint32_t bits_left = 0;
   // Branch-free refill: the loaded word lands above the valid bits; whole bytes
@@ -272,104 +378,259 @@ uint32_t decode_fast(ExplodeWork& w) {
     next_byte += 7 - ((bits_left >> 3) & 7);
     bits_left |= 56;
   };
+  auto take = [&](uint32_t n) {
+    bits >>= n;
+    bits_left -= n;
+  };
+  if (next_byte > in_fast_end) return 0;
   refill();
-  bits >>= start & 7;
-  bits_left -= start & 7;
-  const TokenTable& tokens = lookups.tokens;
-  uint32_t out_fill = w.out_fill;
+  take(run.position & 7);
   uint32_t result = 0;
 
-  while (next_byte <= in_fast_end) {
+  // Decodes the token at the bit position; false after the end marker.
+  auto decode_token = [&]() __attribute__((always_inline))->bool {
+    // A token starts with room behind `out` for the longest match and its copy,
+    // and every bit it can need in the register.
+    assert(Mode == Output::buffer || (out >= out_begin + EXPLODE_OUT_BLOCK && out < out_begin + FLUSH_POINT));
+    assert(Mode == Output::window || out <= out_fast_end);
+    assert(!Checked || out < out_begin + EXPLODE_OUT_BLOCK);
+    assert(bits_left >= MAX_TOKEN_BITS);
+    if (BINARY_LITERAL_BRANCH && !Ascii && (bits & 1) == 0) {
+      // A binary literal is always 9 bits: no load stands between its bits and
+      // the next token's.
+      *out++ = static_cast<uint8_t>(bits >> 1);
+      take(9);
+      return true;
+    }
+    if (BINARY_LITERAL_RUN && !Ascii && (bits & 0x201) == 0) {
+      do {
+        *out++ = static_cast<uint8_t>(bits >> 1);
+        take(9);
+      } while ((bits & 1) == 0 && bits_left >= 9);
+      return true;
+    }
+    const FastToken token = fast_tokens[bits & TOKEN_INDEX_MASK];
+    const uint32_t low_mask = (1u << (token.shift - token.through)) - 1;
+    const uint32_t displace = token.displace + (static_cast<uint32_t>(bits >> token.through) & low_mask);
+    // Checked: a match that reaches before the first output byte takes the
+    // general route.
+    if (!token.stepwise && (!Checked || token.literal || displace <= static_cast<size_t>(out - out_begin))) {
+      take(token.shift);
+      assert(token.literal || token.advance <= STRAIGHT_MATCH);
+      if (displace < 16) [[unlikely]] {
+        // A match at a distance below 16: its source overlaps its own output.
+        copy_short_distance(out, displace);
+        out += token.advance;
+        return true;
+      }
+      const uint8_t* const src = (token.literal ? literal_source : out) - displace;
+      std::memcpy(out, src, 16);
+      std::memcpy(out + 16, src + 16, 16);
+      out += token.advance;
+      return true;
+    }
+    // The step-by-step route: any token, one part after the other.
+    if (token.literal) {
+      take(token.shift);
+      *out++ = static_cast<uint8_t>(token.displace - LITERAL_DISPLACE);
+      return true;
+    }
+    uint32_t length;
+    uint32_t distance;
+    if (!token.special()) {
+      length = token.advance;
+      distance = displace;
+      take(token.shift);
+    } else {
+      TokenLead lead{token.advance - MIN_MATCH, token.shift, true};
+      if (token.advance == 0) {
+        lead = decode_long_lead(w, tables, bits);
+        if (lead.match && lead.value == END_LENGTH_VALUE) return false;
+      }
+      take(lead.taken);
+      if (!lead.match) {
+        *out++ = static_cast<uint8_t>(lead.value);
+        return true;
+      }
+      length = lead.value + MIN_MATCH;
+      const DistanceCode code = tables.distance[bits & 0xFF];
+      const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
+      distance = (uint32_t{code.high} << low_bits) +
+                 (static_cast<uint32_t>(bits >> code.code_bits) & ((1u << low_bits) - 1)) + 1;
+      take(code.code_bits + low_bits);
+    }
+    if (Checked && distance > static_cast<size_t>(out - out_begin))
+      copy_match_from_start(out_begin, out, distance, length);
+    else
+      copy_match(out, distance, length);
+    out += length;
+    return true;
+  };
+  auto flush_window = [&] {
+    if (Mode == Output::window && out >= out_begin + FLUSH_POINT) {
+      w.out_fill = static_cast<uint32_t>(out - out_begin);
+      flush_if_full(w);
+      out = out_begin + w.out_fill;
+    }
+  };
+
+  // Two tokens per refill when the first leaves room for the longest token (it
+  // always does after a straight one, which takes at most 18 bits).
+  while (next_byte <= in_fast_end && (Mode == Output::window || out <= out_fast_end)) {
     refill();
-    // Tokens are decoded from the register while it holds the longest one.
-    do {
-      // A token starts with room in out_buf for the longest match, and every bit
-      // it can need in the register.
-      assert(out_fill >= EXPLODE_OUT_BLOCK && out_fill < FLUSH_POINT);
-      assert(bits_left >= MAX_TOKEN_BITS);
-      if (!Ascii && (bits & 1) == 0) {
-        // A binary literal is always 9 bits: no load stands between its bits and
-        // the next token's.
-        out[out_fill++] = static_cast<uint8_t>(bits >> 1);
-        bits >>= 9;
-        bits_left -= 9;
-      } else {
-        const TokenEntry entry = tokens[bits & TOKEN_INDEX_MASK];
-        TokenLead lead{entry.value, entry.taken, static_cast<bool>(entry.match)};
-        if (entry.slow) [[unlikely]] {
-          lead = decode_long_lead(w, bits);
-          if (lead.match && lead.value == END_LENGTH_VALUE) {
-            result = SYMBOL_END;
-            break;
-          }
-        }
-        bits >>= lead.taken;
-        bits_left -= lead.taken;
-        // A literal's byte goes out in any case: a match's copy overwrites it.
-        out[out_fill] = static_cast<uint8_t>(lead.value);
-        if (!lead.match) {
-          ++out_fill;
-        } else {
-          const uint32_t length = lead.value + MIN_MATCH;
-          const DistanceCode code = lookups.distance[bits & 0xFF];
-          const uint32_t low_bits = length == MIN_MATCH ? 2 : dict_bits;
-          const uint32_t low_mask = length == MIN_MATCH ? 3 : dict_mask;
-          const uint32_t distance =
-              (uint32_t{code.high} << low_bits) + (static_cast<uint32_t>(bits >> code.code_bits) & low_mask) + 1;
-          const uint32_t taken = code.code_bits + low_bits;
-          bits >>= taken;
-          bits_left -= taken;
-          copy_match(out, out_fill, distance, length);
-          out_fill += length;
-        }
+    if (!decode_token()) {
+      result = SYMBOL_END;
+      break;
+    }
+    flush_window();
+    if (bits_left >= MAX_TOKEN_BITS && (Mode == Output::window || out <= out_fast_end)) {
+      if (!decode_token()) {
+        result = SYMBOL_END;
+        break;
       }
-      if (out_fill >= FLUSH_POINT) {
-        w.out_fill = out_fill;
-        flush_if_full(w);
-        out_fill = w.out_fill;
-      }
-    } while (bits_left >= MAX_TOKEN_BITS);
-    if (result == SYMBOL_END) break;
+      flush_window();
+    }
   }
-  w.out_fill = out_fill;
-  if (result == SYMBOL_END) return result;  // the reader's state no longer matters
-  const uint32_t pos = static_cast<uint32_t>(next_byte - in) * 8 - bits_left;
-  // Hand back: in_next is the first byte past the minimal look-ahead of 8 bits.
-  const uint32_t in_next = (pos + 15) >> 3;
-  const uint32_t spare = in_next * 8 - pos - 8;
-  const uint32_t last_two = in[in_next - 2] | static_cast<uint32_t>(in[in_next - 1]) << 8;
+  run.out = out;
+  run.position = static_cast<uint64_t>(next_byte - in) * 8 - bits_left;
+  return result;
+}
+
+// The exact path's reader state for a bit position in the current block: in_next
+// is the first byte past the minimal look-ahead of 8 bits.
+void hand_back(ExplodeWork& w, uint64_t position) {
+  const auto in_next = static_cast<uint32_t>((position + 15) >> 3);
+  const auto spare = static_cast<uint32_t>(in_next * 8 - position - 8);
+  const uint32_t last_two = w.in_buf[in_next - 2] | static_cast<uint32_t>(w.in_buf[in_next - 1]) << 8;
   assert(in_next >= 2 && in_next <= w.in_count && spare < 8);
   w.in_next = in_next;
   w.spare_bits = spare;
   w.bit_buf = last_two >> (8 - spare);
+}
+
+// True when the exact path's look-ahead lies wholly in the current block and the
+// block holds the fast path's margin.
+inline bool fast_path_ready(const ExplodeWork& w) {
+  return w.in_next >= 2 && w.in_count >= w.in_next + FAST_INPUT_MARGIN - 1;
+}
+
+// The fast path on the current input block and the window. Returns SYMBOL_END
+// after the end marker, or 0 when the exact path must take over; the work area
+// then holds the exact path's state for the bit position reached.
+template <bool Ascii>
+uint32_t decode_fast_in_window(ExplodeWork& w, const Lookups& tables) {
+  // The exact path's look-ahead (8 + spare bits) ends at the byte boundary in_next.
+  FastRun run{w.in_buf,
+              w.in_buf + w.in_count - FAST_INPUT_MARGIN,
+              uint64_t{w.in_next} * 8 - 8 - w.spare_bits,
+              w.out_buf,
+              w.out_buf + w.out_fill,
+              nullptr};
+  const uint32_t result = decode_fast<Ascii, Output::window, false>(w, tables, run);
+  w.out_fill = static_cast<uint32_t>(run.out - w.out_buf);
+  if (result == SYMBOL_END) return result;  // the reader's state no longer matters
+  hand_back(w, run.position);
   return 0;
 }
 
 // One token through the exact path. Returns the symbol (SYMBOL_END and
 // SYMBOL_FAILED stop the loop).
-uint32_t decode_exact_token(ExplodeWork& w) {
-  uint32_t symbol = decode_symbol(w);
+uint32_t decode_exact_token(ExplodeWork& w, const Lookups& tables) {
+  uint32_t symbol = decode_symbol(w, tables);
   if (symbol >= SYMBOL_END) return symbol;
   if (symbol < LITERAL_LIMIT) {
     w.out_buf[w.out_fill++] = static_cast<uint8_t>(symbol);
   } else {
     const uint32_t length = symbol - (LITERAL_LIMIT - MIN_MATCH);
-    const uint32_t distance = decode_distance(w, length);
+    const uint32_t distance = decode_distance(w, tables, length);
     if (distance == 0) return SYMBOL_FAILED;
-    copy_match(w.out_buf, w.out_fill, distance, length);
+    copy_match(w.out_buf + w.out_fill, distance, length);
     w.out_fill += length;
   }
   flush_if_full(w);
   return symbol;
 }
 
+// The compact build (the stub, built for size) decodes every token through the
+// exact path: same results, a fraction of the code.
 template <bool Ascii>
-uint32_t decode_tokens(ExplodeWork& w) {
+uint32_t decode_tokens(ExplodeWork& w, const Lookups& tables) {
   for (;;) {
-    if (fast_path_ready(w) && decode_fast<Ascii>(w) == SYMBOL_END) return SYMBOL_END;
-    const uint32_t symbol = decode_exact_token(w);
+    if (!KVN_EXPLODE_COMPACT && fast_path_ready(w) && decode_fast_in_window<Ascii>(w, tables) == SYMBOL_END)
+      return SYMBOL_END;
+    const uint32_t symbol = decode_exact_token(w, tables);
     if (symbol >= SYMBOL_END) return symbol;
   }
+}
+
+// Checks the header in the first block (at least 5 bytes) and prepares the work
+// area for its mode. Returns EXPLODE_OK when decoding may start.
+ExplodeStatus start_stream(ExplodeWork& w, const uint8_t* header) {
+  w.mode = header[0];
+  w.dict_bits = header[1];
+  if (w.dict_bits < 4 || w.dict_bits > 6) return EXPLODE_BAD_DICTIONARY;
+  w.dict_mask = (1u << w.dict_bits) - 1;
+  if (w.mode == 1) {
+    std::memcpy(w.ascii_bits_work, ascii_bits.data(), sizeof w.ascii_bits_work);
+    build_ascii_lookups(w);
+  } else if (w.mode != 0) {
+    return EXPLODE_BAD_MODE;
+  }
+  return EXPLODE_OK;
+}
+
+// Runs the token loop from the work area's state to the end of the stream and
+// makes the final write. Returns the stream's status.
+ExplodeStatus finish_stream(ExplodeWork& w, const Lookups& tables) {
+  const uint32_t last = w.mode == 1 ? decode_tokens<true>(w, tables) : decode_tokens<false>(w, tables);
+  uint32_t count = w.out_fill - EXPLODE_OUT_BLOCK;
+  w.write_fn(w.out_buf + EXPLODE_OUT_BLOCK, &count, w.user);
+  return last == SYMBOL_FAILED ? EXPLODE_INPUT_ENDED : EXPLODE_OK;
+}
+
+// ---- Whole buffers --------------------------------------------------------
+
+// explode_buffer's callbacks for the part of the stream that goes through the
+// window: reads hand out the input from `read_position` on, writes append to the
+// output while it has room and count every byte.
+struct BufferStreams {
+  std::span<const uint8_t> input;
+  size_t read_position;
+  std::span<uint8_t> output;
+  uint64_t size;  // bytes written so far, stored or not
+};
+
+uint32_t buffer_read(uint8_t* buffer, uint32_t* size, void* user) {
+  auto& s = *static_cast<BufferStreams*>(user);
+  const size_t left = s.input.size() - s.read_position;
+  const auto n = static_cast<uint32_t>(left < *size ? left : *size);
+  std::memcpy(buffer, s.input.data() + s.read_position, n);
+  s.read_position += n;
+  return n;
+}
+
+void buffer_write(const uint8_t* buffer, uint32_t* count, void* user) {
+  auto& s = *static_cast<BufferStreams*>(user);
+  if (s.size < s.output.size()) {
+    const auto room = static_cast<size_t>(s.output.size() - s.size);
+    std::memcpy(s.output.data() + s.size, buffer, *count < room ? *count : room);
+  }
+  s.size += *count;
+}
+
+// The fast path on explode_buffer's buffers: checked while a match may reach
+// before the first output byte, then without that check.
+template <bool Ascii>
+uint32_t decode_fast_in_buffer(ExplodeWork& w, const Lookups& tables, FastRun& run) {
+  if (static_cast<size_t>(run.out - run.out_begin) < EXPLODE_OUT_BLOCK) {
+    FastRun first = run;
+    first.out_fast_end = std::min(run.out_fast_end, run.out_begin + EXPLODE_OUT_BLOCK - 1);
+    const uint32_t result = decode_fast<Ascii, Output::buffer, true>(w, tables, first);
+    run.position = first.position;
+    run.out = first.out;
+    if (result == SYMBOL_END || static_cast<size_t>(run.out - run.out_begin) < EXPLODE_OUT_BLOCK) return result;
+  }
+  return decode_fast<Ascii, Output::buffer, false>(w, tables, run);
 }
 
 }  // namespace
@@ -385,25 +646,49 @@ ExplodeStatus explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, Exp
   const uint32_t got = read_fn(w.in_buf, &size, user);
   if (got <= 4) return EXPLODE_SHORT_INPUT;
   w.in_count = got < EXPLODE_IN_BLOCK ? got : EXPLODE_IN_BLOCK;
-  w.mode = w.in_buf[0];
-  w.dict_bits = w.in_buf[1];
+  if (const ExplodeStatus status = start_stream(w, w.in_buf); status != EXPLODE_OK) return status;
   w.bit_buf = w.in_buf[2];
   w.spare_bits = 0;
   w.in_next = 3;
-  if (w.dict_bits < 4 || w.dict_bits > 6) return EXPLODE_BAD_DICTIONARY;
-  w.dict_mask = (1u << w.dict_bits) - 1;
-  if (w.mode == 1) {
-    std::memcpy(w.ascii_bits_work, ascii_bits.data(), sizeof w.ascii_bits_work);
-    build_ascii_lookups(w);
-  } else if (w.mode != 0) {
-    return EXPLODE_BAD_MODE;
+  w.out_fill = EXPLODE_OUT_BLOCK;
+  return finish_stream(w, decoder_lookups());
+}
+
+ExplodeBufferResult explode_buffer(std::span<const uint8_t> input, std::span<uint8_t> output, ExplodeWork* work) {
+  ExplodeWork& w = *work;
+  if (input.size() <= 4) return {EXPLODE_SHORT_INPUT, 0};
+  if (const ExplodeStatus status = start_stream(w, input.data()); status != EXPLODE_OK) return {status, 0};
+  const Lookups& tables = decoder_lookups();
+
+  // The fast path straight on the caller's buffers, from the first token (bit 16).
+  FastRun run{input.data(), nullptr, 16, output.data(), output.data(), nullptr};
+  if (!KVN_EXPLODE_COMPACT && input.size() >= FAST_INPUT_MARGIN && output.size() > FAST_OUTPUT_MARGIN) {
+    run.in_fast_end = input.data() + input.size() - FAST_INPUT_MARGIN;
+    run.out_fast_end = output.data() + output.size() - FAST_OUTPUT_MARGIN;
+    const uint32_t result =
+        w.mode == 1 ? decode_fast_in_buffer<true>(w, tables, run) : decode_fast_in_buffer<false>(w, tables, run);
+    if (result == SYMBOL_END) return {EXPLODE_OK, static_cast<uint64_t>(run.out - output.data())};
   }
 
+  // The rest through the window: its history is the last 4096 output bytes,
+  // behind zeros where there are fewer.
+  const auto produced = static_cast<size_t>(run.out - output.data());
+  const size_t history = produced < EXPLODE_OUT_BLOCK ? produced : EXPLODE_OUT_BLOCK;
+  std::memset(w.out_buf, 0, EXPLODE_OUT_BLOCK - history);
+  std::memcpy(w.out_buf + EXPLODE_OUT_BLOCK - history, run.out - history, history);
   w.out_fill = EXPLODE_OUT_BLOCK;
-  const uint32_t last = w.mode == 1 ? decode_tokens<true>(w) : decode_tokens<false>(w);
-  uint32_t count = w.out_fill - EXPLODE_OUT_BLOCK;
-  w.write_fn(w.out_buf + EXPLODE_OUT_BLOCK, &count, w.user);
-  return last == SYMBOL_FAILED ? EXPLODE_INPUT_ENDED : EXPLODE_OK;
+  // The input from the two bytes that hold the exact path's look-ahead on, as a
+  // read would hand it out.
+  const auto in_next = static_cast<size_t>((run.position + 15) >> 3);
+  BufferStreams streams{input, in_next - 2, output, produced};
+  w.read_fn = buffer_read;
+  w.write_fn = buffer_write;
+  w.user = &streams;
+  uint32_t size = EXPLODE_IN_BLOCK;
+  w.in_count = buffer_read(w.in_buf, &size, &streams);
+  hand_back(w, run.position - (in_next - 2) * 8);
+  const ExplodeStatus status = finish_stream(w, tables);
+  return {status, streams.size};
 }
 
 }  // namespace explode

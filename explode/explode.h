@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "implode_codes.h"
 
@@ -33,6 +34,10 @@ constexpr uint32_t SYMBOL_FAILED = 774;  // the input ran out inside a token
 constexpr uint32_t EXPLODE_IN_BLOCK = 2048;
 constexpr uint32_t EXPLODE_OUT_BLOCK = 4096;
 constexpr uint32_t EXPLODE_OUT_BUF = 8709;  // history + fresh block + 517 for a match running past the flush point
+// Room behind the output window for the decoder's wide match copies, which may
+// store up to 45 bytes past a match's end (bytes beyond the output, never
+// delivered, and overwritten before anything reads them).
+constexpr uint32_t EXPLODE_COPY_SLACK = 48;
 
 // The decoder's whole working set. The caller allocates it; explode_stream sets
 // every field it reads on each call, and needs no preparation.
@@ -48,7 +53,7 @@ struct ExplodeWork {
   void* user;
   ExplodeReadFn read_fn;
   ExplodeWriteFn write_fn;
-  uint8_t out_buf[EXPLODE_OUT_BUF];
+  uint8_t out_buf[EXPLODE_OUT_BUF + EXPLODE_COPY_SLACK];
   uint8_t in_buf[EXPLODE_IN_BLOCK];
   // ASCII mode only, built for each stream (the length and distance lookups are
   // constant data, see explode_lookups.h).
@@ -58,8 +63,8 @@ struct ExplodeWork {
   uint8_t ascii_lookup8[256];
   uint8_t ascii_bits_work[256];  // bits of each ASCII code left after its lookups
 };
-static_assert(sizeof(ExplodeWork::out_buf) == 2 * EXPLODE_OUT_BLOCK + implode_format::MAX_MATCH - 1,
-              "a match of 518 starting at out_fill 8191 must end inside out_buf");
+static_assert(EXPLODE_OUT_BUF == 2 * EXPLODE_OUT_BLOCK + implode_format::MAX_MATCH - 1,
+              "a match of 518 starting at out_fill 8191 must end inside the output window");
 
 // Decodes one whole stream: one read first, further reads only when the input
 // block is used up (never after a read that returned 0), a write of exactly 4096
@@ -70,5 +75,23 @@ static_assert(sizeof(ExplodeWork::out_buf) == 2 * EXPLODE_OUT_BLOCK + implode_fo
 // earlier stream or of uninitialised memory can reach the output. A read callback
 // that reports more than EXPLODE_IN_BLOCK bytes is taken as EXPLODE_IN_BLOCK.
 ExplodeStatus explode_stream(ExplodeReadFn read_fn, ExplodeWriteFn write_fn, ExplodeWork* work, void* user);
+
+// What explode_buffer found: the status explode_stream would return, and the
+// number of bytes its writes would add up to.
+struct ExplodeBufferResult {
+  ExplodeStatus status;
+  uint64_t size;
+};
+
+// Decodes one whole stream held in memory, for callers that hold the whole input
+// and an output buffer: the result is what explode_stream gives when its reads
+// hand out `input` in blocks of EXPLODE_IN_BLOCK bytes: the same status, and `size` the total
+// of its writes (0 for statuses 1 to 3). The first min(size, output.size()) of
+// those bytes are stored in `output`; when the stream decodes to more, decoding
+// goes on to its end, counting only, so status and size stay those of the whole
+// stream. Nothing outside `input` is read and nothing outside `output` and
+// `work` is written. The work area needs no preparation; its fields hold no
+// meaning for the caller afterwards.
+ExplodeBufferResult explode_buffer(std::span<const uint8_t> input, std::span<uint8_t> output, ExplodeWork* work);
 
 }  // namespace explode

@@ -209,3 +209,75 @@ TEST(ExplodeTables, AsciiLookupChainMatchesPlainSearchForEveryThirteenBits) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fast token a plain search of the codes gives for index bits v (zeros above
+// the index), dictionary bits k and literal mode: (shift, through, literal,
+// stepwise, advance, displacement).
+std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned> expected_fast_token(uint32_t v, unsigned k,
+                                                                                   bool binary) {
+  using explode::LITERAL_DISPLACE;
+  using explode::STRAIGHT_MATCH;
+  using explode::TOKEN_INDEX_BITS;
+  const auto special = [](unsigned taken, unsigned length) {
+    return std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned>{taken, taken, false, true, length, 0};
+  };
+  if ((v & 1) == 0) {
+    if (binary) return {9, 9, true, false, 1, ((v >> 1) & 0xFF) + LITERAL_DISPLACE};
+    const size_t ch = search_code(ascii_bits, ascii_codes, v >> 1);
+    const unsigned taken = 1u + ascii_bits[ch];
+    if (taken > TOKEN_INDEX_BITS) return special(0, 0);
+    return {taken, taken, true, false, 1, static_cast<unsigned>(ch) + LITERAL_DISPLACE};
+  }
+  const size_t i = search_code(length_bits, length_codes, v >> 1);
+  const unsigned taken = 1u + length_bits[i] + length_extra_bits[i];
+  if (taken > TOKEN_INDEX_BITS) return special(0, 0);
+  const unsigned length = length_base[i] + ((v >> (1 + length_bits[i])) & ((1u << length_extra_bits[i]) - 1)) + 2;
+  const size_t h = search_code(distance_bits, distance_codes, v >> taken);
+  const unsigned through = taken + distance_bits[h];
+  if (through > TOKEN_INDEX_BITS) return special(taken, length);
+  const unsigned low_bits = length == 2 ? 2 : k;
+  return {through + low_bits,      through, false,
+          length > STRAIGHT_MATCH, length,  (static_cast<unsigned>(h) << low_bits) + 1};
+}
+
+void expect_fast_tokens_match_plain_search(const explode::Lookups& t) {
+  for (unsigned binary = 0; binary < 2; ++binary) {
+    for (unsigned k = 4; k <= 6; ++k) {
+      const explode::FastTokenTable& table = t.fast_tokens[binary ? 0 : 1][k - explode::MIN_DICT_BITS];
+      for (uint32_t v = 0; v <= explode::TOKEN_INDEX_MASK; ++v) {
+        const explode::FastToken e = table[v];
+        auto got = std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned>{
+            e.shift, e.through, e.literal, e.stepwise, e.advance, e.special() ? 0u : unsigned{e.displace}};
+        ASSERT_EQ(got, expected_fast_token(v, k, binary)) << "bits " << v << " k " << k << " binary " << binary;
+      }
+    }
+  }
+}
+
+TEST(ExplodeTables, FastTokensMatchPlainSearchForEveryIndex) {
+  expect_fast_tokens_match_plain_search(explode::lookups);
+}
+
+// The Windows stub builds the lookups when it first decodes, into memory that
+// starts zeroed; here into memory full of other bytes, which must not matter.
+TEST(ExplodeTables, LookupsBuiltAtRunTimeEqualTheConstantOnesAndPlainSearch) {
+  for (const uint8_t fill : {uint8_t{0x00}, uint8_t{0xEE}}) {
+    auto built = std::make_unique<explode::Lookups>();
+    std::memset(static_cast<void*>(built.get()), fill, sizeof(explode::Lookups));
+    explode::build_lookups(*built);
+    EXPECT_EQ(std::memcmp(built.get(), &explode::lookups, sizeof(explode::Lookups)), 0) << "fill " << int{fill};
+    for (uint32_t v = 0; v <= explode::TOKEN_INDEX_MASK; ++v) {
+      const explode::TokenEntry e = built->tokens[v];
+      ASSERT_EQ((std::tuple<unsigned, unsigned, bool, bool>{e.value, e.taken, e.match, e.slow}),
+                expected_token_entry(v))
+          << "bits " << v;
+    }
+    expect_fast_tokens_match_plain_search(*built);
+    for (uint32_t b = 0; b < 256; ++b)
+      EXPECT_EQ(built->literal_bytes[255 + explode::LITERAL_DISPLACE - (b + explode::LITERAL_DISPLACE)], b);
+  }
+}
+
+}  // namespace
