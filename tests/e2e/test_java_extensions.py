@@ -57,9 +57,9 @@ def import_registry(kits=(), extra_lines=()):
         os.unlink(f.name)
 
 
-def dump_key(key):
-    """Values and subkeys of HKLM\\key as the 32-bit extractor sees them, or None
-    when the key does not exist. Values: {name: (type, data bytes)}."""
+def dump_lines(key):
+    """The dump tool's lines for HKLM\\key (32-bit view), split at tabs, or None
+    when the key does not exist."""
     with tempfile.TemporaryFile() as out:
         rc = subprocess.run(["wine", str(DUMP_TOOL), key], stdout=out, stderr=subprocess.DEVNULL,
                             stdin=subprocess.DEVNULL, env=winekit.wine_env(), timeout=120).returncode
@@ -68,9 +68,17 @@ def dump_key(key):
     if rc == 2:
         return None
     assert rc == 0, f"dump_registry_values {key}: exit {rc}"
+    return [line.split("\t") for line in text.splitlines()]
+
+
+def dump_key(key):
+    """Values and subkeys of HKLM\\key as the 32-bit extractor sees them, or None
+    when the key does not exist. Values: {name: (type, data bytes)}."""
+    lines = dump_lines(key)
+    if lines is None:
+        return None
     values, subkeys = {}, []
-    for line in text.splitlines():
-        fields = line.split("\t")
+    for fields in lines:
         if fields[0] == "value":
             name, kind, length, data = fields[1], int(fields[2]), int(fields[3]), bytes.fromhex(fields[4])
             assert len(data) == length

@@ -18,7 +18,7 @@ import unittest
 import payloads
 import winekit
 from extractor_case import FAILED, KEEP_SELF, ExtractorCase, keep
-from test_java_extensions import DUMP_TOOL, JDK, JRE, RECORD_KEY, REG_SZ, TIME_TEXT, import_registry, tree
+from test_java_extensions import JDK, JRE, RECORD_KEY, REG_SZ, TIME_TEXT, dump_lines, import_registry, tree
 
 UNICODE_TEMP = "C:\\users\\Юлия 日本\\Temp"
 INSTALLER_FOLDER = "C:\\Apps\\Zoë Ñ 日本 Orvel"
@@ -65,17 +65,11 @@ def register_kits(kits):
 def stored_values(key):
     """The values of HKLM\\key as stored (32-bit view): {name: (type, data bytes)},
     names decoded from their UTF-16 code units; None when the key does not exist."""
-    with tempfile.TemporaryFile() as out:
-        rc = subprocess.run(["wine", str(DUMP_TOOL), key], stdout=out, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, env=winekit.wine_env(), timeout=120).returncode
-        out.seek(0)
-        text = out.read().decode("latin-1")
-    if rc == 2:
+    lines = dump_lines(key)
+    if lines is None:
         return None
-    assert rc == 0, f"dump_registry_values {key}: exit {rc}"
     values = {}
-    for line in text.splitlines():
-        fields = line.split("\t")
+    for fields in lines:
         if fields[0] == "wvalue":
             name = bytes.fromhex(fields[1]).decode("utf-16-le")
             kind, length, data = int(fields[2]), int(fields[3]), bytes.fromhex(fields[4])
