@@ -250,9 +250,12 @@ std::vector<CorpusSource> corpus_sources() {
       size_t end = s.find(',', start);
       if (end == std::string_view::npos) end = s.size();
       const std::string_view item = s.substr(start, end - start);
+      // "name=origin", or a bare path named after its file.
       const size_t eq = item.find('=');
       if (eq != std::string_view::npos)
         list.push_back({std::string(item.substr(0, eq)), std::string(item.substr(eq + 1))});
+      else if (!item.empty())
+        list.push_back({std::string(item.substr(item.find_last_of('/') + 1)), std::string(item)});
       start = end + 1;
     }
     return list;

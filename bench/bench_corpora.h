@@ -20,7 +20,8 @@ struct CorpusSource {
   std::string origin;
 };
 
-// The default list, or KVN_BENCH_CORPUS=name=origin[,name=origin...] in its place.
+// The default list, or KVN_BENCH_CORPUS=name=origin[,name=origin...] in its place
+// (a bare path is named after its file).
 std::vector<CorpusSource> corpus_sources();
 
 // The corpus's bytes; nullopt when its file is missing or empty, or the
