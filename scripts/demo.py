@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """make demo: builds a demo installer from a few sample files and a command,
-runs it under Wine with a demo Java Development Kit and Runtime Environment
-registered, then starts the application launcher, and reports what happened."""
+runs it under Wine with a demo Java 8 Development Kit and a Java 17-style
+Runtime Environment registered (the installer copies into the first and leaves
+the second alone: Java 9 and later stop starting when lib\\ext exists), then
+starts the application launcher, and reports what happened."""
 import os
 import pathlib
 import shutil
@@ -18,7 +20,7 @@ import winekit  # noqa: E402
 from file_events import wait_for_file  # noqa: E402
 
 JDK_HOME = r"C:\Program Files\Java\jdk1.8.0_demo"
-JRE_HOME = r"C:\Program Files\Java\jre1.8.0_demo"
+JRE_HOME = r"C:\Program Files\Java\jre-17_demo"
 RECORDS = r"SOFTWARE\Korvane\Java\Installed"
 
 
@@ -46,16 +48,21 @@ def sample_files(folder):
 
 
 def register_kits():
-    for home, sub in ((JDK_HOME, r"\jre\lib"), (JRE_HOME, r"\lib")):
-        winekit.unix_path(home + sub).mkdir(parents=True, exist_ok=True)
+    winekit.unix_path(JDK_HOME + r"\jre\lib").mkdir(parents=True, exist_ok=True)
+    # A runtime image as every Java from 9 on has one: lib\modules and a release file.
+    modern = winekit.unix_path(JRE_HOME)
+    shutil.rmtree(modern, ignore_errors=True)
+    (modern / "lib").mkdir(parents=True)
+    (modern / "lib" / "modules").write_bytes(bytes(64))
+    (modern / "release").write_text('JAVA_VERSION="17.0.15"\n')
     reg = "\r\n".join([
         "REGEDIT4", "",
         r"[-HKEY_LOCAL_MACHINE\SOFTWARE\Korvane]", "",
         r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Development Kit]", '"CurrentVersion"="1.8"', "",
         r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Development Kit\1.8]",
         '"JavaHome"="' + JDK_HOME.replace("\\", "\\\\") + '"', "",
-        r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Runtime Environment]", '"CurrentVersion"="1.8"', "",
-        r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Runtime Environment\1.8]",
+        r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Runtime Environment]", '"CurrentVersion"="17"', "",
+        r"[HKEY_LOCAL_MACHINE\SOFTWARE\JavaSoft\Java Runtime Environment\17]",
         '"JavaHome"="' + JRE_HOME.replace("\\", "\\\\") + '"', "", ""])
     with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as f:
         f.write(reg)
@@ -90,6 +97,9 @@ def show_installed():
     section("Installed into the Java kits")
     for home in (JDK_HOME + r"\jre", JRE_HOME):
         ext = winekit.unix_path(home + r"\lib\ext")
+        if not ext.exists():
+            say(f"  {home}: left alone (a Java 9 or later runtime: no lib\\ext made, nothing copied)")
+            continue
         for path in sorted(p for p in ext.rglob("*") if p.is_file()):
             say(f"  {home}\\lib\\ext\\{path.relative_to(ext)}".replace("/", "\\") + f"  ({path.stat().st_size} bytes)")
     section(f"Registry records under HKLM\\{RECORDS}")
@@ -129,7 +139,7 @@ def main():
     section("Preparing a Wine prefix (first run takes a minute)")
     winekit.ensure_prefix()
     register_kits()
-    say(f"registered: Java Development Kit 1.8 at {JDK_HOME}, Java Runtime Environment 1.8 at {JRE_HOME}")
+    say(f"registered: Java Development Kit 1.8 at {JDK_HOME}, Java Runtime Environment 17 at {JRE_HOME}")
 
     section("Building the demo installer with mkpayload")
     readme, jar, dll = sample_files(DEMO / "samples")
