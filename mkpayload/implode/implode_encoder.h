@@ -48,7 +48,10 @@ class TokenSink {
 // input: 4 bytes per match and about 280 KiB of hash chains while parsing.
 class FastParse {
  public:
+  // Inputs of MIN_SPLIT_INPUT or more are parsed as two halves (see lazy_parse.cpp).
   FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits);
+  // The halves split at `split` (0: one parse).
+  FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits, size_t split);
   // Size in bits (tokens and end marker) of the stream emit() writes for `f`, any
   // literal coding, f.dict_bits at most the parse's.
   uint64_t bits(StreamFormat f) const;
@@ -62,6 +65,9 @@ class FastParse {
  private:
   template <LiteralCoding GUIDE>
   class Parser;
+  FastParse(std::span<const uint8_t> data, unsigned dict_bits);  // empty
+  void parse(LiteralCoding guide, size_t begin, size_t end);
+  void append(const FastParse& later);
   // A word: literals before the match (10 bits), match length (10 bits, 0: none),
   // distance - 1 (12 bits).
   static constexpr unsigned RUN_SHIFT = 22, LENGTH_SHIFT = 12;

@@ -17,6 +17,12 @@
 // allows), with one step of lazy evaluation. ASCII literal costs come from a ring
 // of running sums, so a candidate's literal bits cost one subtraction.
 //
+// Halves: an input of MIN_SPLIT_INPUT or more is parsed as two halves, the second
+// on its own thread where there are threads (else after the first: the output
+// never depends on the machine). The second half's finder is first filled with
+// the window before it, and no match crosses the middle, so the halves' token
+// lists and totals simply add up; the cost is a token or two at the seam.
+//
 // Pricing: match costs do not depend on the literal coding, and a match of three
 // or more bytes too far for a smaller window is written as literals in that
 // format; so the sizes of all six formats follow from a few running totals kept
@@ -25,6 +31,10 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#if KVN_IMPLODE_THREADS
+#include <exception>
+#include <thread>
+#endif
 
 #include "common_length.h"
 #include "implode_encoder.h"
@@ -65,18 +75,23 @@ struct Candidate {
 template <LiteralCoding GUIDE>
 class FastParse::Parser {
  public:
-  Parser(FastParse& out) : out_(out), data_(out.data_), window_(max_distance(out.dict_bits_)) {
+  // Parses data[begin, end) into `out`, with matches reaching back before begin.
+  Parser(FastParse& out, size_t begin, size_t end)
+      : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
     last_pair_.assign(1u << 16, NO_POSITION);
     last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     prev_.assign(HISTORY, NO_POSITION);
-    sums_[0] = 0;
+    for (size_t pos = begin > HISTORY ? begin - HISTORY : 0; pos < begin; ++pos) insert(pos);
+    begin_ = begin;
+    summed_ = begin;
+    sums_[begin % SUM_RING] = 0;
   }
 
   void run() {
-    const size_t n = data_.size();
-    size_t pos = 0;
-    Candidate current = best(0);
+    const size_t n = end_;
+    size_t pos = begin_;
+    Candidate current = best(pos);
     while (pos < n) {
       insert(pos);
       if (current.length == 0) {
@@ -168,7 +183,7 @@ class FastParse::Parser {
   // walk counts those apart and goes further through them.
   Candidate best(size_t pos) {
     Candidate best;
-    const size_t n = data_.size();
+    const size_t n = end_;
     if (pos + 1 >= n) return best;
     const size_t limit = std::min<size_t>(MAX_MATCH, n - pos);
     if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
@@ -220,6 +235,8 @@ class FastParse::Parser {
 
   FastParse& out_;
   std::span<const uint8_t> data_;
+  size_t begin_ = 0;
+  size_t end_;  // no match reaches past it
   size_t window_;
   std::vector<uint32_t> last_pair_;    // by two bytes: the latest position they start
   std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
@@ -231,11 +248,57 @@ class FastParse::Parser {
 };
 
 FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits)
+    : FastParse(data, guide, dict_bits, data.size() >= MIN_SPLIT_INPUT ? data.size() / 2 : 0) {}
+
+FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigned dict_bits, size_t split)
     : data_(data), dict_bits_(dict_bits) {
+  if (split == 0 || split >= data.size()) {
+    parse(guide, 0, data.size());
+    return;
+  }
+  FastParse second(data, dict_bits);
+#if KVN_IMPLODE_THREADS
+  std::exception_ptr failure;  // the other thread's, rethrown here (say, bad_alloc)
+  {
+    std::jthread other([&] {
+      try {
+        second.parse(guide, split, data.size());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    parse(guide, 0, split);
+  }
+  if (failure) std::rethrow_exception(failure);
+#else
+  parse(guide, 0, split);
+  second.parse(guide, split, data.size());
+#endif
+  append(second);
+}
+
+FastParse::FastParse(std::span<const uint8_t> data, unsigned dict_bits) : data_(data), dict_bits_(dict_bits) {}
+
+void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
   if (guide == LiteralCoding::binary)
-    Parser<LiteralCoding::binary>(*this).run();
+    Parser<LiteralCoding::binary>(*this, begin, end).run();
   else
-    Parser<LiteralCoding::ascii>(*this).run();
+    Parser<LiteralCoding::ascii>(*this, begin, end).run();
+}
+
+// The later half's words and totals after this one's.
+void FastParse::append(const FastParse& later) {
+  for (size_t b = 0; b < later.words_.size(); ++b) {
+    const size_t count = b + 1 < later.words_.size() ? WORDS_PER_BLOCK : later.filled_;
+    for (size_t i = 0; i < count; ++i) push_word(later.words_[b][i]);
+  }
+  literal_count_ += later.literal_count_;
+  literal_ascii_bits_ += later.literal_ascii_bits_;
+  for (size_t k = 0; k < by_dict_.size(); ++k) {
+    by_dict_[k].match_bits += later.by_dict_[k].match_bits;
+    by_dict_[k].far_bytes += later.by_dict_[k].far_bytes;
+    by_dict_[k].far_ascii_bits += later.by_dict_[k].far_ascii_bits;
+  }
 }
 
 // Words go in blocks of fixed size: the list grows without copying what it holds

@@ -220,22 +220,27 @@ TEST(FastParse, EachFormatSizeIsThatOfItsOwnTokens) {
     for (auto guide : {LiteralCoding::binary, LiteralCoding::ascii}) {
       for (unsigned widest : {5u, 6u}) {
         SCOPED_TRACE(testing::Message() << name << " guide " << int(guide) << " k " << widest);
-        implode::FastParse parse(data, guide, widest);
-        for (auto f : all_formats()) {
-          if (f.dict_bits > widest) continue;
-          Collector c;
-          parse.emit(f, c);
-          expect_valid_parse(data, c.tokens, f);
-          EXPECT_EQ(parse.bits(f), implode::parse_bits(c.tokens, f));
-          const Bytes stream = implode::write_stream(c.tokens, f);
-          EXPECT_TRUE(explode_test::run_real(stream).output == data);
+        // Whole, and in halves split in the middle and within the first window
+        // (the way inputs of MIN_SPLIT_INPUT or more are parsed).
+        for (size_t split : {size_t{0}, data.size() / 2, size_t{1000}}) {
+          SCOPED_TRACE(testing::Message() << "split at " << split);
+          implode::FastParse parse(data, guide, widest, split);
+          for (auto f : all_formats()) {
+            if (f.dict_bits > widest) continue;
+            Collector c;
+            parse.emit(f, c);
+            expect_valid_parse(data, c.tokens, f);
+            EXPECT_EQ(parse.bits(f), implode::parse_bits(c.tokens, f));
+            const Bytes stream = implode::write_stream(c.tokens, f);
+            EXPECT_TRUE(explode_test::run_real(stream).output == data);
+          }
+          // Emitting while freeing the list writes the same stream.
+          const StreamFormat f{guide, widest};
+          implode::StreamWriter kept(f), released(f);
+          parse.emit(f, kept);
+          parse.emit_and_release(f, released);
+          EXPECT_TRUE(kept.finish() == released.finish());
         }
-        // Emitting while freeing the list writes the same stream.
-        const StreamFormat f{guide, widest};
-        implode::StreamWriter kept(f), released(f);
-        parse.emit(f, kept);
-        parse.emit_and_release(f, released);
-        EXPECT_TRUE(kept.finish() == released.finish());
       }
     }
   }
