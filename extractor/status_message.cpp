@@ -13,21 +13,14 @@ namespace {
 // Every value printed with %d is a 32-bit quantity reinterpreted as signed.
 int32_t as_signed(uint32_t v) { return static_cast<int32_t>(v); }
 
+// "<prefix>error=<n>", the two directory messages.
 template <class Char>
-const Char* directory_error(std::span<Char, MESSAGE_CAPACITY> out, uint32_t error) {
-  return BasicBoundedText<Char>(out)
-      .append_ascii("Error: Extractor failed to create a directory; error=")
-      .append_signed(as_signed(error))
-      .c_str();
+const Char* error_message(std::span<Char, MESSAGE_CAPACITY> out, std::string_view prefix, uint32_t error) {
+  return BasicBoundedText<Char>(out).append_ascii(prefix).append_signed(as_signed(error)).c_str();
 }
 
-template <class Char>
-const Char* enter_directory_error(std::span<Char, MESSAGE_CAPACITY> out, uint32_t error) {
-  return BasicBoundedText<Char>(out)
-      .append_ascii("Error: Extractor failed to enter its work directory; error=")
-      .append_signed(as_signed(error))
-      .c_str();
-}
+constexpr std::string_view DIRECTORY_ERROR = "Error: Extractor failed to create a directory; error=";
+constexpr std::string_view ENTER_DIRECTORY_ERROR = "Error: Extractor failed to enter its work directory; error=";
 
 template <class Char>
 const Char* status_message(std::span<Char, MESSAGE_CAPACITY> out, int32_t status, const Char* failed_file_name) {
@@ -46,16 +39,20 @@ const Char* status_message(std::span<Char, MESSAGE_CAPACITY> out, int32_t status
 
 }  // namespace
 
-const char* format_directory_error(MessageBuffer out, uint32_t error) { return directory_error(out, error); }
+const char* format_directory_error(MessageBuffer out, uint32_t error) {
+  return error_message(out, DIRECTORY_ERROR, error);
+}
 
-const char16_t* format_directory_error(WideMessageBuffer out, uint32_t error) { return directory_error(out, error); }
+const char16_t* format_directory_error(WideMessageBuffer out, uint32_t error) {
+  return error_message(out, DIRECTORY_ERROR, error);
+}
 
 const char* format_enter_directory_error(MessageBuffer out, uint32_t error) {
-  return enter_directory_error(out, error);
+  return error_message(out, ENTER_DIRECTORY_ERROR, error);
 }
 
 const char16_t* format_enter_directory_error(WideMessageBuffer out, uint32_t error) {
-  return enter_directory_error(out, error);
+  return error_message(out, ENTER_DIRECTORY_ERROR, error);
 }
 
 const char* format_status_message(MessageBuffer out, int32_t status, const char* failed_file_name) {

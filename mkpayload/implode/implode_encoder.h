@@ -74,6 +74,8 @@ class FastParse {
   static constexpr uint32_t MAX_RUN = (1u << 10) - 1, LENGTH_MASK = (1u << 10) - 1, DISTANCE_MASK = (1u << 12) - 1;
   static constexpr size_t WORDS_PER_BLOCK = size_t{1} << 15;
   void push_word(uint32_t word);
+  // Every block is full but the last.
+  size_t words_in_block(size_t b) const { return b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_; }
   void add_match(size_t run, unsigned length, unsigned distance);
   void emit_word(uint32_t word, unsigned window, size_t& pos, TokenSink& sink) const;
   void close_run(size_t run);

@@ -289,7 +289,7 @@ void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
 // The later half's words and totals after this one's.
 void FastParse::append(const FastParse& later) {
   for (size_t b = 0; b < later.words_.size(); ++b) {
-    const size_t count = b + 1 < later.words_.size() ? WORDS_PER_BLOCK : later.filled_;
+    const size_t count = later.words_in_block(b);
     for (size_t i = 0; i < count; ++i) push_word(later.words_[b][i]);
   }
   literal_count_ += later.literal_count_;
@@ -332,7 +332,7 @@ uint64_t FastParse::bits(StreamFormat f) const {
 void FastParse::emit(StreamFormat f, TokenSink& sink) const {
   size_t pos = 0;
   for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
+    const size_t count = words_in_block(b);
     for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
   }
 }
@@ -340,7 +340,7 @@ void FastParse::emit(StreamFormat f, TokenSink& sink) const {
 void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
   size_t pos = 0;
   for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_;
+    const size_t count = words_in_block(b);
     for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
     words_[b].reset();
   }

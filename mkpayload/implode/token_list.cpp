@@ -4,25 +4,28 @@
 
 namespace implode {
 
-uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
-  BitCounter counter(format);
+namespace {
+
+void replay(std::span<const Token> tokens, TokenSink& sink) {
   for (const Token& t : tokens) {
     if (t.is_literal())
-      counter.literal(static_cast<uint8_t>(t.value));
+      sink.literal(static_cast<uint8_t>(t.value));
     else
-      counter.match(t.length, t.value);
+      sink.match(t.length, t.value);
   }
+}
+
+}  // namespace
+
+uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format) {
+  BitCounter counter(format);
+  replay(tokens, counter);
   return counter.bits();
 }
 
 std::vector<uint8_t> write_stream(std::span<const Token> tokens, StreamFormat format) {
   StreamWriter writer(format);
-  for (const Token& t : tokens) {
-    if (t.is_literal())
-      writer.literal(static_cast<uint8_t>(t.value));
-    else
-      writer.match(t.length, t.value);
-  }
+  replay(tokens, writer);
   return writer.finish();
 }
 

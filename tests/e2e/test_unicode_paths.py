@@ -88,8 +88,8 @@ def listing(root):
 
 def link_tree(source, target):
     """A copy of `source` whose folders are real and whose files are symbolic links
-    to the originals, but for the files given as real copies: what the extractor
-    does to the copy cannot reach the original."""
+    to the source's files, but for the files given as real copies: what the
+    extractor does to the copy cannot reach the source."""
     for root, dirs, files in os.walk(source):
         here = target / os.path.relpath(root, source)
         here.mkdir(parents=True, exist_ok=True)
