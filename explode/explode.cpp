@@ -293,6 +293,25 @@ inline void flush_if_full(ExplodeWork& w) {
 
 // ---- Fast path ------------------------------------------------------------
 
+// The flag bits of seven binary literals in a row, each 9 bits from the last.
+constexpr uint64_t BINARY_FLAG_BITS = 0x0040201008040201;
+
+// n / 9 for n up to 63.
+constexpr uint32_t div9(uint32_t n) { return (n * 57) >> 9; }
+static_assert([] {
+  for (uint32_t n = 0; n < 64; ++n)
+    if (div9(n) != n / 9) return false;
+  return true;
+}());
+
+// The bytes of seven binary literals in a row (flag bit first, then the byte),
+// packed into bytes 0-6.
+inline uint64_t binary_literal_bytes(uint64_t bits) {
+  uint64_t bytes = 0;
+  for (uint32_t i = 0; i < 7; ++i) bytes |= ((bits >> (9 * i + 1)) & 0xFF) << (8 * i);
+  return bytes;
+}
+
 // A token's leading part as decoded: the literal byte or the match's length
 // value, and the stream bits it took (flag bit included).
 struct TokenLead {
@@ -340,13 +359,13 @@ struct FastRun {
 // (`run` then holds the output position only), or 0 with `run` at the first token
 // it left undecoded.
 //
-// The bits live in a 64-bit register, refilled before every token without a
-// branch: it is topped up from the next unread input byte to 56..63 valid bits,
-// which covers the longest token (30 bits). The refill loads 8 bytes, so it runs
-// only while 8 bytes remain in the block; every byte the exact path would fetch
-// for the token then lies in the block too (it needs at most the byte after the
-// token's last bit plus the 8-bit look-ahead), so no read and no failure can
-// fall inside a token decoded here.
+// The bits live in a 64-bit register, refilled without a branch: it is topped up
+// from the next unread input byte to 56..63 valid bits, which covers the longest
+// token (30 bits), or two when the first is straight (at most 19 bits). The
+// refill loads 8 bytes, so it runs only while 8 bytes remain in the block; every
+// byte the exact path would fetch for a token then lies in the block too (it
+// needs at most the byte after the token's last bit plus the 8-bit look-ahead),
+// so no read and no failure can fall inside a token decoded here.
 //
 // Most tokens take the straight route: one load from the fast token table gives
 // the bits to take and a source to copy 32 bytes from, the output for a literal
@@ -369,12 +388,15 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
   // literal_source - (b + LITERAL_DISPLACE) holds the byte b.
   const uint8_t* const literal_source = tables.literal_bytes.data() + 255 + LITERAL_DISPLACE;
   uint64_t bits = 0;
+  // Valid bits in `bits`: the low 6 bits of bits_left. The straight route
+  // subtracts its whole table entry, whose low 6 bits are the shift, and leaves
+  // whatever it borrows above them.
   uint32_t bits_left = 0;
   // Branch-free refill: the loaded word lands above the valid bits; whole bytes
   // that fit are counted in. Bits above bits_left are the stream's next bits, so
   // OR-ing the same word in again later is harmless.
   auto refill = [&] {
-    bits |= load_le64(next_byte) << bits_left;
+    bits |= load_le64(next_byte) << (bits_left & 63);
     next_byte += 7 - ((bits_left >> 3) & 7);
     bits_left |= 56;
   };
@@ -387,53 +409,62 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
   take(run.position & 7);
   uint32_t result = 0;
 
-  // Decodes the token at the bit position; false after the end marker.
-  auto decode_token = [&]() __attribute__((always_inline))->bool {
+  // Decodes the token at the bit position, whose table entry is `token`. After
+  // a straight token the register still holds a whole token; after any other it
+  // may not.
+  enum class Step { straight, needs_refill, end };
+  auto decode_token = [&](const FastToken token) __attribute__((always_inline))->Step {
     // A token starts with room behind `out` for the longest match and its copy,
     // and every bit it can need in the register.
     assert(Mode == Output::buffer || (out >= out_begin + EXPLODE_OUT_BLOCK && out < out_begin + FLUSH_POINT));
     assert(Mode == Output::window || out <= out_fast_end);
     assert(!Checked || out < out_begin + EXPLODE_OUT_BLOCK);
-    assert(bits_left >= MAX_TOKEN_BITS);
+    assert((bits_left & 63) >= MAX_TOKEN_BITS);
     if (BINARY_LITERAL_BRANCH && !Ascii && (bits & 1) == 0) {
       // A binary literal is always 9 bits: no load stands between its bits and
       // the next token's.
       *out++ = static_cast<uint8_t>(bits >> 1);
       take(9);
-      return true;
+      return Step::needs_refill;
     }
     if (BINARY_LITERAL_RUN && !Ascii && (bits & 0x201) == 0) {
-      do {
-        *out++ = static_cast<uint8_t>(bits >> 1);
-        take(9);
-      } while ((bits & 1) == 0 && bits_left >= 9);
-      return true;
+      // Two or more binary literals: every 9-bit group up to the first match flag
+      // (or the last whole group in the register), without a branch per literal.
+      const uint64_t flags = (bits & BINARY_FLAG_BITS) | (uint64_t{1} << 63);
+      const uint32_t literals = std::min(div9(std::countr_zero(flags)), div9(bits_left & 63));
+      store_le64(out, binary_literal_bytes(bits));
+      out += literals;
+      take(9 * literals);
+      return Step::needs_refill;
     }
-    const FastToken token = fast_tokens[bits & TOKEN_INDEX_MASK];
     const uint32_t low_mask = (1u << (token.shift - token.through)) - 1;
     const uint32_t displace = token.displace + (static_cast<uint32_t>(bits >> token.through) & low_mask);
     // Checked: a match that reaches before the first output byte takes the
     // general route.
     if (!token.stepwise && (!Checked || token.literal || displace <= static_cast<size_t>(out - out_begin))) {
-      take(token.shift);
+      assert(token.shift <= MAX_STRAIGHT_TOKEN_BITS);
+      // The shift is the entry's low 6 bits (see bits_left).
+      const uint32_t raw = std::bit_cast<uint32_t>(token);
+      bits >>= raw & 63;
+      bits_left -= raw;
       assert(token.literal || token.advance <= STRAIGHT_MATCH);
       if (displace < 16) [[unlikely]] {
         // A match at a distance below 16: its source overlaps its own output.
         copy_short_distance(out, displace);
         out += token.advance;
-        return true;
+        return Step::straight;
       }
       const uint8_t* const src = (token.literal ? literal_source : out) - displace;
       std::memcpy(out, src, 16);
       std::memcpy(out + 16, src + 16, 16);
       out += token.advance;
-      return true;
+      return Step::straight;
     }
     // The step-by-step route: any token, one part after the other.
     if (token.literal) {
       take(token.shift);
       *out++ = static_cast<uint8_t>(token.displace - LITERAL_DISPLACE);
-      return true;
+      return Step::needs_refill;
     }
     uint32_t length;
     uint32_t distance;
@@ -445,12 +476,12 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
       TokenLead lead{token.advance - MIN_MATCH, token.shift, true};
       if (token.advance == 0) {
         lead = decode_long_lead(w, tables, bits);
-        if (lead.match && lead.value == END_LENGTH_VALUE) return false;
+        if (lead.match && lead.value == END_LENGTH_VALUE) return Step::end;
       }
       take(lead.taken);
       if (!lead.match) {
         *out++ = static_cast<uint8_t>(lead.value);
-        return true;
+        return Step::needs_refill;
       }
       length = lead.value + MIN_MATCH;
       const DistanceCode code = tables.distance[bits & 0xFF];
@@ -464,7 +495,7 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
     else
       copy_match(out, distance, length);
     out += length;
-    return true;
+    return Step::needs_refill;
   };
   auto flush_window = [&] {
     if (Mode == Output::window && out >= out_begin + FLUSH_POINT) {
@@ -474,25 +505,40 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
     }
   };
 
-  // Two tokens per refill when the first leaves room for the longest token (it
-  // always does after a straight one, which takes at most 18 bits).
+  // Two tokens per refill when the first is straight. With ASCII literals the
+  // first token's entry is loaded before the refill, from the bits already held,
+  // so the table load does not wait for the refill's load (the text streams'
+  // tokens are short and most of them straight). At the top of the loop the
+  // register holds at least TOKEN_INDEX_BITS bits: 56 less two straight tokens,
+  // or less any one token, or a fresh refill after a second token that was not
+  // straight.
+  static_assert(56 - 2 * MAX_STRAIGHT_TOKEN_BITS >= TOKEN_INDEX_BITS && 56 - MAX_TOKEN_BITS >= TOKEN_INDEX_BITS);
+  static_assert(56 - MAX_STRAIGHT_TOKEN_BITS >= MAX_TOKEN_BITS);
   while (next_byte <= in_fast_end && (Mode == Output::window || out <= out_fast_end)) {
+    assert(!Ascii || (bits_left & 63) >= TOKEN_INDEX_BITS);
+    FastToken first_token{};
+    if constexpr (Ascii) first_token = fast_tokens[bits & TOKEN_INDEX_MASK];
     refill();
-    if (!decode_token()) {
+    if constexpr (!Ascii) first_token = fast_tokens[bits & TOKEN_INDEX_MASK];
+    const Step first = decode_token(first_token);
+    if (first == Step::end) {
       result = SYMBOL_END;
       break;
     }
     flush_window();
-    if (bits_left >= MAX_TOKEN_BITS && (Mode == Output::window || out <= out_fast_end)) {
-      if (!decode_token()) {
+    if (first == Step::straight && (Mode == Output::window || out <= out_fast_end)) {
+      const Step second = decode_token(fast_tokens[bits & TOKEN_INDEX_MASK]);
+      if (second == Step::end) {
         result = SYMBOL_END;
         break;
       }
       flush_window();
+      // (When the input margin has run out, the loop ends at its top instead.)
+      if (Ascii && second == Step::needs_refill && next_byte <= in_fast_end) refill();
     }
   }
   run.out = out;
-  run.position = static_cast<uint64_t>(next_byte - in) * 8 - bits_left;
+  run.position = static_cast<uint64_t>(next_byte - in) * 8 - (bits_left & 63);
   return result;
 }
 

@@ -81,6 +81,10 @@ struct FastToken {
 static_assert(sizeof(FastToken) == 4);
 using FastTokenTable = std::array<FastToken, 1u << TOKEN_INDEX_BITS>;
 
+// The most stream bits a token that is not stepwise takes: its leading part and
+// distance position code within the index, then at most 6 low distance bits.
+inline constexpr unsigned MAX_STRAIGHT_TOKEN_BITS = TOKEN_INDEX_BITS + 6;
+
 inline constexpr unsigned MIN_DICT_BITS = 4;
 // The longest match the fast path copies in straight-line code.
 inline constexpr unsigned STRAIGHT_MATCH = 32;
