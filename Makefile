@@ -69,7 +69,7 @@ fuzz: build-fuzz
 	@bash scripts/fuzz-long.sh $(FUZZ_SECONDS)
 
 bench: build-host
-	build/host/explode_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	build/host/explode_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=3
 
 clean:
 	rm -rf build

@@ -1,5 +1,7 @@
 #include "ratio_report.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,16 +32,19 @@ std::string mib(double bytes_per_second) {
 RatioReporter::RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
-  ConsoleReporter::ReportRuns(runs);
+  // The console shows the aggregates of repeated benchmarks, or the single run.
+  std::vector<Run> shown;
+  for (const Run& run : runs)
+    if (run.run_type == Run::RT_Aggregate || run.repetitions <= 1) shown.push_back(run);
+  if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
   for (const Run& run : runs) {
-    const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-    const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
     const auto rate = run.counters.find("bytes_per_second");
-    if (run.error_occurred || !(single || median) || rate == run.counters.end()) continue;
+    if (run.error_occurred || run.run_type != Run::RT_Iteration || rate == run.counters.end()) continue;
     const std::string& name = run.run_name.function_name;
     const size_t slash = name.find('/');
     if (slash == std::string::npos) continue;
-    speeds_[name.substr(slash + 1)][name.substr(0, slash)] = rate->second.value;
+    double& fastest = speeds_[name.substr(slash + 1)][name.substr(0, slash)];
+    fastest = std::max(fastest, rate->second.value);
   }
 }
 

@@ -1,5 +1,6 @@
 // The benchmark's console report, followed by the ratios that matter, computed
-// from this run's own figures (medians when repetitions are asked for): each
+// from this run's own figures (the fastest repetition when repetitions are asked
+// for: the one least disturbed by other work on the machine): each
 // decoder against libdeflate and zlib on the same corpus, and each encoder level
 // against zlib's level 1 and 9. Figures from different runs are never set side by
 // side: this machine's speed drifts between runs.
