@@ -48,6 +48,7 @@ constexpr unsigned CHAIN_LIMIT = 12;  // candidates compared in full per positio
 constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
 constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
 constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
+constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned TRIPLE_KEY_BITS = 15;
@@ -196,20 +197,40 @@ class FastParse::Parser {
         consider(pos, triple, limit, longest, best) == 2)
       return best;
     if (limit < 4) return best;
-    uint32_t cand = head_[quad_key(pos)];
     unsigned compared = 0, passed = 0;
-    while (cand != NO_POSITION && pos - cand <= window_ && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+    // A run of one byte value: the four bytes at any position inside an earlier
+    // run of it share the key, so the chain is crowded with candidates that end
+    // with their run. Only a candidate whose run ends where this one does can go
+    // on past it, and it is found by the key of the run's last byte and the
+    // three after it, each such position moved back to where the run begins.
+    const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 0, limit - 1);
+    if (run >= MIN_KEYED_RUN && run + 3 <= limit) {
+      const size_t shift = run - 1;
+      if (walk_chain(pos, pos + shift, shift, limit, longest, best, pair, triple, compared, passed)) return best;
+    }
+    walk_chain(pos, pos, 0, limit, longest, best, pair, triple, compared, passed);
+    return best;
+  }
+
+  // Walks the chain of the key at `keyed` (newest first), each candidate moved
+  // back by `shift`, within the budget left; true once the walk may end.
+  bool walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
+                  uint32_t pair, uint32_t triple, unsigned& compared, unsigned& passed) const {
+    uint32_t key_pos = head_[quad_key(keyed)];
+    while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+      const size_t cand = key_pos - shift;
+      if (pos - cand > window_) break;
       if (cand != pair && cand != triple) {
         const unsigned verdict = consider(pos, cand, limit, longest, best);
-        if (verdict == 2) break;
+        if (verdict == 2) return true;
         compared += verdict;
         passed += 1 - verdict;
       }
-      const uint32_t next = prev_[cand % HISTORY];
-      if (next == NO_POSITION || next >= cand) break;  // slot reused by a newer position
-      cand = next;
+      const uint32_t next = prev_[key_pos % HISTORY];
+      if (next == NO_POSITION || next >= key_pos) break;  // slot reused by a newer position
+      key_pos = next;
     }
-    return best;
+    return false;
   }
 
   void literal(size_t pos) {
