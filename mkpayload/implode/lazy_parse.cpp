@@ -49,6 +49,7 @@ constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
 constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
 constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
+constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned TRIPLE_KEY_BITS = 15;
@@ -83,7 +84,9 @@ class FastParse::Parser {
     last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     prev_.assign(HISTORY, NO_POSITION);
-    for (size_t pos = begin > HISTORY ? begin - HISTORY : 0; pos < begin; ++pos) insert(pos);
+    for (auto& ends : run_end_) ends.fill(NO_POSITION);
+    run_start_ = begin > HISTORY ? begin - HISTORY : 0;
+    for (size_t pos = run_start_; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
     sums_[begin % SUM_RING] = 0;
@@ -129,6 +132,7 @@ class FastParse::Parser {
   }
 
   void insert(size_t pos) {
+    note_run_end(pos);
     if (pos + 1 >= data_.size()) return;
     last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos);
     if (pos + 2 >= data_.size()) return;
@@ -137,6 +141,16 @@ class FastParse::Parser {
     const unsigned k = quad_key(pos);
     prev_[pos % HISTORY] = head_[k];
     head_[k] = static_cast<uint32_t>(pos);
+  }
+
+  // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
+  // value under every length up to its own (at most TRACKED_RUN).
+  void note_run_end(size_t pos) {
+    if (pos == run_start_ || data_[pos] == data_[pos - 1]) return;
+    const size_t length = std::min<size_t>(pos - run_start_, TRACKED_RUN);
+    uint32_t* const ends = run_end_[data_[pos - 1]].data();
+    for (size_t l = MIN_KEYED_RUN; l <= length; ++l) ends[l] = static_cast<uint32_t>(pos);
+    run_start_ = pos;
   }
 
   // Literal bits of data[pos, pos + length) under the guide coding. Positions up
@@ -204,6 +218,15 @@ class FastParse::Parser {
     // on past it, and it is found by the key of the run's last byte and the
     // three after it, each such position moved back to where the run begins.
     const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 0, limit - 1);
+    if (run >= MIN_KEYED_RUN) {
+      // The nearest earlier run of this byte value at least as long (or
+      // TRACKED_RUN long): as long a match as the run itself gives.
+      const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
+      const uint32_t run_end = run_end_[data_[pos]][tracked];
+      if (run_end != NO_POSITION && pos - (run_end - tracked) <= window_ &&
+          consider(pos, run_end - tracked, limit, longest, best) == 2)
+        return best;
+    }
     if (run >= MIN_KEYED_RUN && run + 3 <= limit) {
       const size_t shift = run - 1;
       if (walk_chain(pos, pos + shift, shift, limit, longest, best, pair, triple, compared, passed)) return best;
@@ -263,6 +286,10 @@ class FastParse::Parser {
   std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
   std::vector<uint32_t> head_;         // by hash of four bytes: the latest position, the chain's head
   std::vector<uint32_t> prev_;         // by position: the previous one of its chain
+  // By byte value and run length: where the latest run of that value at least
+  // that long ended.
+  std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
+  size_t run_start_ = 0;  // of the run that the latest inserted position belongs to
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
