@@ -10,12 +10,18 @@
 // then eight bytes at a time; at most CHAIN_LIMIT full compares and PASS_LIMIT
 // one-byte ones a position. A match of NICE_LENGTH ends the walk: in runs and
 // short-period data the nearest candidate is such a match, so they cost one
-// compare a position.
+// compare a position. Runs of one byte value (MIN_KEYED_RUN or more) crowd the
+// four-byte chains with positions inside earlier runs, each a match no longer
+// than its run, so a run is looked up two more ways: the nearest earlier run of
+// its value at least as long (a table by value and length), and the chain of the
+// key where the run ends, whose positions, moved back by the run's length, are
+// the earlier runs that end as this one does and go on alike.
 //
 // Choice: the candidate that saves the most bits over literals under the guide
 // format (the literal coding the caller expects to win, and the widest window it
-// allows), with one step of lazy evaluation. ASCII literal costs come from a ring
-// of running sums, so a candidate's literal bits cost one subtraction.
+// allows), with one step of lazy evaluation that also weighs cutting the current
+// match short for the next one (see choose()). ASCII literal costs come from a
+// ring of running sums, so a candidate's literal bits cost one subtraction.
 //
 // Halves: an input of MIN_SPLIT_INPUT or more is parsed as two halves, the second
 // on its own thread where there are threads (else after the first: the output
@@ -50,6 +56,7 @@ constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
 constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
+constexpr uint64_t RATE_SPAN = 8192;  // bytes over which the running rate is taken
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned TRIPLE_KEY_BITS = 15;
@@ -68,6 +75,7 @@ struct Candidate {
   unsigned length = 0;
   unsigned distance = 0;
   int32_t saved = 0;  // literal bits replaced minus the match's bits
+  int32_t cost = 0;   // the match's bits
 };
 
 }  // namespace
@@ -105,9 +113,18 @@ class FastParse::Parser {
       }
       if (current.length < LAZY_LENGTH) {
         const Candidate next = pos + 1 < n ? best(pos + 1) : Candidate{};
-        if (next.saved - literal_bits(pos, 1) > current.saved) {
+        const Step step = choose(pos, current, next);
+        if (step.kind == Step::literal) {
           literal(pos++);
           current = next;
+          continue;
+        }
+        if (step.kind == Step::cut) {
+          match(pos, {step.length, current.distance, 0, guide_match_cost(step.length, current.distance)});
+          const size_t end = pos + step.length;
+          for (++pos; pos < end; ++pos) insert(pos);
+          const unsigned tail = next.length + 1 - step.length;
+          current = {tail, next.distance, 0, guide_match_cost(tail, next.distance)};
           continue;
         }
       }
@@ -187,7 +204,8 @@ class FastParse::Parser {
     longest = length;
     const int32_t saved =
         literal_bits(pos, length) - guide_match_cost(static_cast<unsigned>(length), static_cast<unsigned>(distance));
-    if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
+    if (saved > best.saved)
+      best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved, literal_bits(pos, length) - saved};
     return length < NICE_LENGTH && length < limit ? 1 : 2;
   }
 
@@ -256,13 +274,66 @@ class FastParse::Parser {
     return false;
   }
 
+  // The lazy step: what to do at `pos`, where the match `current` starts and
+  // `next` is the best one at pos + 1. Three ways on: the current match; a
+  // literal, then the next match; or, when the next match reaches further, the
+  // current one cut short (the cheapest cut) and the rest of the next one from
+  // there. They cover different spans, so each is priced against its bytes at
+  // the running rate of the parse so far rather than as literals: on data that
+  // packs to a bit or two a byte, "saves the most literal bits" favours a long
+  // reach too much, and a near short match beats a far long one more often.
+  struct Step {
+    enum Kind { keep, literal, cut } kind = keep;
+    unsigned length = 0;  // cut: the current match's new length
+  };
+  Step choose(size_t pos, const Candidate& current, const Candidate& next) const {
+    if (next.length == 0) return {};
+    const int64_t keep_worth = worth(current.length, current.cost);
+    const int64_t literal_worth = worth(next.length + 1, next.cost + literal_bits(pos, 1));
+    Step cut;
+    int64_t cut_worth = INT64_MIN;
+    if (next.length + 1 > current.length) {
+      int32_t cheapest = INT32_MAX;
+      for (unsigned t = MIN_MATCH; t < current.length && t < next.length; ++t) {
+        const unsigned tail = next.length + 1 - t;
+        if ((t == MIN_MATCH && current.distance > MAX_SHORT_DISTANCE) ||
+            (tail == MIN_MATCH && next.distance > MAX_SHORT_DISTANCE))
+          continue;
+        const int32_t cost = guide_match_cost(t, current.distance) + guide_match_cost(tail, next.distance);
+        if (cost < cheapest) {
+          cheapest = cost;
+          cut = {Step::cut, t};
+        }
+      }
+      if (cut.kind == Step::cut) cut_worth = worth(next.length + 1, cheapest);
+    }
+    if (literal_worth > keep_worth && literal_worth >= cut_worth) return {Step::literal};
+    return cut_worth > keep_worth ? cut : Step{};
+  }
+
+  // Bytes at the running rate minus the bits they take (sixteenths of a bit).
+  int64_t worth(unsigned bytes, int32_t bits) const { return int64_t{bytes} * rate16_ - 16 * int64_t{bits}; }
+  // The running rate: bits per byte of the tokens so far, the older ones
+  // fading (halved every RATE_SPAN bytes).
+  void account(unsigned bits, unsigned bytes) {
+    rate_bits_ += bits;
+    rate_bytes_ += bytes;
+    if (rate_bytes_ > RATE_SPAN) {
+      rate_bits_ /= 2;
+      rate_bytes_ /= 2;
+    }
+    rate16_ = static_cast<int64_t>(16 * rate_bits_ / rate_bytes_);
+  }
+
   void literal(size_t pos) {
+    account(GUIDE == LiteralCoding::binary ? 9u : ascii_literal_bits[data_[pos]], 1);
     ++run_;
     out_.literal_ascii_bits_ += ascii_literal_bits[data_[pos]];
     ++out_.literal_count_;
   }
 
   void match(size_t pos, const Candidate& c) {
+    account(static_cast<unsigned>(c.cost), c.length);
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
@@ -290,6 +361,8 @@ class FastParse::Parser {
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
   size_t run_start_ = 0;  // of the run that the latest inserted position belongs to
+  uint64_t rate_bits_ = 9 * 256, rate_bytes_ = 256;  // starts at a binary literal's cost
+  int64_t rate16_ = 16 * 9;
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
