@@ -93,8 +93,7 @@ class FastParse::Parser {
     head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
     prev_.assign(HISTORY, NO_POSITION);
     for (auto& ends : run_end_) ends.fill(NO_POSITION);
-    run_start_ = begin > HISTORY ? begin - HISTORY : 0;
-    for (size_t pos = run_start_; pos < begin; ++pos) insert(pos);
+    for (size_t pos = begin > HISTORY ? begin - HISTORY : 0; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
     sums_[begin % SUM_RING] = 0;
@@ -161,13 +160,20 @@ class FastParse::Parser {
   }
 
   // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
-  // value under every length up to its own (at most TRACKED_RUN).
+  // value under every length up to its own (at most TRACKED_RUN). Called for
+  // every position, so the common case is one load and two compares.
   void note_run_end(size_t pos) {
-    if (pos == run_start_ || data_[pos] == data_[pos - 1]) return;
-    const size_t length = std::min<size_t>(pos - run_start_, TRACKED_RUN);
-    uint32_t* const ends = run_end_[data_[pos - 1]].data();
+    static_assert(MIN_KEYED_RUN == 4);  // the four bytes loaded
+    if (pos < MIN_KEYED_RUN) return;
+    uint32_t last4;
+    std::memcpy(&last4, data_.data() + pos - 4, 4);
+    const uint8_t value = data_[pos - 1];
+    if (last4 != value * 0x01010101u || data_[pos] == value) [[likely]]
+      return;
+    size_t length = MIN_KEYED_RUN;
+    while (length < TRACKED_RUN && length < pos && data_[pos - 1 - length] == value) ++length;
+    uint32_t* const ends = run_end_[value].data();
     for (size_t l = MIN_KEYED_RUN; l <= length; ++l) ends[l] = static_cast<uint32_t>(pos);
-    run_start_ = pos;
   }
 
   // Literal bits of data[pos, pos + length) under the guide coding. Positions up
@@ -229,41 +235,44 @@ class FastParse::Parser {
         consider(pos, triple, limit, longest, best) == 2)
       return best;
     if (limit < 4) return best;
-    unsigned compared = 0, passed = 0;
-    // A run of one byte value: the four bytes at any position inside an earlier
-    // run of it share the key, so the chain is crowded with candidates that end
-    // with their run. Only a candidate whose run ends where this one does can go
-    // on past it, and it is found by the key of the run's last byte and the
-    // three after it, each such position moved back to where the run begins.
-    const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 0, limit - 1);
-    if (run >= MIN_KEYED_RUN) {
-      // The nearest earlier run of this byte value at least as long (or
-      // TRACKED_RUN long): as long a match as the run itself gives.
+    // A run of one byte value (MIN_KEYED_RUN or more, as the four bytes here
+    // show): every position inside an earlier run of it shares the four-byte
+    // key, a match no longer than what is left of that run, so the chain is
+    // walked only for shorter runs. The nearest earlier run at least as long
+    // comes from the run table; a match that goes on past the run must come from
+    // an earlier run that ends as this one does, found by the key of the run's
+    // last byte and the three after it, each position moved back by the run.
+    uint32_t head;
+    std::memcpy(&head, data_.data() + pos, 4);
+    static_assert(MIN_KEYED_RUN == 4);
+    if (head == (head & 0xFF) * 0x01010101u) {
+      const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
       const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
       const uint32_t run_end = run_end_[data_[pos]][tracked];
       if (run_end != NO_POSITION && pos - (run_end - tracked) <= window_ &&
           consider(pos, run_end - tracked, limit, longest, best) == 2)
         return best;
+      if (run + 3 <= limit) {
+        walk_chain(pos, pos + run - 1, run - 1, limit, longest, best, pair, triple);
+        return best;
+      }
     }
-    if (run >= MIN_KEYED_RUN && run + 3 <= limit) {
-      const size_t shift = run - 1;
-      if (walk_chain(pos, pos + shift, shift, limit, longest, best, pair, triple, compared, passed)) return best;
-    }
-    walk_chain(pos, pos, 0, limit, longest, best, pair, triple, compared, passed);
+    walk_chain(pos, pos, 0, limit, longest, best, pair, triple);
     return best;
   }
 
   // Walks the chain of the key at `keyed` (newest first), each candidate moved
-  // back by `shift`, within the budget left; true once the walk may end.
-  bool walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
-                  uint32_t pair, uint32_t triple, unsigned& compared, unsigned& passed) const {
+  // back by `shift` (the pair and triple candidates are not taken twice).
+  void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
+                  uint32_t pair, uint32_t triple) const {
     uint32_t key_pos = head_[quad_key(keyed)];
+    unsigned compared = 0, passed = 0;
     while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
       const size_t cand = key_pos - shift;
       if (pos - cand > window_) break;
       if (cand != pair && cand != triple) {
         const unsigned verdict = consider(pos, cand, limit, longest, best);
-        if (verdict == 2) return true;
+        if (verdict == 2) return;
         compared += verdict;
         passed += 1 - verdict;
       }
@@ -271,7 +280,6 @@ class FastParse::Parser {
       if (next == NO_POSITION || next >= key_pos) break;  // slot reused by a newer position
       key_pos = next;
     }
-    return false;
   }
 
   // The lazy step: what to do at `pos`, where the match `current` starts and
@@ -360,7 +368,6 @@ class FastParse::Parser {
   // By byte value and run length: where the latest run of that value at least
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
-  size_t run_start_ = 0;  // of the run that the latest inserted position belongs to
   uint64_t rate_bits_ = 9 * 256, rate_bytes_ = 256;  // starts at a binary literal's cost
   int64_t rate16_ = 16 * 9;
   std::array<uint32_t, SUM_RING> sums_;
