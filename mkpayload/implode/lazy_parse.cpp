@@ -345,13 +345,19 @@ class FastParse::Parser {
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
+    uint32_t ascii_bits = UINT32_MAX;  // ASCII guide: the match's bytes as literals, from the sums
     for (unsigned k = 4; k <= out_.dict_bits_; ++k) {
       Totals& t = out_.by_dict_[k - 4];
       if (c.length == MIN_MATCH || c.distance <= max_distance(k)) {
         t.match_bits += length_bits + distance_cost({GUIDE, k}, c.length, c.distance);
       } else {  // written as literals in this format
         t.far_bytes += c.length;
-        for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+        if constexpr (GUIDE == LiteralCoding::ascii) {
+          if (ascii_bits == UINT32_MAX) ascii_bits = static_cast<uint32_t>(literal_bits(pos, c.length));
+          t.far_ascii_bits += ascii_bits;
+        } else {
+          for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+        }
       }
     }
   }
