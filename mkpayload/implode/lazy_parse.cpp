@@ -35,8 +35,10 @@
 // while parsing, and each is exactly the size of the stream emit() writes.
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #if KVN_IMPLODE_THREADS
 #include <exception>
 #include <thread>
@@ -59,8 +61,9 @@ constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value 
 constexpr uint64_t RATE_SPAN = 8192;  // bytes over which the running rate is taken
 constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
-constexpr unsigned TRIPLE_KEY_BITS = 15;
-constexpr unsigned QUAD_KEY_BITS = 15;
+constexpr unsigned PAIR_KEYS = 1u << 16;
+constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for inputs of 128 KiB or more
+constexpr unsigned MIN_HASH_BITS = 10;
 constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
 
@@ -88,12 +91,22 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    last_pair_.assign(1u << 16, NO_POSITION);
-    last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
-    head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
-    prev_.assign(HISTORY, NO_POSITION);
+    // The tables hold position + 1, so that zero, what fresh pages from calloc
+    // hold, reads as NO_POSITION: no page is written before it is used, and a
+    // small input touches few (a fault costs more than parsing a kilobyte).
+    // The hashed tables are sized to the span parsed.
+    const size_t first = begin > HISTORY ? begin - HISTORY : 0;
+    hash_bits_ = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS,
+                                      MAX_HASH_BITS);
+    const size_t hash_keys = size_t{1} << hash_bits_;
+    tables_.reset(static_cast<uint32_t*>(std::calloc(PAIR_KEYS + 2 * hash_keys + HISTORY, sizeof(uint32_t))));
+    if (!tables_) throw std::bad_alloc();
+    last_pair_ = tables_.get();
+    last_triple_ = last_pair_ + PAIR_KEYS;
+    head_ = last_triple_ + hash_keys;
+    prev_ = head_ + hash_keys;
     for (auto& ends : run_end_) ends.fill(NO_POSITION);
-    for (size_t pos = begin > HISTORY ? begin - HISTORY : 0; pos < begin; ++pos) insert(pos);
+    for (size_t pos = first; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
     sums_[begin % SUM_RING] = 0;
@@ -139,24 +152,25 @@ class FastParse::Parser {
   unsigned pair_key(size_t pos) const { return data_[pos] | data_[pos + 1] << 8; }
   unsigned triple_key(size_t pos) const {
     const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
-    return (bytes * 2654435761u) >> (32 - TRIPLE_KEY_BITS);
+    return (bytes * 2654435761u) >> (32 - hash_bits_);
   }
   unsigned quad_key(size_t pos) const {
     uint32_t bytes;
     std::memcpy(&bytes, data_.data() + pos, 4);
-    return (bytes * 2654435761u) >> (32 - QUAD_KEY_BITS);
+    return (bytes * 2654435761u) >> (32 - hash_bits_);
   }
 
   void insert(size_t pos) {
     note_run_end(pos);
     if (pos + 1 >= data_.size()) return;
-    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos);
+    const auto stored = static_cast<uint32_t>(pos + 1);
+    last_pair_[pair_key(pos)] = stored;
     if (pos + 2 >= data_.size()) return;
-    last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos);
+    last_triple_[triple_key(pos)] = stored;
     if (pos + 3 >= data_.size()) return;
     const unsigned k = quad_key(pos);
     prev_[pos % HISTORY] = head_[k];
-    head_[k] = static_cast<uint32_t>(pos);
+    head_[k] = stored;
   }
 
   // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
@@ -227,10 +241,10 @@ class FastParse::Parser {
     const size_t limit = std::min<size_t>(MAX_MATCH, n - pos);
     if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
     size_t longest = 1;
-    const uint32_t pair = last_pair_[pair_key(pos)];
+    const uint32_t pair = last_pair_[pair_key(pos)] - 1;
     if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
     if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
-    const uint32_t triple = last_triple_[triple_key(pos)];
+    const uint32_t triple = last_triple_[triple_key(pos)] - 1;
     if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
         consider(pos, triple, limit, longest, best) == 2)
       return best;
@@ -265,7 +279,7 @@ class FastParse::Parser {
   // back by `shift` (the pair and triple candidates are not taken twice).
   void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
                   uint32_t pair, uint32_t triple) const {
-    uint32_t key_pos = head_[quad_key(keyed)];
+    uint32_t key_pos = head_[quad_key(keyed)] - 1;
     unsigned compared = 0, passed = 0;
     while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
       const size_t cand = key_pos - shift;
@@ -276,7 +290,7 @@ class FastParse::Parser {
         compared += verdict;
         passed += 1 - verdict;
       }
-      const uint32_t next = prev_[key_pos % HISTORY];
+      const uint32_t next = prev_[key_pos % HISTORY] - 1;
       if (next == NO_POSITION || next >= key_pos) break;  // slot reused by a newer position
       key_pos = next;
     }
@@ -367,10 +381,15 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  std::vector<uint32_t> last_pair_;    // by two bytes: the latest position they start
-  std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
-  std::vector<uint32_t> head_;         // by hash of four bytes: the latest position, the chain's head
-  std::vector<uint32_t> prev_;         // by position: the previous one of its chain
+  struct FreeTables {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint32_t[], FreeTables> tables_;  // the four below, position + 1 each
+  unsigned hash_bits_ = MAX_HASH_BITS;
+  uint32_t* last_pair_;    // by two bytes: the latest position they start
+  uint32_t* last_triple_;  // by hash of three bytes: the latest position
+  uint32_t* head_;         // by hash of four bytes: the latest position, the chain's head
+  uint32_t* prev_;         // by position: the previous one of its chain
   // By byte value and run length: where the latest run of that value at least
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
@@ -439,7 +458,7 @@ void FastParse::append(const FastParse& later) {
 // and without a vector's spare half.
 void FastParse::push_word(uint32_t word) {
   if (filled_ == WORDS_PER_BLOCK) {
-    words_.push_back(std::make_unique<uint32_t[]>(WORDS_PER_BLOCK));
+    words_.push_back(std::make_unique_for_overwrite<uint32_t[]>(WORDS_PER_BLOCK));  // pages taken as written
     filled_ = 0;
   }
   words_.back()[filled_++] = word;
