@@ -96,9 +96,10 @@ class FastParse::Parser {
     // small input touches few (a fault costs more than parsing a kilobyte).
     // The hashed tables are sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
-    hash_bits_ = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS,
-                                      MAX_HASH_BITS);
-    const size_t hash_keys = size_t{1} << hash_bits_;
+    const unsigned hash_bits = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2,
+                                                    MIN_HASH_BITS, MAX_HASH_BITS);
+    hash_shift_ = 32 - hash_bits;
+    const size_t hash_keys = size_t{1} << hash_bits;
     tables_.reset(static_cast<uint32_t*>(std::calloc(PAIR_KEYS + 2 * hash_keys + HISTORY, sizeof(uint32_t))));
     if (!tables_) throw std::bad_alloc();
     last_pair_ = tables_.get();
@@ -152,12 +153,12 @@ class FastParse::Parser {
   unsigned pair_key(size_t pos) const { return data_[pos] | data_[pos + 1] << 8; }
   unsigned triple_key(size_t pos) const {
     const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
-    return (bytes * 2654435761u) >> (32 - hash_bits_);
+    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
   }
   unsigned quad_key(size_t pos) const {
     uint32_t bytes;
     std::memcpy(&bytes, data_.data() + pos, 4);
-    return (bytes * 2654435761u) >> (32 - hash_bits_);
+    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
   }
 
   void insert(size_t pos) {
@@ -385,7 +386,9 @@ class FastParse::Parser {
     void operator()(uint32_t* p) const { std::free(p); }
   };
   std::unique_ptr<uint32_t[], FreeTables> tables_;  // the four below, position + 1 each
-  unsigned hash_bits_ = MAX_HASH_BITS;
+  // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
+  // (uint32_t) would then make the compiler read it again after each.
+  size_t hash_shift_ = 32 - MAX_HASH_BITS;
   uint32_t* last_pair_;    // by two bytes: the latest position they start
   uint32_t* last_triple_;  // by hash of three bytes: the latest position
   uint32_t* head_;         // by hash of four bytes: the latest position, the chain's head
