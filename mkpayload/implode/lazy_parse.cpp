@@ -52,17 +52,17 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 12;  // candidates compared in full per position
-constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
-constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
-constexpr unsigned LAZY_LENGTH = 16;  // a match this long is taken without looking one further
+constexpr unsigned CHAIN_LIMIT = 12;   // candidates compared in full per position
+constexpr unsigned PASS_LIMIT = 64;    // and turned away by one byte
+constexpr unsigned NICE_LENGTH = 64;   // a match this long ends the walk
+constexpr unsigned LAZY_LENGTH = 16;   // a match this long is taken without looking one further
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
-constexpr uint64_t RATE_SPAN = 8192;  // bytes over which the running rate is taken
-constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
+constexpr uint64_t RATE_SPAN = 8192;   // bytes over which the running rate is taken
+constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned PAIR_KEYS = 1u << 16;
-constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for inputs of 128 KiB or more
+constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
 constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
@@ -96,8 +96,8 @@ class FastParse::Parser {
     // small input touches few (a fault costs more than parsing a kilobyte).
     // The hashed tables are sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
-    const unsigned hash_bits = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2,
-                                                    MIN_HASH_BITS, MAX_HASH_BITS);
+    const unsigned hash_bits =
+        std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     tables_.reset(static_cast<uint32_t*>(std::calloc(PAIR_KEYS + 2 * hash_keys + HISTORY, sizeof(uint32_t))));
@@ -278,8 +278,8 @@ class FastParse::Parser {
 
   // Walks the chain of the key at `keyed` (newest first), each candidate moved
   // back by `shift` (the pair and triple candidates are not taken twice).
-  void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
-                  uint32_t pair, uint32_t triple) const {
+  void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best, uint32_t pair,
+                  uint32_t triple) const {
     uint32_t key_pos = head_[quad_key(keyed)] - 1;
     unsigned compared = 0, passed = 0;
     while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
