@@ -163,15 +163,19 @@ class FastParse::Parser {
 
   void insert(size_t pos) {
     note_run_end(pos);
+    if (pos + 3 < data_.size()) [[likely]] {
+      const auto stored = static_cast<uint32_t>(pos + 1);
+      last_pair_[pair_key(pos)] = stored;
+      last_triple_[triple_key(pos)] = stored;
+      const unsigned k = quad_key(pos);
+      prev_[pos % HISTORY] = head_[k];
+      head_[k] = stored;
+      return;
+    }
+    // The last three positions: no key of four bytes, nor of three at the last two.
     if (pos + 1 >= data_.size()) return;
-    const auto stored = static_cast<uint32_t>(pos + 1);
-    last_pair_[pair_key(pos)] = stored;
-    if (pos + 2 >= data_.size()) return;
-    last_triple_[triple_key(pos)] = stored;
-    if (pos + 3 >= data_.size()) return;
-    const unsigned k = quad_key(pos);
-    prev_[pos % HISTORY] = head_[k];
-    head_[k] = stored;
+    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos + 1);
+    if (pos + 2 < data_.size()) last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos + 1);
   }
 
   // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
@@ -317,7 +321,11 @@ class FastParse::Parser {
     int64_t cut_worth = INT64_MIN;
     if (next.length + 1 > current.length) {
       int32_t cheapest = INT32_MAX;
-      for (unsigned t = MIN_MATCH; t < current.length && t < next.length; ++t) {
+      // The cheapest cut is nearly always one of these: a 2- or 3-byte head (the
+      // 2-byte match's shorter distance code) or the longest head.
+      const unsigned longest_cut = std::min(current.length, next.length) - 1;
+      for (const unsigned t : {MIN_MATCH, MIN_MATCH + 1, longest_cut}) {
+        if (t > longest_cut) continue;
         const unsigned tail = next.length + 1 - t;
         if ((t == MIN_MATCH && current.distance > MAX_SHORT_DISTANCE) ||
             (tail == MIN_MATCH && next.distance > MAX_SHORT_DISTANCE))
@@ -349,14 +357,17 @@ class FastParse::Parser {
   }
 
   void literal(size_t pos) {
-    account(GUIDE == LiteralCoding::binary ? 9u : ascii_literal_bits[data_[pos]], 1);
     ++run_;
     out_.literal_ascii_bits_ += ascii_literal_bits[data_[pos]];
     ++out_.literal_count_;
   }
 
   void match(size_t pos, const Candidate& c) {
-    account(static_cast<unsigned>(c.cost), c.length);
+    // The literals since the last match are taken in with it: one update a match.
+    const uint64_t literal_bits_before =
+        GUIDE == LiteralCoding::binary ? 9 * uint64_t{run_} : out_.literal_ascii_bits_ - ascii_bits_accounted_;
+    ascii_bits_accounted_ = out_.literal_ascii_bits_;
+    account(static_cast<unsigned>(c.cost + literal_bits_before), static_cast<unsigned>(c.length + run_));
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
@@ -398,6 +409,7 @@ class FastParse::Parser {
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
   uint64_t rate_bits_ = 9 * 256, rate_bytes_ = 256;  // starts at a binary literal's cost
   int64_t rate16_ = 16 * 9;
+  uint64_t ascii_bits_accounted_ = 0;  // literal_ascii_bits_ when the rate last took literals in
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
