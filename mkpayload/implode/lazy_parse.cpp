@@ -325,7 +325,7 @@ class FastParse::Parser {
       // 2-byte match's shorter distance code) or the longest head.
       const unsigned longest_cut = std::min(current.length, next.length) - 1;
       for (const unsigned t : {MIN_MATCH, MIN_MATCH + 1, longest_cut}) {
-        if (t > longest_cut) continue;
+        if (t < MIN_MATCH || t > longest_cut) continue;  // longest_cut may be 1
         const unsigned tail = next.length + 1 - t;
         if ((t == MIN_MATCH && current.distance > MAX_SHORT_DISTANCE) ||
             (tail == MIN_MATCH && next.distance > MAX_SHORT_DISTANCE))
