@@ -19,9 +19,8 @@
 //
 // Choice: the candidate that saves the most bits over literals under the guide
 // format (the literal coding the caller expects to win, and the widest window it
-// allows), with one step of lazy evaluation that also weighs cutting the current
-// match short for the next one (see choose()). ASCII literal costs come from a
-// ring of running sums, so a candidate's literal bits cost one subtraction.
+// allows), with one step of lazy evaluation. ASCII literal costs come from a ring
+// of running sums, so a candidate's literal bits cost one subtraction.
 //
 // Halves: an input of MIN_SPLIT_INPUT or more is parsed as two halves, the second
 // on its own thread where there are threads (else after the first: the output
@@ -58,7 +57,6 @@ constexpr unsigned NICE_LENGTH = 64;   // a match this long ends the walk
 constexpr unsigned LAZY_LENGTH = 16;   // a match this long is taken without looking one further
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
-constexpr uint64_t RATE_SPAN = 8192;   // bytes over which the running rate is taken
 constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned PAIR_KEYS = 1u << 16;
@@ -78,7 +76,6 @@ struct Candidate {
   unsigned length = 0;
   unsigned distance = 0;
   int32_t saved = 0;  // literal bits replaced minus the match's bits
-  int32_t cost = 0;   // the match's bits
 };
 
 }  // namespace
@@ -126,18 +123,9 @@ class FastParse::Parser {
       }
       if (current.length < LAZY_LENGTH) {
         const Candidate next = pos + 1 < n ? best(pos + 1) : Candidate{};
-        const Step step = choose(pos, current, next);
-        if (step.kind == Step::literal) {
+        if (next.saved - literal_bits(pos, 1) > current.saved) {
           literal(pos++);
           current = next;
-          continue;
-        }
-        if (step.kind == Step::cut) {
-          match(pos, {step.length, current.distance, 0, guide_match_cost(step.length, current.distance)});
-          const size_t end = pos + step.length;
-          for (++pos; pos < end; ++pos) insert(pos);
-          const unsigned tail = next.length + 1 - step.length;
-          current = {tail, next.distance, 0, guide_match_cost(tail, next.distance)};
           continue;
         }
       }
@@ -229,8 +217,7 @@ class FastParse::Parser {
     longest = length;
     const int32_t saved =
         literal_bits(pos, length) - guide_match_cost(static_cast<unsigned>(length), static_cast<unsigned>(distance));
-    if (saved > best.saved)
-      best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved, literal_bits(pos, length) - saved};
+    if (saved > best.saved) best = {static_cast<unsigned>(length), static_cast<unsigned>(distance), saved};
     return length < NICE_LENGTH && length < limit ? 1 : 2;
   }
 
@@ -301,61 +288,6 @@ class FastParse::Parser {
     }
   }
 
-  // The lazy step: what to do at `pos`, where the match `current` starts and
-  // `next` is the best one at pos + 1. Three ways on: the current match; a
-  // literal, then the next match; or, when the next match reaches further, the
-  // current one cut short (the cheapest cut) and the rest of the next one from
-  // there. They cover different spans, so each is priced against its bytes at
-  // the running rate of the parse so far rather than as literals: on data that
-  // packs to a bit or two a byte, "saves the most literal bits" favours a long
-  // reach too much, and a near short match beats a far long one more often.
-  struct Step {
-    enum Kind { keep, literal, cut } kind = keep;
-    unsigned length = 0;  // cut: the current match's new length
-  };
-  Step choose(size_t pos, const Candidate& current, const Candidate& next) const {
-    if (next.length == 0) return {};
-    const int64_t keep_worth = worth(current.length, current.cost);
-    const int64_t literal_worth = worth(next.length + 1, next.cost + literal_bits(pos, 1));
-    Step cut;
-    int64_t cut_worth = INT64_MIN;
-    if (next.length + 1 > current.length) {
-      int32_t cheapest = INT32_MAX;
-      // The cheapest cut is nearly always one of these: a 2- or 3-byte head (the
-      // 2-byte match's shorter distance code) or the longest head.
-      const unsigned longest_cut = std::min(current.length, next.length) - 1;
-      for (const unsigned t : {MIN_MATCH, MIN_MATCH + 1, longest_cut}) {
-        if (t < MIN_MATCH || t > longest_cut) continue;  // longest_cut may be 1
-        const unsigned tail = next.length + 1 - t;
-        if ((t == MIN_MATCH && current.distance > MAX_SHORT_DISTANCE) ||
-            (tail == MIN_MATCH && next.distance > MAX_SHORT_DISTANCE))
-          continue;
-        const int32_t cost = guide_match_cost(t, current.distance) + guide_match_cost(tail, next.distance);
-        if (cost < cheapest) {
-          cheapest = cost;
-          cut = {Step::cut, t};
-        }
-      }
-      if (cut.kind == Step::cut) cut_worth = worth(next.length + 1, cheapest);
-    }
-    if (literal_worth > keep_worth && literal_worth >= cut_worth) return {Step::literal};
-    return cut_worth > keep_worth ? cut : Step{};
-  }
-
-  // Bytes at the running rate minus the bits they take (sixteenths of a bit).
-  int64_t worth(unsigned bytes, int32_t bits) const { return int64_t{bytes} * rate16_ - 16 * int64_t{bits}; }
-  // The running rate: bits per byte of the tokens so far, the older ones
-  // fading (halved every RATE_SPAN bytes).
-  void account(unsigned bits, unsigned bytes) {
-    rate_bits_ += bits;
-    rate_bytes_ += bytes;
-    if (rate_bytes_ > RATE_SPAN) {
-      rate_bits_ /= 2;
-      rate_bytes_ /= 2;
-    }
-    rate16_ = static_cast<int64_t>(16 * rate_bits_ / rate_bytes_);
-  }
-
   void literal(size_t pos) {
     ++run_;
     out_.literal_ascii_bits_ += ascii_literal_bits[data_[pos]];
@@ -363,11 +295,6 @@ class FastParse::Parser {
   }
 
   void match(size_t pos, const Candidate& c) {
-    // The literals since the last match are taken in with it: one update a match.
-    const uint64_t literal_bits_before =
-        GUIDE == LiteralCoding::binary ? 9 * uint64_t{run_} : out_.literal_ascii_bits_ - ascii_bits_accounted_;
-    ascii_bits_accounted_ = out_.literal_ascii_bits_;
-    account(static_cast<unsigned>(c.cost + literal_bits_before), static_cast<unsigned>(c.length + run_));
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
@@ -407,9 +334,6 @@ class FastParse::Parser {
   // By byte value and run length: where the latest run of that value at least
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
-  uint64_t rate_bits_ = 9 * 256, rate_bytes_ = 256;  // starts at a binary literal's cost
-  int64_t rate16_ = 16 * 9;
-  uint64_t ascii_bits_accounted_ = 0;  // literal_ascii_bits_ when the rate last took literals in
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
