@@ -248,10 +248,10 @@ class FastParse::Parser {
     // comes from the run table; a match that goes on past the run must come from
     // an earlier run that ends as this one does, found by the key of the run's
     // last byte and the three after it, each position moved back by the run.
-    uint32_t head;
-    std::memcpy(&head, data_.data() + pos, 4);
+    uint32_t first4;
+    std::memcpy(&first4, data_.data() + pos, 4);
     static_assert(MIN_KEYED_RUN == 4);
-    if (head == (head & 0xFF) * 0x01010101u) {
+    if (first4 == (first4 & 0xFF) * 0x01010101u) {
       const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
       const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
       const uint32_t run_end = run_end_[data_[pos]][tracked];
