@@ -10,7 +10,12 @@
 // then eight bytes at a time; at most CHAIN_LIMIT full compares and PASS_LIMIT
 // one-byte ones a position. A match of NICE_LENGTH ends the walk: in runs and
 // short-period data the nearest candidate is such a match, so they cost one
-// compare a position.
+// compare a position. Runs of one byte value (MIN_KEYED_RUN or more) crowd the
+// four-byte chains with positions inside earlier runs, each a match no longer
+// than its run, so a run is looked up two more ways: the nearest earlier run of
+// its value at least as long (a table by value and length), and the chain of the
+// key where the run ends, whose positions, moved back by the run's length, are
+// the earlier runs that end as this one does and go on alike.
 //
 // Choice: the candidate that saves the most bits over literals under the guide
 // format (the literal coding the caller expects to win, and the widest window it
@@ -29,8 +34,10 @@
 // while parsing, and each is exactly the size of the stream emit() writes.
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #if KVN_IMPLODE_THREADS
 #include <exception>
 #include <thread>
@@ -44,14 +51,17 @@ namespace {
 
 using namespace implode_format;
 
-constexpr unsigned CHAIN_LIMIT = 12;  // candidates compared in full per position
-constexpr unsigned PASS_LIMIT = 64;   // and turned away by one byte
-constexpr unsigned NICE_LENGTH = 64;  // a match this long ends the walk
-constexpr unsigned LAZY_LENGTH = 32;  // a match this long is taken without looking one further
-constexpr unsigned HISTORY = 4096;    // widest window (k = 6)
+constexpr unsigned CHAIN_LIMIT = 12;   // candidates compared in full per position
+constexpr unsigned PASS_LIMIT = 64;    // and turned away by one byte
+constexpr unsigned NICE_LENGTH = 64;   // a match this long ends the walk
+constexpr unsigned LAZY_LENGTH = 12;   // a match this long is taken without looking one further
+constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
+constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
+constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
-constexpr unsigned TRIPLE_KEY_BITS = 15;
-constexpr unsigned QUAD_KEY_BITS = 15;
+constexpr unsigned PAIR_KEYS = 1u << 16;
+constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
+constexpr unsigned MIN_HASH_BITS = 10;
 constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
 
@@ -78,11 +88,23 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    last_pair_.assign(1u << 16, NO_POSITION);
-    last_triple_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
-    head_.assign(1u << TRIPLE_KEY_BITS, NO_POSITION);
-    prev_.assign(HISTORY, NO_POSITION);
-    for (size_t pos = begin > HISTORY ? begin - HISTORY : 0; pos < begin; ++pos) insert(pos);
+    // The tables hold position + 1, so that zero, what fresh pages from calloc
+    // hold, reads as NO_POSITION: no page is written before it is used, and a
+    // small input touches few (a fault costs more than parsing a kilobyte).
+    // The hashed tables are sized to the span parsed.
+    const size_t first = begin > HISTORY ? begin - HISTORY : 0;
+    const unsigned hash_bits =
+        std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
+    hash_shift_ = 32 - hash_bits;
+    const size_t hash_keys = size_t{1} << hash_bits;
+    tables_.reset(static_cast<uint32_t*>(std::calloc(PAIR_KEYS + 2 * hash_keys + HISTORY, sizeof(uint32_t))));
+    if (!tables_) throw std::bad_alloc();
+    last_pair_ = tables_.get();
+    last_triple_ = last_pair_ + PAIR_KEYS;
+    head_ = last_triple_ + hash_keys;
+    prev_ = head_ + hash_keys;
+    for (auto& ends : run_end_) ends.fill(NO_POSITION);
+    for (size_t pos = first; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
     sums_[begin % SUM_RING] = 0;
@@ -119,23 +141,46 @@ class FastParse::Parser {
   unsigned pair_key(size_t pos) const { return data_[pos] | data_[pos + 1] << 8; }
   unsigned triple_key(size_t pos) const {
     const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
-    return (bytes * 2654435761u) >> (32 - TRIPLE_KEY_BITS);
+    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
   }
   unsigned quad_key(size_t pos) const {
     uint32_t bytes;
     std::memcpy(&bytes, data_.data() + pos, 4);
-    return (bytes * 2654435761u) >> (32 - QUAD_KEY_BITS);
+    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
   }
 
   void insert(size_t pos) {
+    note_run_end(pos);
+    if (pos + 3 < data_.size()) [[likely]] {
+      const auto stored = static_cast<uint32_t>(pos + 1);
+      last_pair_[pair_key(pos)] = stored;
+      last_triple_[triple_key(pos)] = stored;
+      const unsigned k = quad_key(pos);
+      prev_[pos % HISTORY] = head_[k];
+      head_[k] = stored;
+      return;
+    }
+    // The last three positions: no key of four bytes, nor of three at the last two.
     if (pos + 1 >= data_.size()) return;
-    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos);
-    if (pos + 2 >= data_.size()) return;
-    last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos);
-    if (pos + 3 >= data_.size()) return;
-    const unsigned k = quad_key(pos);
-    prev_[pos % HISTORY] = head_[k];
-    head_[k] = static_cast<uint32_t>(pos);
+    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos + 1);
+    if (pos + 2 < data_.size()) last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos + 1);
+  }
+
+  // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
+  // value under every length up to its own (at most TRACKED_RUN). Called for
+  // every position, so the common case is one load and two compares.
+  void note_run_end(size_t pos) {
+    static_assert(MIN_KEYED_RUN == 4);  // the four bytes loaded
+    if (pos < MIN_KEYED_RUN) return;
+    uint32_t last4;
+    std::memcpy(&last4, data_.data() + pos - 4, 4);
+    const uint8_t value = data_[pos - 1];
+    if (last4 != value * 0x01010101u || data_[pos] == value) [[likely]]
+      return;
+    size_t length = MIN_KEYED_RUN;
+    while (length < TRACKED_RUN && length < pos && data_[pos - 1 - length] == value) ++length;
+    uint32_t* const ends = run_end_[value].data();
+    for (size_t l = MIN_KEYED_RUN; l <= length; ++l) ends[l] = static_cast<uint32_t>(pos);
   }
 
   // Literal bits of data[pos, pos + length) under the guide coding. Positions up
@@ -188,28 +233,59 @@ class FastParse::Parser {
     const size_t limit = std::min<size_t>(MAX_MATCH, n - pos);
     if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
     size_t longest = 1;
-    const uint32_t pair = last_pair_[pair_key(pos)];
+    const uint32_t pair = last_pair_[pair_key(pos)] - 1;
     if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
     if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
-    const uint32_t triple = last_triple_[triple_key(pos)];
+    const uint32_t triple = last_triple_[triple_key(pos)] - 1;
     if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
         consider(pos, triple, limit, longest, best) == 2)
       return best;
     if (limit < 4) return best;
-    uint32_t cand = head_[quad_key(pos)];
+    // A run of one byte value (MIN_KEYED_RUN or more, as the four bytes here
+    // show): every position inside an earlier run of it shares the four-byte
+    // key, a match no longer than what is left of that run, so the chain is
+    // walked only for shorter runs. The nearest earlier run at least as long
+    // comes from the run table; a match that goes on past the run must come from
+    // an earlier run that ends as this one does, found by the key of the run's
+    // last byte and the three after it, each position moved back by the run.
+    uint32_t first4;
+    std::memcpy(&first4, data_.data() + pos, 4);
+    static_assert(MIN_KEYED_RUN == 4);
+    if (first4 == (first4 & 0xFF) * 0x01010101u) {
+      const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
+      const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
+      const uint32_t run_end = run_end_[data_[pos]][tracked];
+      if (run_end != NO_POSITION && pos - (run_end - tracked) <= window_ &&
+          consider(pos, run_end - tracked, limit, longest, best) == 2)
+        return best;
+      if (run + 3 <= limit) {
+        walk_chain(pos, pos + run - 1, run - 1, limit, longest, best, pair, triple);
+        return best;
+      }
+    }
+    walk_chain(pos, pos, 0, limit, longest, best, pair, triple);
+    return best;
+  }
+
+  // Walks the chain of the key at `keyed` (newest first), each candidate moved
+  // back by `shift` (the pair and triple candidates are not taken twice).
+  void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best, uint32_t pair,
+                  uint32_t triple) const {
+    uint32_t key_pos = head_[quad_key(keyed)] - 1;
     unsigned compared = 0, passed = 0;
-    while (cand != NO_POSITION && pos - cand <= window_ && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+    while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+      const size_t cand = key_pos - shift;
+      if (pos - cand > window_) break;
       if (cand != pair && cand != triple) {
         const unsigned verdict = consider(pos, cand, limit, longest, best);
-        if (verdict == 2) break;
+        if (verdict == 2) return;
         compared += verdict;
         passed += 1 - verdict;
       }
-      const uint32_t next = prev_[cand % HISTORY];
-      if (next == NO_POSITION || next >= cand) break;  // slot reused by a newer position
-      cand = next;
+      const uint32_t next = prev_[key_pos % HISTORY] - 1;
+      if (next == NO_POSITION || next >= key_pos) break;  // slot reused by a newer position
+      key_pos = next;
     }
-    return best;
   }
 
   void literal(size_t pos) {
@@ -222,13 +298,19 @@ class FastParse::Parser {
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
+    uint32_t ascii_bits = UINT32_MAX;  // ASCII guide: the match's bytes as literals, from the sums
     for (unsigned k = 4; k <= out_.dict_bits_; ++k) {
       Totals& t = out_.by_dict_[k - 4];
       if (c.length == MIN_MATCH || c.distance <= max_distance(k)) {
         t.match_bits += length_bits + distance_cost({GUIDE, k}, c.length, c.distance);
       } else {  // written as literals in this format
         t.far_bytes += c.length;
-        for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+        if constexpr (GUIDE == LiteralCoding::ascii) {
+          if (ascii_bits == UINT32_MAX) ascii_bits = static_cast<uint32_t>(literal_bits(pos, c.length));
+          t.far_ascii_bits += ascii_bits;
+        } else {
+          for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+        }
       }
     }
   }
@@ -238,10 +320,20 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  std::vector<uint32_t> last_pair_;    // by two bytes: the latest position they start
-  std::vector<uint32_t> last_triple_;  // by hash of three bytes: the latest position
-  std::vector<uint32_t> head_;         // by hash of four bytes: the latest position, the chain's head
-  std::vector<uint32_t> prev_;         // by position: the previous one of its chain
+  struct FreeTables {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint32_t[], FreeTables> tables_;  // the four below, position + 1 each
+  // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
+  // (uint32_t) would then make the compiler read it again after each.
+  size_t hash_shift_ = 32 - MAX_HASH_BITS;
+  uint32_t* last_pair_;    // by two bytes: the latest position they start
+  uint32_t* last_triple_;  // by hash of three bytes: the latest position
+  uint32_t* head_;         // by hash of four bytes: the latest position, the chain's head
+  uint32_t* prev_;         // by position: the previous one of its chain
+  // By byte value and run length: where the latest run of that value at least
+  // that long ended.
+  std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
@@ -305,7 +397,7 @@ void FastParse::append(const FastParse& later) {
 // and without a vector's spare half.
 void FastParse::push_word(uint32_t word) {
   if (filled_ == WORDS_PER_BLOCK) {
-    words_.push_back(std::make_unique<uint32_t[]>(WORDS_PER_BLOCK));
+    words_.push_back(std::make_unique_for_overwrite<uint32_t[]>(WORDS_PER_BLOCK));  // pages taken as written
     filled_ = 0;
   }
   words_.back()[filled_++] = word;
