@@ -179,6 +179,12 @@ size_t optimal_split_point(size_t size);
 // handed on (what the best level uses to choose the format).
 std::array<uint64_t, STREAM_FORMATS> optimal_sizes_all_formats(std::span<const uint8_t> data);
 
+// Whether no format's optimal stream (header included) would be smaller than
+// `data`: true is a proof (a lower bound on every format's optimal size, see
+// store_bound.cpp), false says nothing. Quick where it answers true (input that
+// does not compress) and gives up early elsewhere.
+bool optimal_streams_not_smaller(std::span<const uint8_t> data);
+
 // Bits of a parse (tokens and end marker, without the 16 header bits).
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format);
 
