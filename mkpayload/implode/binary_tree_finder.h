@@ -13,8 +13,11 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -37,7 +40,12 @@ struct Pair {
 class BinaryTreeFinder {
  public:
   explicit BinaryTreeFinder(std::span<const uint8_t> data)
-      : data_(data), head_(1u << 16, NONE), left_(TREE_SLOTS, NONE), right_(TREE_SLOTS, NONE) {}
+      : data_(data),
+        head_(static_cast<uint32_t*>(std::calloc(HEADS, sizeof(uint32_t)))),
+        left_(TREE_SLOTS, NONE),
+        right_(TREE_SLOTS, NONE) {
+    if (!head_) throw std::bad_alloc();
+  }
 
   // Inserts `pos` and stores in `out` the lengths that grow along the search path,
   // each with the nearest distance offering it. Returns the number of pairs.
@@ -46,8 +54,8 @@ class BinaryTreeFinder {
     if (limit < MIN_MATCH) return 0;
     const uint8_t* const cur = data_.data() + pos;
     const unsigned key = cur[0] | cur[1] << 8;
-    uint32_t cand = head_[key];
-    head_[key] = static_cast<uint32_t>(pos);
+    uint32_t cand = head_[key] - 1;  // NONE where 0
+    head_[key] = static_cast<uint32_t>(pos + 1);
     uint32_t* smaller_slot = &left_[pos % TREE_SLOTS];  // where the next smaller suffix goes
     uint32_t* larger_slot = &right_[pos % TREE_SLOTS];
     size_t smaller_len = MIN_MATCH, larger_len = MIN_MATCH;  // the 2-byte prefix is shared
@@ -62,10 +70,11 @@ class BinaryTreeFinder {
       }
       const uint8_t* const old = data_.data() + cand;
       const size_t len = common_length(old, cur, std::min(smaller_len, larger_len), limit);
-      if (len > best) {
-        best = len;
-        out[count++] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
-      }
+      // Written always, kept when longer (no branch to mispredict). Fewer than
+      // MAX_MATCH pairs are ever kept: a length of `limit` ends the walk below.
+      out[count] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
+      count += len > best;
+      best = std::max(best, len);
       const size_t slot = cand % TREE_SLOTS;
       if (len == limit) {  // equal as far as any comparison goes: take its place
         *smaller_slot = left_[slot];
@@ -87,8 +96,15 @@ class BinaryTreeFinder {
   }
 
  private:
+  // The latest position + 1 of each 2-byte prefix, 0 for none: zeros, so the
+  // system hands the table over untouched and a small input faults in only the
+  // pages of the prefixes it has.
+  static constexpr size_t HEADS = size_t{1} << 16;
+  struct Free {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
   std::span<const uint8_t> data_;
-  std::vector<uint32_t> head_;
+  std::unique_ptr<uint32_t[], Free> head_;
   std::vector<uint32_t> left_;
   std::vector<uint32_t> right_;
 };

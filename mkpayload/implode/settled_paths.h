@@ -35,6 +35,9 @@ class SettledPaths {
   SettledPaths(std::span<const uint8_t> data, const std::array<TokenSink*, FORMATS>& sinks)
       : data_(data), sinks_(sinks) {
     committed_.fill(0);
+    // What the search holds between its commits, at once: growing there copied
+    // it over and over, most of a small input's page faults.
+    back_.reserve(std::min(data.size() + 1, HELD_BETWEEN_COMMITS));
   }
 
   // The back-references of the next position (base_ + the number held).
@@ -101,6 +104,8 @@ class SettledPaths {
 
  private:
   static constexpr size_t FRONTIER = implode_format::MAX_MATCH;  // settled positions a later path may leave from
+  // The search commits every 64 Ki positions; paths merge within a few tokens.
+  static constexpr size_t HELD_BETWEEN_COMMITS = (size_t{1} << 16) + 2 * implode_format::MAX_MATCH;
 
   size_t predecessor(unsigned lane, size_t q) const { return q - token_span(back_[q - base_][lane]); }
 

@@ -164,6 +164,7 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
     for (uint32_t c = s.head3[h3]; c != NO_POSITION && p - c <= LONG_WINDOW && longest < limit;
          c = s.next3[c % LONG_WINDOW]) {
       const bool gave_up = ++walked > CHAIN_LIMIT;  // the rest of the lengths, at the cheapest distance
+      if (!gave_up && base[c + longest] != cur[longest]) continue;  // cannot be longer (a collision, mostly)
       const size_t length = gave_up ? limit : common_length(base + c, cur, 0, limit);
       if (length <= longest) continue;
       const Costs with_distance =
