@@ -112,6 +112,14 @@ void take_least(Costs& to, const Costs& c) { to = c < to ? c : to; }
 // The model's shortest path to the end in each lane; false where it gives up.
 bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
   const size_t n = data.size();
+  // The first check, without the tables: the ASCII lane costs at most its
+  // literals, so where those alone stay under 7 bits a byte (text) the bound
+  // gives up there in any case.
+  if (n > CHECK_INTERVAL) {
+    uint64_t ascii_literals = 0;
+    for (size_t p = 0; p < CHECK_INTERVAL; ++p) ascii_literals += tables.literal[data[p]][ASCII_LANE];
+    if (ascii_literals < 7 * uint64_t{CHECK_INTERVAL}) return false;
+  }
   auto state = std::make_unique<State>();
   State& s = *state;
   s.head2.fill(NO_POSITION);
