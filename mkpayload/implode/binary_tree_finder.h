@@ -1,12 +1,23 @@
 // Match finder shared by the optimal parser and the format-size search: a binary
-// tree of the suffixes in the 4096-byte window, one tree per 2-byte prefix, newest
-// position at the root (the "bt" finder of LZMA). The tree is ordered by suffix and
-// heap-ordered by position, so the search path of a new position visits, for every
-// length L, the most recent earlier position whose suffix shares L bytes with it:
+// tree of the suffixes in the 4096-byte window, newest position at the root (the
+// "bt" finder of LZMA). The tree is ordered by suffix and heap-ordered by
+// position, so the search path of a new position visits, for every length L, the
+// most recent earlier position in the tree whose suffix shares L bytes with it:
 // the finder reports, for every length up to the longest, the nearest distance
 // that offers it. There is no search cut-off; a match of the full 518 bytes ends
 // the search and the new position takes the old one's place in the tree (beyond
 // 518 bytes no comparison is ever made).
+//
+// One tree per hash of the first three bytes, so every position sharing three
+// bytes is in the new position's tree and the walk finds lengths 3 and up; the
+// trees are smaller than trees by two bytes (the walk's nodes, each a branch that
+// is as good as random, are its cost). A collision only adds nodes that share
+// fewer bytes, which the walk passes. Length 2 comes from a table of the latest
+// position of every 2-byte prefix: its nearest distance is the latest position
+// with those two bytes. Where that position shares three or more, it is also the
+// walk's first report, which then covers length 2 as well; the pairs are exactly
+// those of one tree per 2-byte prefix (the nearest distance of every length is a
+// property of the window's bytes alone, whatever finds it).
 #pragma once
 
 #include <algorithm>
@@ -40,12 +51,7 @@ struct Pair {
 class BinaryTreeFinder {
  public:
   explicit BinaryTreeFinder(std::span<const uint8_t> data)
-      : data_(data),
-        head_(static_cast<uint32_t*>(std::calloc(HEADS, sizeof(uint32_t)))),
-        left_(TREE_SLOTS, NONE),
-        right_(TREE_SLOTS, NONE) {
-    if (!head_) throw std::bad_alloc();
-  }
+      : data_(data), latest2_(zeroed(PREFIXES2)), root3_(zeroed(HASHES3)), left_(TREE_SLOTS, NONE), right_(TREE_SLOTS, NONE) {}
 
   // Inserts `pos` and stores in `out` the lengths that grow along the search path,
   // each with the nearest distance offering it. Returns the number of pairs.
@@ -53,28 +59,38 @@ class BinaryTreeFinder {
     const size_t limit = std::min<size_t>(MAX_MATCH, data_.size() - pos);
     if (limit < MIN_MATCH) return 0;
     const uint8_t* const cur = data_.data() + pos;
-    const unsigned key = cur[0] | cur[1] << 8;
-    uint32_t cand = head_[key] - 1;  // NONE where 0
-    head_[key] = static_cast<uint32_t>(pos + 1);
+    // In 64 bits, pos - NONE wraps far past any window (positions are below
+    // NONE, as the tables store them in 32 bits).
+    const auto in_window = [pos](uint32_t p) { return static_cast<uint64_t>(pos) - p <= WINDOW; };
+
+    const unsigned prefix = cur[0] | cur[1] << 8;
+    const uint32_t nearest2 = latest2_[prefix] - 1;  // NONE where 0
+    latest2_[prefix] = static_cast<uint32_t>(pos + 1);
+    size_t count = 0;
+    if (in_window(nearest2)) out[count++] = {MIN_MATCH, static_cast<uint16_t>(pos - nearest2)};
+    if (limit < 3) return count;
+
+    const unsigned hash = (cur[0] | cur[1] << 8 | cur[2] << 16) * 0x9E3779B1u >> (32 - HASH3_BITS);
+    uint32_t cand = root3_[hash] - 1;
+    root3_[hash] = static_cast<uint32_t>(pos + 1);
     uint32_t* smaller_slot = &left_[pos % TREE_SLOTS];  // where the next smaller suffix goes
     uint32_t* larger_slot = &right_[pos % TREE_SLOTS];
-    size_t smaller_len = MIN_MATCH, larger_len = MIN_MATCH;  // the 2-byte prefix is shared
-    size_t best = MIN_MATCH - 1;
-    size_t count = 0;
+    size_t smaller_len = 0, larger_len = 0;  // a tree by hash: no prefix is known to be shared
+    size_t best = MIN_MATCH;
     for (;;) {
-      // NONE too: in 64 bits, pos - NONE wraps far past any window (positions
-      // are below NONE, as the tree stores them in 32 bits).
-      if (static_cast<uint64_t>(pos) - cand > WINDOW) {
+      if (!in_window(cand)) {
         *smaller_slot = *larger_slot = NONE;
         return count;
       }
       const uint8_t* const old = data_.data() + cand;
       const size_t len = common_length(old, cur, std::min(smaller_len, larger_len), limit);
-      // Written always, kept when longer (no branch to mispredict). Fewer than
-      // MAX_MATCH pairs are ever kept: a length of `limit` ends the walk below.
-      out[count] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
-      count += len > best;
-      best = std::max(best, len);
+      if (len > best) {
+        // The first report (the nearest 3-byte match) at the 2-byte one's distance
+        // covers length 2 too.
+        if (best == MIN_MATCH && count == 1 && out[0].distance == pos - cand) count = 0;
+        best = len;
+        out[count++] = {static_cast<uint16_t>(len), static_cast<uint16_t>(pos - cand)};
+      }
       const size_t slot = cand % TREE_SLOTS;
       if (len == limit) {  // equal as far as any comparison goes: take its place
         *smaller_slot = left_[slot];
@@ -96,15 +112,24 @@ class BinaryTreeFinder {
   }
 
  private:
-  // The latest position + 1 of each 2-byte prefix, 0 for none: zeros, so the
-  // system hands the table over untouched and a small input faults in only the
-  // pages of the prefixes it has.
-  static constexpr size_t HEADS = size_t{1} << 16;
+  static constexpr size_t PREFIXES2 = size_t{1} << 16;
+  static constexpr unsigned HASH3_BITS = 14;
+  static constexpr size_t HASHES3 = size_t{1} << HASH3_BITS;
   struct Free {
     void operator()(uint32_t* p) const { std::free(p); }
   };
+  using Table = std::unique_ptr<uint32_t[], Free>;
+  // Zeros, so the system can hand the table over untouched and a small input
+  // faults in only the pages it uses.
+  static Table zeroed(size_t entries) {
+    Table t(static_cast<uint32_t*>(std::calloc(entries, sizeof(uint32_t))));
+    if (!t) throw std::bad_alloc();
+    return t;
+  }
+
   std::span<const uint8_t> data_;
-  std::unique_ptr<uint32_t[], Free> head_;
+  Table latest2_;  // by 2-byte prefix: the latest position + 1, 0 for none
+  Table root3_;    // by hash of the first three bytes: the root of the tree, + 1, 0 for none
   std::vector<uint32_t> left_;
   std::vector<uint32_t> right_;
 };
