@@ -46,7 +46,9 @@ class SettledPaths {
   // With positions up to s settled: for each lane, hands on the path up to the
   // latest position that the best paths of all frontier positions pass through.
   void commit(size_t s) {
-    marks_.resize(back_.size(), Mark{0, 0});
+    // Marks of earlier walks (other epochs) mean nothing, wherever they now sit:
+    // the vector only grows, and is neither cleared nor moved with the references.
+    if (marks_.size() < back_.size()) marks_.resize(back_.size(), Mark{0, 0});
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
       if (++epoch_ == 0) {
         std::fill(marks_.begin(), marks_.end(), Mark{0, 0});
@@ -85,7 +87,6 @@ class SettledPaths {
     }
     const size_t drop = *std::min_element(committed_.begin(), committed_.end()) - base_;
     back_.erase(back_.begin(), back_.begin() + static_cast<std::ptrdiff_t>(drop));
-    marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
   }
 
