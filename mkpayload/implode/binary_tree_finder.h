@@ -153,8 +153,8 @@ class BinaryTreeFinder {
   }
 
   std::span<const uint8_t> data_;
-  Table latest2_;  // by 2-byte prefix: the latest position + 1, 0 for none
-  Table latest3_;  // by hash of three bytes: the latest position + 1, 0 for none
+  Table latest2_;                   // by 2-byte prefix: the latest position + 1, 0 for none
+  Table latest3_;                   // by hash of three bytes: the latest position + 1, 0 for none
   std::vector<uint32_t> earlier3_;  // by slot: the position before it on its chain
   Table root4_;                     // by hash of four bytes: the root of the tree, + 1, 0 for none
   std::vector<uint32_t> left_;

@@ -97,7 +97,7 @@ class FastParse {
 
 // One format's fast parse (FastParse guided by that format).
 void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
-// Memory beyond the input: fixed-size match finder and search rings (about 450
+// Memory beyond the input: fixed-size match finder and search rings (about 540
 // KiB) and the back-references of the positions whose best paths have not merged
 // yet, 12 bytes each. The parse is handed on in pieces as soon as every path the
 // search still considers agrees on them (checked every 64 Ki positions; on real
@@ -154,8 +154,8 @@ class StreamWriter final : public TokenSink {
 // Optimal parses of `data` for all six formats (binary/ASCII literals x k = 4, 5,
 // 6) in one pass over the input, each handed to its own sink; returns the size in
 // bits of each (tokens and end marker, without the header). Sinks and sizes are
-// by format_index() (implode_costs.h). Memory as parse_optimal's, with about 1.2
-// MiB of rings and 40 bytes per back-referenced position.
+// by format_index() (implode_costs.h). Memory as parse_optimal's, with about 880
+// KiB of tables and rings and 40 bytes per back-referenced position.
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks);
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data);

@@ -22,7 +22,7 @@
 // media); elsewhere it gives up early, checking every 1024 positions: as soon as
 // a lane can no longer reach the size even with every later byte at its dearest
 // literal, or once the positions so far have cost fewer than 7 bits each in some
-// lane (such input compresses). Its tables are small (about 130 KiB), so a small
+// lane (such input compresses). Its tables are small (about 115 KiB), so a small
 // input pays few page faults for it.
 #include <algorithm>
 #include <array>
@@ -153,7 +153,8 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
     const uint8_t* const cur = base + p;
 
     const unsigned h2 = hash2(cur);
-    for (uint32_t c = s.head2[h2]; c != NO_POSITION && p - c <= MAX_SHORT_DISTANCE; c = s.next2[c % MAX_SHORT_DISTANCE]) {
+    for (uint32_t c = s.head2[h2]; c != NO_POSITION && p - c <= MAX_SHORT_DISTANCE;
+         c = s.next2[c % MAX_SHORT_DISTANCE]) {
       if (base[c] == cur[0] && base[c + 1] == cur[1]) {  // the nearest: the cheapest
         const auto bits2 = static_cast<int32_t>(match_cost(StreamFormat{}, 2, static_cast<unsigned>(p - c)));
         take_least(s.cost[(p + 2) % RING], here + bits2);
@@ -171,13 +172,14 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
     unsigned walked = 0;
     for (uint32_t c = s.head3[h3]; c != NO_POSITION && p - c <= LONG_WINDOW && longest < limit;
          c = s.next3[c % LONG_WINDOW]) {
-      const bool gave_up = ++walked > CHAIN_LIMIT;  // the rest of the lengths, at the cheapest distance
+      const bool gave_up = ++walked > CHAIN_LIMIT;                  // the rest of the lengths, at the cheapest distance
       if (!gave_up && base[c + longest] != cur[longest]) continue;  // cannot be longer (a collision, mostly)
       const size_t length = gave_up ? limit : common_length(base + c, cur, 0, limit);
       if (length <= longest) continue;
       const Costs with_distance =
           here + lanes(gave_up ? tables.cheapest_long_distance : tables.long_distance[(p - c - 1) >> 4]);
-      for (size_t l = longest + 1; l <= length; ++l) take_least(s.cost[(p + l) % RING], with_distance + length_cost_table[l]);
+      for (size_t l = longest + 1; l <= length; ++l)
+        take_least(s.cost[(p + l) % RING], with_distance + length_cost_table[l]);
       longest = length;
     }
     s.next3[p % LONG_WINDOW] = s.head3[h3];

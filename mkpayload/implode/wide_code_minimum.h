@@ -31,9 +31,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <bit>
 #include <memory>
 #include <optional>
 
@@ -63,8 +63,8 @@ class WideCodeMinimum {
         slots_(std::make_unique<Slot[]>(kept_mask_ + 1)),
         distance_(std::make_unique<uint16_t[]>(kept_mask_ + 1)) {
     for (size_t i = 0; i <= kept_mask_; ++i)
-      slots_[i] = {Costs::filled(UNREACHED), Costs::filled(UNREACHED), Costs::filled(UNREACHED),
-                   Positions::filled(0), Positions::filled(0)};
+      slots_[i] = {Costs::filled(UNREACHED), Costs::filled(UNREACHED), Costs::filled(UNREACHED), Positions::filled(0),
+                   Positions::filled(0)};
   }
 
   // Position p (not yet closed) registers the cost of its match of `distance`
