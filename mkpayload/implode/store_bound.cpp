@@ -101,12 +101,9 @@ struct State {
 unsigned hash2(const uint8_t* p) { return (p[0] | p[1] << 8) * 0x9E3779B1u >> (32 - HASH2_BITS); }
 unsigned hash3(const uint8_t* p) { return (p[0] | p[1] << 8 | p[2] << 16) * 0x9E3779B1u >> (32 - HASH3_BITS); }
 
-Costs filled(int32_t v) { return Costs{} + v; }
-Costs lanes(const LaneBits& b) {
-  Costs c;
-  std::memcpy(&c, b.data(), sizeof c);
-  return c;
-}
+// Vectors go by reference and are built in place: the 32-bit Windows build has
+// no SSE, where a vector returned by value would take another calling convention.
+void load(Costs& to, const LaneBits& b) { std::memcpy(&to, b.data(), sizeof to); }
 void take_least(Costs& to, const Costs& c) { to = c < to ? c : to; }
 
 // The model's shortest path to the end in each lane; false where it gives up.
@@ -124,13 +121,14 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
   State& s = *state;
   s.head2.fill(NO_POSITION);
   s.head3.fill(NO_POSITION);
-  s.cost.fill(filled(UNREACHED));
-  s.cost[0] = filled(0);
+  const Costs unreached = Costs{} + UNREACHED;
+  s.cost.fill(unreached);
+  s.cost[0] = Costs{};
   std::array<int64_t, LANES> rebased{};  // subtracted from the lanes so far
   const uint8_t* const base = data.data();
   for (size_t p = 0; p < n; ++p) {
     Costs here = s.cost[p % RING];
-    s.cost[p % RING] = filled(UNREACHED);
+    s.cost[p % RING] = unreached;
     if (p % CHECK_INTERVAL == 0 && p > 0) {
       int64_t least = INT64_MAX;
       for (unsigned l = 0; l < LANES; ++l) {
@@ -144,10 +142,12 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
           for (unsigned l = 0; l < LANES; ++l)
             if (c[l] < UNREACHED) c[l] -= here[l];
         for (unsigned l = 0; l < LANES; ++l) rebased[l] += here[l];
-        here = filled(0);
+        here = Costs{};
       }
     }
-    take_least(s.cost[(p + 1) % RING], here + lanes(tables.literal[base[p]]));
+    Costs literal;
+    load(literal, tables.literal[base[p]]);
+    take_least(s.cost[(p + 1) % RING], here + literal);
     const size_t limit = std::min<size_t>(MAX_MATCH, n - p);
     if (limit < MIN_MATCH) continue;
     const uint8_t* const cur = base + p;
@@ -176,8 +176,9 @@ bool bound_reaches(std::span<const uint8_t> data, uint64_t bits) {
       if (!gave_up && base[c + longest] != cur[longest]) continue;  // cannot be longer (a collision, mostly)
       const size_t length = gave_up ? limit : common_length(base + c, cur, 0, limit);
       if (length <= longest) continue;
-      const Costs with_distance =
-          here + lanes(gave_up ? tables.cheapest_long_distance : tables.long_distance[(p - c - 1) >> 4]);
+      Costs with_distance;
+      load(with_distance, gave_up ? tables.cheapest_long_distance : tables.long_distance[(p - c - 1) >> 4]);
+      with_distance += here;
       for (size_t l = longest + 1; l <= length; ++l)
         take_least(s.cost[(p + l) % RING], with_distance + length_cost_table[l]);
       longest = length;
