@@ -100,6 +100,9 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
   const std::vector<StreamFormat> formats = allowed_formats(options);
   std::vector<uint8_t> stream;
   if (options.level == CompressionLevel::best) {
+    // Input that does not compress (packed already): a quick bound proves that no
+    // format's stream would be smaller, which is what the search would find.
+    if (implode::optimal_streams_not_smaller(data)) return std::nullopt;
     // One search prices every format and writes one: the one expected to be
     // smallest (the literal coding that looks cheaper, the widest window). Should
     // another turn out smaller, its stream is made by the search for that format

@@ -97,7 +97,7 @@ class FastParse {
 
 // One format's fast parse (FastParse guided by that format).
 void parse_lazy(std::span<const uint8_t> data, StreamFormat format, TokenSink& sink);
-// Memory beyond the input: fixed-size match finder and search rings (about 450
+// Memory beyond the input: fixed-size match finder and search rings (about 540
 // KiB) and the back-references of the positions whose best paths have not merged
 // yet, 12 bytes each. The parse is handed on in pieces as soon as every path the
 // search still considers agrees on them (checked every 64 Ki positions; on real
@@ -154,8 +154,8 @@ class StreamWriter final : public TokenSink {
 // Optimal parses of `data` for all six formats (binary/ASCII literals x k = 4, 5,
 // 6) in one pass over the input, each handed to its own sink; returns the size in
 // bits of each (tokens and end marker, without the header). Sinks and sizes are
-// by format_index() (implode_costs.h). Memory as parse_optimal's, with about 1.2
-// MiB of rings and 40 bytes per back-referenced position.
+// by format_index() (implode_costs.h). Memory as parse_optimal's, with about 880
+// KiB of tables and rings and 40 bytes per back-referenced position.
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks);
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data);
@@ -178,6 +178,12 @@ size_t optimal_split_point(size_t size);
 // The same sizes from a search that only prices: no back-references, no parse
 // handed on (what the best level uses to choose the format).
 std::array<uint64_t, STREAM_FORMATS> optimal_sizes_all_formats(std::span<const uint8_t> data);
+
+// Whether no format's optimal stream (header included) would be smaller than
+// `data`: true is a proof (a lower bound on every format's optimal size, see
+// store_bound.cpp), false says nothing. Quick where it answers true (input that
+// does not compress) and gives up early elsewhere.
+bool optimal_streams_not_smaller(std::span<const uint8_t> data);
 
 // Bits of a parse (tokens and end marker, without the 16 header bits).
 uint64_t parse_bits(std::span<const Token> tokens, StreamFormat format);

@@ -31,9 +31,10 @@
 // back_reference.h and handed on in pieces as soon as the best paths of a lane
 // merge (settled_paths.h).
 //
-// Memory: fixed-size tables and rings (the finder's 320 KiB; costs, references and
-// the wide codes' minima about 900 KiB for six formats, 120 KiB for one) and the
-// unmerged stretch of back-references, whatever the input size.
+// Memory: fixed-size tables and rings (the finder's 480 KiB, its 2-byte table
+// faulted in only where used; costs, references and the wide codes' minima about
+// 400 KiB for six formats, 60 KiB for one) and the unmerged stretch of
+// back-references, whatever the input size.
 #pragma once
 
 #include <algorithm>

@@ -35,6 +35,9 @@ class SettledPaths {
   SettledPaths(std::span<const uint8_t> data, const std::array<TokenSink*, FORMATS>& sinks)
       : data_(data), sinks_(sinks) {
     committed_.fill(0);
+    // What the search holds between its commits, at once: growing there copied
+    // it over and over, most of a small input's page faults.
+    back_.reserve(std::min(data.size() + 1, HELD_BETWEEN_COMMITS));
   }
 
   // The back-references of the next position (base_ + the number held).
@@ -43,7 +46,9 @@ class SettledPaths {
   // With positions up to s settled: for each lane, hands on the path up to the
   // latest position that the best paths of all frontier positions pass through.
   void commit(size_t s) {
-    marks_.resize(back_.size(), Mark{0, 0});
+    // Marks of earlier walks (other epochs) mean nothing, wherever they now sit:
+    // the vector only grows, and is neither cleared nor moved with the references.
+    if (marks_.size() < back_.size()) marks_.resize(back_.size(), Mark{0, 0});
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
       if (++epoch_ == 0) {
         std::fill(marks_.begin(), marks_.end(), Mark{0, 0});
@@ -82,7 +87,6 @@ class SettledPaths {
     }
     const size_t drop = *std::min_element(committed_.begin(), committed_.end()) - base_;
     back_.erase(back_.begin(), back_.begin() + static_cast<std::ptrdiff_t>(drop));
-    marks_.erase(marks_.begin(), marks_.begin() + static_cast<std::ptrdiff_t>(drop));
     base_ += drop;
   }
 
@@ -101,6 +105,8 @@ class SettledPaths {
 
  private:
   static constexpr size_t FRONTIER = implode_format::MAX_MATCH;  // settled positions a later path may leave from
+  // The search commits every 64 Ki positions; paths merge within a few tokens.
+  static constexpr size_t HELD_BETWEEN_COMMITS = (size_t{1} << 16) + 2 * implode_format::MAX_MATCH;
 
   size_t predecessor(unsigned lane, size_t q) const { return q - token_span(back_[q - base_][lane]); }
 

@@ -22,12 +22,19 @@
 //
 // Blocks in which no position registered (the usual case: long matches are rare
 // in most data) cost one store per position and no suffix pass.
+//
+// The window reaches `last` positions back from the one settled, so a ring of
+// the next power of two above last + 1 holds every position still read: 64 to
+// 1024 by code, not 1024 for each (less memory to fault in and to keep in cache;
+// the values of one position sit together).
 #pragma once
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "implode_costs.h"
@@ -51,21 +58,22 @@ class WideCodeMinimum {
         last_(code.last),
         width_(code.last - code.first + 1),
         lead_blocks_((code.first - 1) / width_),
-        lead_offset_((code.first - 1) % width_) {
-    value_.fill(Costs::filled(UNREACHED));
-    prefix_.fill(Costs::filled(UNREACHED));
-    suffix_.fill(Costs::filled(UNREACHED));
-    prefix_from_.fill(Positions::filled(0));
-    suffix_from_.fill(Positions::filled(0));
+        lead_offset_((code.first - 1) % width_),
+        kept_mask_(std::bit_ceil(code.last + 2) - 1),
+        slots_(std::make_unique<Slot[]>(kept_mask_ + 1)),
+        distance_(std::make_unique<uint16_t[]>(kept_mask_ + 1)) {
+    for (size_t i = 0; i <= kept_mask_; ++i)
+      slots_[i] = {Costs::filled(UNREACHED), Costs::filled(UNREACHED), Costs::filled(UNREACHED), Positions::filled(0),
+                   Positions::filled(0)};
   }
 
   // Position p (not yet closed) registers the cost of its match of `distance`
   // that covers the whole code. At most once per position.
   void add(size_t p, const Costs& cost, uint16_t distance) {
-    value_[p % POSITIONS_KEPT] = cost;
-    distance_[p % POSITIONS_KEPT] = distance;
+    at(p).value = cost;
+    distance_[p & kept_mask_] = distance;
     if (!block_registered_)  // the earlier positions of the block hold UNREACHED from here on
-      for (size_t x = p - offset_in_block_; x < p; ++x) value_[x % POSITIONS_KEPT] = Costs::filled(UNREACHED);
+      for (size_t x = p - offset_in_block_; x < p; ++x) at(x).value = Costs::filled(UNREACHED);
     last_registered_ = p + 1;
     block_registered_ = true;
   }
@@ -73,7 +81,7 @@ class WideCodeMinimum {
   // No position whose range covers q or a later position has registered.
   bool quiet_at(size_t q) const { return q >= last_registered_ + last_; }
 
-  uint16_t distance_of(size_t p) const { return distance_[p % POSITIONS_KEPT]; }
+  uint16_t distance_of(size_t p) const { return distance_[p & kept_mask_]; }
 
   // After position p's registration, if any. Positions are closed in order.
   // A block in which no position registered holds no value below UNREACHED: its
@@ -81,36 +89,37 @@ class WideCodeMinimum {
   // knows the block by its flag).
   void close(size_t p) {
     if (!block_registered_) {
-      prefix_[p % POSITIONS_KEPT] = Costs::filled(UNREACHED);
+      at(p).prefix = Costs::filled(UNREACHED);
       if (++offset_in_block_ == width_) {
         block_flags_[close_block_++ % BLOCK_FLAGS] = false;
         offset_in_block_ = 0;
       }
       return;
     }
-    if (last_registered_ != p + 1) value_[p % POSITIONS_KEPT] = Costs::filled(UNREACHED);
-    const Costs& v = value_[p % POSITIONS_KEPT];
+    Slot& here = at(p);
+    if (last_registered_ != p + 1) here.value = Costs::filled(UNREACHED);
+    const Costs& v = here.value;
     const Positions from = Positions::filled(static_cast<uint32_t>(p));
-    Costs& pre = prefix_[p % POSITIONS_KEPT];
-    Positions& pre_from = prefix_from_[p % POSITIONS_KEPT];
     if (offset_in_block_ == 0) {
-      pre = v;
-      pre_from = from;
+      here.prefix = v;
+      here.prefix_from = from;
     } else {
-      pre = prefix_[(p - 1) % POSITIONS_KEPT];
-      pre_from = prefix_from_[(p - 1) % POSITIONS_KEPT];
-      take_smaller(pre, pre_from, v, from);
+      const Slot& before = at(p - 1);
+      here.prefix = before.prefix;
+      here.prefix_from = before.prefix_from;
+      take_smaller(here.prefix, here.prefix_from, v, from);
     }
     if (++offset_in_block_ == width_) {  // block complete: suffix minima backwards
       Costs running = v;
       Positions running_from = from;
-      suffix_[p % POSITIONS_KEPT] = running;
-      suffix_from_[p % POSITIONS_KEPT] = running_from;
+      here.suffix = running;
+      here.suffix_from = running_from;
       for (size_t i = 1; i < width_; ++i) {
         const size_t x = p - i;
-        take_smaller(running, running_from, value_[x % POSITIONS_KEPT], Positions::filled(static_cast<uint32_t>(x)));
-        suffix_[x % POSITIONS_KEPT] = running;
-        suffix_from_[x % POSITIONS_KEPT] = running_from;
+        Slot& slot = at(x);
+        take_smaller(running, running_from, slot.value, Positions::filled(static_cast<uint32_t>(x)));
+        slot.suffix = running;
+        slot.suffix_from = running_from;
       }
       offset_in_block_ = 0;
       block_flags_[close_block_++ % BLOCK_FLAGS] = true;
@@ -124,7 +133,7 @@ class WideCodeMinimum {
   std::optional<Minimum> covering(size_t q) const {
     if (q < first_) return std::nullopt;
     const size_t hi = q - first_;
-    if (q < last_) return Minimum{prefix_[hi % POSITIONS_KEPT], prefix_from_[hi % POSITIONS_KEPT]};
+    if (q < last_) return Minimum{at(hi).prefix, at(hi).prefix_from};
     const size_t lo = q - last_;
     if (last_registered_ <= lo) return std::nullopt;  // the usual case
     // Block and offset of lo, from those of q (positions up to q - 1 are closed):
@@ -133,20 +142,17 @@ class WideCodeMinimum {
     const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
     const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
     Minimum m{Costs::filled(UNREACHED), Positions::filled(0)};  // what the suffix minima of an empty block are
-    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {suffix_[lo % POSITIONS_KEPT], suffix_from_[lo % POSITIONS_KEPT]};
-    if (!aligned) take_smaller(m.cost, m.from, prefix_[hi % POSITIONS_KEPT], prefix_from_[hi % POSITIONS_KEPT]);
+    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {at(lo).suffix, at(lo).suffix_from};
+    if (!aligned) take_smaller(m.cost, m.from, at(hi).prefix, at(hi).prefix_from);
     return m;
   }
 
   void rebase(const Costs& base) {
-    for (auto* ring : {&value_, &prefix_, &suffix_})
-      for (Costs& v : *ring) rebase_cost(v, base);
+    for (size_t i = 0; i <= kept_mask_; ++i)
+      for (Costs* v : {&slots_[i].value, &slots_[i].prefix, &slots_[i].suffix}) rebase_cost(*v, base);
   }
 
  private:
-  // Positions kept: the window reaches MAX_MATCH back from the position settled.
-  static constexpr size_t POSITIONS_KEPT = 1024;
-  static_assert(POSITIONS_KEPT > implode_format::MAX_MATCH + 1);
   // Blocks by number (position / width): whether a position in it registered.
   // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
   static constexpr size_t BLOCK_FLAGS = 64;
@@ -159,12 +165,18 @@ class WideCodeMinimum {
   std::array<bool, BLOCK_FLAGS> block_flags_{};
   bool block_registered_ = false;  // in the block being closed, so far
   size_t close_block_ = 0;         // number of the block being closed
-  std::array<Costs, POSITIONS_KEPT> value_;
-  std::array<uint16_t, POSITIONS_KEPT> distance_{};
-  std::array<Costs, POSITIONS_KEPT> prefix_;
-  std::array<Costs, POSITIONS_KEPT> suffix_;
-  std::array<Positions, POSITIONS_KEPT> prefix_from_;
-  std::array<Positions, POSITIONS_KEPT> suffix_from_;
+  // A position's values: the cost it registered (UNREACHED if none), and the
+  // prefix and suffix minima of its block up to and from it, with where each was
+  // registered.
+  struct Slot {
+    Costs value, prefix, suffix;
+    Positions prefix_from, suffix_from;
+  };
+  Slot& at(size_t p) { return slots_[p & kept_mask_]; }
+  const Slot& at(size_t p) const { return slots_[p & kept_mask_]; }
+  size_t kept_mask_;  // positions kept (a power of two above last + 1), less one
+  std::unique_ptr<Slot[]> slots_;
+  std::unique_ptr<uint16_t[]> distance_;
 };
 
 }  // namespace implode
