@@ -47,12 +47,6 @@
 
 namespace explode {
 namespace {
-#ifndef BINARY_LITERAL_BRANCH
-#define BINARY_LITERAL_BRANCH 0
-#endif
-#ifndef BINARY_LITERAL_RUN
-#define BINARY_LITERAL_RUN 1
-#endif
 
 using namespace implode_format;
 
@@ -420,14 +414,7 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
     assert(Mode == Output::window || out <= out_fast_end);
     assert(!Checked || out < out_begin + EXPLODE_OUT_BLOCK);
     assert((bits_left & 63) >= MAX_TOKEN_BITS);
-    if (BINARY_LITERAL_BRANCH && !Ascii && (bits & 1) == 0) {
-      // A binary literal is always 9 bits: no load stands between its bits and
-      // the next token's.
-      *out++ = static_cast<uint8_t>(bits >> 1);
-      take(9);
-      return Step::needs_refill;
-    }
-    if (BINARY_LITERAL_RUN && !Ascii && (bits & 0x201) == 0) {
+    if (!Ascii && (bits & 0x201) == 0) {
       // Two or more binary literals: every 9-bit group up to the first match flag
       // (or the last whole group in the register), without a branch per literal.
       const uint64_t flags = (bits & BINARY_FLAG_BITS) | (uint64_t{1} << 63);
