@@ -25,16 +25,14 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
-#include <new>
 #include <span>
 #include <vector>
 
 #include "common_length.h"
 #include "implode_codes.h"
+#include "zeroed_table.h"
 
 namespace implode::detail {
 
@@ -53,10 +51,10 @@ class BinaryTreeFinder {
  public:
   explicit BinaryTreeFinder(std::span<const uint8_t> data)
       : data_(data),
-        latest2_(zeroed(PREFIXES2)),
-        latest3_(zeroed(HASHES)),
+        latest2_(zeroed_table(PREFIXES2)),
+        latest3_(zeroed_table(HASHES)),
         earlier3_(TREE_SLOTS, NONE),
-        root4_(zeroed(HASHES)),
+        root4_(zeroed_table(HASHES)),
         left_(TREE_SLOTS, NONE),
         right_(TREE_SLOTS, NONE) {}
 
@@ -140,23 +138,11 @@ class BinaryTreeFinder {
   static constexpr unsigned HASH_BITS = 14;
   static constexpr size_t HASHES = size_t{1} << HASH_BITS;
   static constexpr uint32_t HASH_MULTIPLIER = 0x9E3779B1u;
-  struct Free {
-    void operator()(uint32_t* p) const { std::free(p); }
-  };
-  using Table = std::unique_ptr<uint32_t[], Free>;
-  // Zeros, so the system can hand the table over untouched and a small input
-  // faults in only the pages it uses.
-  static Table zeroed(size_t entries) {
-    Table t(static_cast<uint32_t*>(std::calloc(entries, sizeof(uint32_t))));
-    if (!t) throw std::bad_alloc();
-    return t;
-  }
-
   std::span<const uint8_t> data_;
-  Table latest2_;                   // by 2-byte prefix: the latest position + 1, 0 for none
-  Table latest3_;                   // by hash of three bytes: the latest position + 1, 0 for none
+  ZeroedTable latest2_;             // by 2-byte prefix: the latest position + 1, 0 for none
+  ZeroedTable latest3_;             // by hash of three bytes: the latest position + 1, 0 for none
   std::vector<uint32_t> earlier3_;  // by slot: the position before it on its chain
-  Table root4_;                     // by hash of four bytes: the root of the tree, + 1, 0 for none
+  ZeroedTable root4_;               // by hash of four bytes: the root of the tree, + 1, 0 for none
   std::vector<uint32_t> left_;
   std::vector<uint32_t> right_;
 };

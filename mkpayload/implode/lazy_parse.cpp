@@ -34,10 +34,8 @@
 // while parsing, and each is exactly the size of the stream emit() writes.
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #if KVN_IMPLODE_THREADS
 #include <exception>
 #include <thread>
@@ -45,6 +43,7 @@
 
 #include "common_length.h"
 #include "implode_encoder.h"
+#include "zeroed_table.h"
 
 namespace implode {
 namespace {
@@ -88,17 +87,14 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    // The tables hold position + 1, so that zero, what fresh pages from calloc
-    // hold, reads as NO_POSITION: no page is written before it is used, and a
-    // small input touches few (a fault costs more than parsing a kilobyte).
-    // The hashed tables are sized to the span parsed.
+    // The tables hold position + 1 (see zeroed_table.h), so that zero reads as
+    // NO_POSITION. The hashed tables are sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
-    tables_.reset(static_cast<uint32_t*>(std::calloc(PAIR_KEYS + 2 * hash_keys + HISTORY, sizeof(uint32_t))));
-    if (!tables_) throw std::bad_alloc();
+    tables_ = zeroed_table(PAIR_KEYS + 2 * hash_keys + HISTORY);
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
@@ -166,16 +162,21 @@ class FastParse::Parser {
     if (pos + 2 < data_.size()) last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos + 1);
   }
 
+  // data[pos, pos + MIN_KEYED_RUN) is one byte value: one load and one compare.
+  bool starts_run(size_t pos) const {
+    static_assert(MIN_KEYED_RUN == 4);  // the four bytes loaded
+    uint32_t four;
+    std::memcpy(&four, data_.data() + pos, 4);
+    return four == (four & 0xFF) * 0x01010101u;
+  }
+
   // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
   // value under every length up to its own (at most TRACKED_RUN). Called for
   // every position, so the common case is one load and two compares.
   void note_run_end(size_t pos) {
-    static_assert(MIN_KEYED_RUN == 4);  // the four bytes loaded
     if (pos < MIN_KEYED_RUN) return;
-    uint32_t last4;
-    std::memcpy(&last4, data_.data() + pos - 4, 4);
     const uint8_t value = data_[pos - 1];
-    if (last4 != value * 0x01010101u || data_[pos] == value) [[likely]]
+    if (!starts_run(pos - MIN_KEYED_RUN) || data_[pos] == value) [[likely]]
       return;
     size_t length = MIN_KEYED_RUN;
     while (length < TRACKED_RUN && length < pos && data_[pos - 1 - length] == value) ++length;
@@ -248,10 +249,7 @@ class FastParse::Parser {
     // comes from the run table; a match that goes on past the run must come from
     // an earlier run that ends as this one does, found by the key of the run's
     // last byte and the three after it, each position moved back by the run.
-    uint32_t first4;
-    std::memcpy(&first4, data_.data() + pos, 4);
-    static_assert(MIN_KEYED_RUN == 4);
-    if (first4 == (first4 & 0xFF) * 0x01010101u) {
+    if (starts_run(pos)) {
       const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
       const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
       const uint32_t run_end = run_end_[data_[pos]][tracked];
@@ -320,10 +318,7 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  struct FreeTables {
-    void operator()(uint32_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<uint32_t[], FreeTables> tables_;  // the four below, position + 1 each
+  ZeroedTable tables_;  // the four below, position + 1 each
   // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
   // (uint32_t) would then make the compiler read it again after each.
   size_t hash_shift_ = 32 - MAX_HASH_BITS;
