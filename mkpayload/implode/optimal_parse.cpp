@@ -53,8 +53,9 @@ namespace {
 template <unsigned N, unsigned FORMATS, class Paths>
 std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
                                          const std::array<StreamFormat, FORMATS>& formats, Paths paths) {
-  detail::BinaryTreeFinder finder(data);
-  auto optimal = std::make_unique<OptimalSearch<N, FORMATS, Paths>>(data, formats, std::move(paths));
+  TableArena arena;
+  detail::BinaryTreeFinder finder(data, &arena);
+  auto optimal = make_in_arena<OptimalSearch<N, FORMATS, Paths>>(&arena, data, formats, std::move(paths), &arena);
   std::array<detail::Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < data.size(); ++p) optimal->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
   return optimal->finish();

@@ -48,6 +48,7 @@
 #include "implode_encoder.h"
 #include "lane_vectors.h"
 #include "settled_paths.h"
+#include "table_arena.h"
 #include "wide_code_minimum.h"
 
 namespace implode::detail {
@@ -80,7 +81,8 @@ template <unsigned N>
 class OneLanePaths {
  public:
   static constexpr bool HANDS_ON = true;
-  OneLanePaths(std::span<const uint8_t> data, TokenSink& sink, unsigned lane) : paths_(data, {&sink}), lane_(lane) {}
+  OneLanePaths(std::span<const uint8_t> data, TokenSink& sink, unsigned lane, TableArena* arena = nullptr)
+      : paths_(data, {&sink}, arena), lane_(lane) {}
   void push(const ReferenceLanes<N>& via) { paths_.push(ReferenceLanes<1>{via[lane_]}); }
   void commit(size_t s) { paths_.commit(s); }
   size_t committed(unsigned) const { return paths_.committed(0); }
@@ -98,7 +100,9 @@ class OptimalSearch {
   using Costs = CostLanes<N>;
   using References = ReferenceLanes<N>;
 
-  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats, Paths paths)
+  // The wide codes' rings come from `arena` where it has room (table_arena.h).
+  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats, Paths paths,
+                TableArena* arena = nullptr)
       : data_(data), paths_(std::move(paths)) {
     std::array<StreamFormat, N> lane_format;
     for (unsigned l = 0; l < N; ++l) lane_format[l] = formats[std::min(l, FORMATS - 1)];
@@ -121,7 +125,7 @@ class OptimalSearch {
     cost_[0] = Costs::filled(0);
     via_.fill(References::filled(LITERAL_REFERENCE));
     for (unsigned w = 0; w < WIDE_CODES; ++w)
-      wide_[w] = std::make_unique<WideCodeMinimum<N>>(length_code_ranges[FIRST_WIDE_CODE + w]);
+      wide_[w] = make_in_arena<WideCodeMinimum<N>>(arena, length_code_ranges[FIRST_WIDE_CODE + w], arena);
   }
 
   // Settles position p (its cost is final once every earlier position has been
@@ -235,7 +239,7 @@ class OptimalSearch {
   unsigned widest_window_ = 0;
   std::array<Costs, COST_RING> cost_;
   std::array<References, COST_RING> via_;
-  std::array<std::unique_ptr<WideCodeMinimum<N>>, WIDE_CODES> wide_;
+  std::array<ArenaObject<WideCodeMinimum<N>>, WIDE_CODES> wide_;
   std::array<int64_t, FORMATS> base_cost_{};
   Costs settled_ = Costs::filled(0);
   // From here on no wide code's window holds a registered position (until the

@@ -102,8 +102,9 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   const size_t n = data.size();
   using Search = OptimalSearch<N, FORMATS, OneLanePaths<N>>;
   std::array<Pair, MAX_MATCH> pairs;
-  BinaryTreeFinder finder(data);
-  auto search = std::make_unique<Search>(data, formats, OneLanePaths<N>(data, out, written));
+  TableArena arena;  // each search's tables in one block (table_arena.h)
+  BinaryTreeFinder finder(data, &arena);
+  auto search = make_in_arena<Search>(&arena, data, formats, OneLanePaths<N>(data, out, written, &arena), &arena);
   const bool two =
       KVN_IMPLODE_THREADS && split > 0 && split % SPLIT_ALIGNMENT == 0 && split + SPLICE_OVERLAP + SPLICE_SLACK < n;
   if (!two) {
@@ -122,10 +123,12 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   std::array<uint64_t, FORMATS> b_bits{};
   std::thread b([&] {
     std::array<Pair, MAX_MATCH> b_pairs;
-    BinaryTreeFinder b_finder(data);
+    TableArena b_arena;
+    BinaryTreeFinder b_finder(data, &b_arena);
     for (size_t p = split - std::min(split, WINDOW); p < split; ++p) b_finder.find_and_insert(p, b_pairs.data());
     const std::span<const uint8_t> rest = data.subspan(split);
-    auto b_search = std::make_unique<Search>(rest, formats, OneLanePaths<N>(rest, recorder, written));
+    auto b_search =
+        make_in_arena<Search>(&b_arena, rest, formats, OneLanePaths<N>(rest, recorder, written, &b_arena), &b_arena);
     for (size_t p = split; p < n; ++p) {
       const size_t q = p - split;
       b_search->feed(q, b_pairs.data(), b_finder.find_and_insert(p, b_pairs.data()));

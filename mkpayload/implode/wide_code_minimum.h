@@ -39,6 +39,7 @@
 
 #include "implode_costs.h"
 #include "lane_vectors.h"
+#include "table_arena.h"
 
 namespace implode {
 
@@ -53,15 +54,16 @@ class WideCodeMinimum {
     Positions from;  // where a lane's cost was registered (meaningless for UNREACHED)
   };
 
-  explicit WideCodeMinimum(const LengthCode& code)
+  // The ring comes from `arena` where it has room (table_arena.h).
+  explicit WideCodeMinimum(const LengthCode& code, TableArena* arena = nullptr)
       : first_(code.first),
         last_(code.last),
         width_(code.last - code.first + 1),
         lead_blocks_((code.first - 1) / width_),
         lead_offset_((code.first - 1) % width_),
         kept_mask_(std::bit_ceil(code.last + 2) - 1),
-        slots_(std::make_unique<Slot[]>(kept_mask_ + 1)),
-        distance_(std::make_unique<uint16_t[]>(kept_mask_ + 1)) {
+        slots_(arena_table<Slot>(arena, kept_mask_ + 1)),
+        distance_(arena_table<uint16_t>(arena, kept_mask_ + 1)) {
     for (size_t i = 0; i <= kept_mask_; ++i)
       slots_[i] = {Costs::filled(UNREACHED), Costs::filled(UNREACHED), Costs::filled(UNREACHED), Positions::filled(0),
                    Positions::filled(0)};
@@ -175,8 +177,8 @@ class WideCodeMinimum {
   Slot& at(size_t p) { return slots_[p & kept_mask_]; }
   const Slot& at(size_t p) const { return slots_[p & kept_mask_]; }
   size_t kept_mask_;  // positions kept (a power of two above last + 1), less one
-  std::unique_ptr<Slot[]> slots_;
-  std::unique_ptr<uint16_t[]> distance_;
+  ArenaTable<Slot> slots_;
+  ArenaTable<uint16_t> distance_;
 };
 
 }  // namespace implode
