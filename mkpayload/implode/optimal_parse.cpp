@@ -81,11 +81,29 @@ std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const u
 
 std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
                                                                 StreamWriter& out, size_t split) {
-  return detail::split_search<8, STREAM_FORMATS>(data, every_format, written, out, split);
+  return detail::split_search<8, STREAM_FORMATS>(
+             data, every_format, 1u << written, [&](unsigned) -> StreamWriter& { return out; }, split)
+      .bits;
+}
+
+ChosenOptimalStream optimal_stream_chosen(std::span<const uint8_t> data, unsigned candidates, size_t split) {
+  assert(candidates != 0 && candidates < 1u << STREAM_FORMATS);
+  ChosenOptimalStream result;
+  const auto writer_for = [&](unsigned lane) -> StreamWriter& {
+    result.stream = std::make_unique<StreamWriter>(format_at_index(lane));
+    result.stream->reserve(data.size() + 16);  // pages are taken as they are written
+    return *result.stream;
+  };
+  const auto found = detail::split_search<8, STREAM_FORMATS>(data, every_format, candidates, writer_for, split);
+  result.bits = found.bits;
+  result.written = found.written;
+  return result;
 }
 
 uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, StreamWriter& out, size_t split) {
-  return detail::split_search<1, 1>(data, {format}, 0, out, split)[0];
+  return detail::split_search<1, 1>(
+             data, {format}, 1, [&](unsigned) -> StreamWriter& { return out; }, split)
+      .bits[0];
 }
 
 size_t optimal_split_point(size_t size) {

@@ -138,7 +138,14 @@ class OptimalSearch {
     }
     settled_ = here;
     if constexpr (Paths::HANDS_ON)
-      if (p % COMMIT_INTERVAL == 0 && p > 0) paths_.commit(p);
+      if (p % COMMIT_INTERVAL == 0 && p > 0) {
+        if constexpr (CHOOSES_LANE) {
+          std::array<int64_t, FORMATS> so_far;
+          for (unsigned l = 0; l < FORMATS; ++l) so_far[l] = settled_cost(l);
+          paths_.choose_lane(so_far);
+        }
+        paths_.commit(p);
+      }
 
     relax(p + 1, here + literal_cost_[data_[p]], LITERAL_REFERENCE);
     if (count == 0) {  // no match: no wide code registers here either
@@ -182,6 +189,8 @@ class OptimalSearch {
   // The cost of the position fed last, from the search's start.
   int64_t settled_cost(unsigned lane) const { return base_cost_[lane] + settled_[lane]; }
 
+  Paths& paths() { return paths_; }
+
   // Hands on each lane's parse as far as it is final, with positions up to p
   // settled; returns how far the parse of `lane` has been handed on.
   size_t commit(size_t p, unsigned lane) {
@@ -196,11 +205,20 @@ class OptimalSearch {
     const Costs last = settle(end);
     std::array<uint64_t, FORMATS> bits;
     for (unsigned l = 0; l < FORMATS; ++l) bits[l] = static_cast<uint64_t>(base_cost_[l] + last[l]) + END_MARKER_BITS;
+    if constexpr (CHOOSES_LANE) {
+      std::array<int64_t, FORMATS> final_costs;
+      for (unsigned l = 0; l < FORMATS; ++l) final_costs[l] = static_cast<int64_t>(bits[l]);
+      paths_.choose_lane(final_costs);
+    }
     paths_.finish(end);
     return bits;
   }
 
  private:
+  // Paths that choose the lane they hand on (chosen_lane_paths.h) are given the
+  // lanes' costs before the first commit and before the end.
+  static constexpr bool CHOOSES_LANE = requires(Paths & x, const std::array<int64_t, FORMATS>& c) { x.choose_lane(c); };
+
   void relax(size_t q, const Costs& cost, uint32_t via) {
     take_smaller(cost_[q % COST_RING], via_[q % COST_RING], cost, References::filled(via));
   }

@@ -15,15 +15,14 @@ constexpr size_t ALIGNMENT = 64;
 
 TableArena::TableArena() {
 #if defined(__linux__)
-  // Twice the size, so that a block aligned to its own size lies inside: a huge
-  // page needs that alignment. The rest stays mapped but is never touched (no
-  // page of it is ever taken).
-  mapping_bytes_ = 2 * BYTES;
+  // A huge page more, so that a block aligned to huge pages lies inside. The rest
+  // stays mapped but is never touched (no page of it is ever taken).
+  mapping_bytes_ = BYTES + HUGE_PAGE;
   void* m = mmap(nullptr, mapping_bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (m != MAP_FAILED) {
     mapping_ = m;
     const auto start = reinterpret_cast<uintptr_t>(m);
-    base_ = reinterpret_cast<std::byte*>((start + BYTES - 1) & ~uintptr_t{BYTES - 1});
+    base_ = reinterpret_cast<std::byte*>((start + HUGE_PAGE - 1) & ~uintptr_t{HUGE_PAGE - 1});
     madvise(base_, BYTES, MADV_HUGEPAGE);  // a hint: without huge pages the block is ordinary memory
     return;
   }

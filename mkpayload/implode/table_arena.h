@@ -1,13 +1,14 @@
 // One block of zeroed memory for the fixed-size tables and rings of one optimal
 // search (its match finder's tables, the search's cost rings, the wide codes'
-// minima, the first stretch of back-references): about 1.2 MiB, all of it
-// touched on any input beyond a few kilobytes.
+// minima, the back-references held before the search chooses its lane and the
+// first stretch after): about 1.2 MiB touched on any input beyond a few
+// kilobytes, 3.5 MiB on one beyond 64 KiB.
 //
 // Why one block: a fresh page costs a fault, and on our machines the best level's
 // 300 or so faults on a small input took longer than its search. Where the system
 // offers transparent huge pages for memory that asks for them (Linux with them on
-// "madvise" or "always"), the block is one 2 MiB page, faulted in (and zeroed) at
-// once; elsewhere it is ordinary zeroed memory whose pages fault in as they are
+// "madvise" or "always"), the block is two 2 MiB pages, each faulted in (and
+// zeroed) at once; elsewhere it is ordinary zeroed memory whose pages fault in as they are
 // used, as separate tables would.
 //
 // Taking memory is a bump of an offset; nothing is given back before the arena
@@ -26,7 +27,8 @@ namespace implode {
 
 class TableArena {
  public:
-  static constexpr size_t BYTES = size_t{2} << 20;  // one huge page
+  static constexpr size_t BYTES = size_t{4} << 20;  // two huge pages
+  static constexpr size_t HUGE_PAGE = size_t{2} << 20;
   TableArena();
   ~TableArena();
   TableArena(const TableArena&) = delete;
