@@ -31,9 +31,9 @@
 // back_reference.h and handed on in pieces as soon as the best paths of a lane
 // merge (settled_paths.h).
 //
-// Memory: fixed-size tables and rings (the finder's 480 KiB, its 2-byte table
-// faulted in only where used; costs, references and the wide codes' minima about
-// 400 KiB for six formats, 60 KiB for one) and the unmerged stretch of
+// Memory: fixed-size tables and rings (the finder's 480 KiB; costs, references
+// and the wide codes' minima about 400 KiB for six formats, 60 KiB for one), in
+// one block per search (table_arena.h), and the unmerged stretch of
 // back-references, whatever the input size.
 #pragma once
 
