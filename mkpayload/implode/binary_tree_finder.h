@@ -71,6 +71,15 @@ class BinaryTreeFinder {
     // NONE, as the tables store them in 32 bits).
     const auto in_window = [pos](uint32_t p) { return static_cast<uint64_t>(pos) - p <= WINDOW; };
 
+    // The next position's table entries, fetched while this one walks its tree
+    // (entries by the input's bytes: cache misses, mostly, on large inputs).
+    if (limit > 4) {
+      __builtin_prefetch(&latest2_[cur[1] | cur[2] << 8]);
+      uint32_t next4;
+      std::memcpy(&next4, cur + 1, 4);
+      __builtin_prefetch(&root4_[next4 * HASH_MULTIPLIER >> (32 - HASH_BITS)]);
+      __builtin_prefetch(&latest3_[(next4 & 0xFFFFFF) * HASH_MULTIPLIER >> (32 - HASH_BITS)]);
+    }
     const unsigned prefix = cur[0] | cur[1] << 8;
     const uint32_t nearest2 = latest2_[prefix] - 1;  // NONE where 0
     latest2_[prefix] = static_cast<uint32_t>(pos + 1);
