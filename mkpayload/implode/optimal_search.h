@@ -121,9 +121,8 @@ class OptimalSearch {
       }
     }
     for (const StreamFormat& f : formats) widest_window_ = std::max(widest_window_, f.window());
-    cost_.fill(Costs::filled(UNREACHED));
-    cost_[0] = Costs::filled(0);
-    via_.fill(References::filled(LITERAL_REFERENCE));
+    ring_.fill({Costs::filled(UNREACHED), References::filled(LITERAL_REFERENCE)});
+    ring_[0].cost = Costs::filled(0);
     for (unsigned w = 0; w < WIDE_CODES; ++w)
       wide_[w] = make_in_arena<WideCodeMinimum<N>>(arena, length_code_ranges[FIRST_WIDE_CODE + w], arena);
   }
@@ -220,12 +219,14 @@ class OptimalSearch {
   static constexpr bool CHOOSES_LANE = requires(Paths & x, const std::array<int64_t, FORMATS>& c) { x.choose_lane(c); };
 
   void relax(size_t q, const Costs& cost, uint32_t via) {
-    take_smaller(cost_[q % COST_RING], via_[q % COST_RING], cost, References::filled(via));
+    Reach& r = ring_[q % COST_RING];
+    take_smaller(r.cost, r.via, cost, References::filled(via));
   }
 
   Costs settle(size_t q) {
-    Costs best = cost_[q % COST_RING];
-    References via = via_[q % COST_RING];
+    Reach& r = ring_[q % COST_RING];
+    Costs best = r.cost;
+    References via = r.via;
     if (q < quiet_from_) {  // else no wide code can reach q
       for (auto& w : wide_) {
         if (w->quiet_at(q)) continue;
@@ -240,13 +241,13 @@ class OptimalSearch {
         }
       }
     }
-    cost_[q % COST_RING] = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
+    r.cost = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
     paths_.push(via);
     return best;
   }
 
   void rebase(const Costs& base) {
-    for (Costs& v : cost_) rebase_cost(v, base);
+    for (Reach& r : ring_) rebase_cost(r.cost, base);
     for (auto& w : wide_) w->rebase(base);
     for (unsigned l = 0; l < FORMATS; ++l) base_cost_[l] += base[l];
   }
@@ -255,8 +256,14 @@ class OptimalSearch {
   std::array<Costs, 256> literal_cost_;
   std::array<Costs, WINDOW_SIXTEENTHS> distance_cost_;
   unsigned widest_window_ = 0;
-  std::array<Costs, COST_RING> cost_;
-  std::array<References, COST_RING> via_;
+  // The best cost found so far into each position the search still reaches, and
+  // the last token of that path: together, as every relaxation reads and writes
+  // both (one cache line a position with eight lanes).
+  struct Reach {
+    Costs cost;
+    References via;
+  };
+  alignas(64) std::array<Reach, COST_RING> ring_;
   std::array<ArenaObject<WideCodeMinimum<N>>, WIDE_CODES> wide_;
   std::array<int64_t, FORMATS> base_cost_{};
   Costs settled_ = Costs::filled(0);
