@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -76,13 +77,16 @@ class ChosenLanePaths {
     if (chosen_) return;
     unsigned lane = NO_LANE;
     if (told_) {
+#if KVN_IMPLODE_THREADS  // else there is no second search
       for (unsigned v = told_->load(std::memory_order_acquire); (lane = v) == NO_LANE;
            v = told_->load(std::memory_order_acquire))
         told_->wait(v, std::memory_order_acquire);
+#endif
     } else {
       for (unsigned l = 0; l < FORMATS; ++l)
         if ((candidates_ >> l & 1) && (lane == NO_LANE || costs[l] < costs[lane])) lane = l;
     }
+    assert(lane != NO_LANE);
     take(lane);
   }
 
@@ -99,10 +103,12 @@ class ChosenLanePaths {
     chosen_.emplace(data_, std::array<TokenSink*, 1>{&sink_for_(lane)}, arena_);
     for (const ReferenceLanes<N>& via : held_) chosen_->push(ReferenceLanes<1>{via[lane]});
     held_ = decltype(held_)(held_.get_allocator());
+#if KVN_IMPLODE_THREADS  // else there is no second search
     if (tell_) {
       tell_->store(lane, std::memory_order_release);
       tell_->notify_all();
     }
+#endif
   }
 
   std::span<const uint8_t> data_;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -38,7 +39,10 @@ class TableArena {
   // the rest of the arena is smaller.
   void* take(size_t bytes);
   // Whether `p` lies in the arena.
-  bool holds(const void* p) const { return base_ && p >= base_ && p < base_ + BYTES; }
+  bool holds(const void* p) const {
+    const auto at = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(base_);
+    return base_ && at >= base && at < base + BYTES;
+  }
 
  private:
   std::byte* base_ = nullptr;
