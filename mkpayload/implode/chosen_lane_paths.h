@@ -8,8 +8,8 @@
 // chooses at its first commit (COMMIT_INTERVAL positions in: on every corpus we
 // have, the lane least so far there is the least at the end) or, on a shorter
 // input, at the end, where the choice is always right. Until then it holds every
-// lane's references (32 bytes a position instead of 4, at most COMMIT_INTERVAL + 1
-// positions). Which lane is written never changes the output: a wrong choice only
+// format's references (24 bytes a position instead of 4, at most
+// COMMIT_INTERVAL + 1 positions). Which lane is written never changes the output: a wrong choice only
 // costs the second search.
 //
 // Where two searches run on one input (split_search.h), both must write the same
@@ -21,6 +21,7 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
@@ -56,7 +57,7 @@ class ChosenLanePaths {
         arena_(arena),
         tell_(tell),
         told_(told),
-        held_(ArenaAllocator<ReferenceLanes<N>>(arena)) {
+        held_(ArenaAllocator<Held>(arena)) {
     if (std::has_single_bit(candidates) && !told) {
       take(static_cast<unsigned>(std::countr_zero(candidates)));
     } else {
@@ -68,7 +69,7 @@ class ChosenLanePaths {
     if (chosen_)
       chosen_->push(ReferenceLanes<1>{via[lane_]});
     else
-      held_.push_back(via);
+      std::memcpy(held_.emplace_back().data(), &via, sizeof(Held));  // the formats' lanes come first
   }
 
   // Before the first commit and before the end: `costs` are the lanes' costs
@@ -101,7 +102,7 @@ class ChosenLanePaths {
   void take(unsigned lane) {
     lane_ = lane;
     chosen_.emplace(data_, std::array<TokenSink*, 1>{&sink_for_(lane)}, arena_);
-    for (const ReferenceLanes<N>& via : held_) chosen_->push(ReferenceLanes<1>{via[lane]});
+    for (const Held& via : held_) chosen_->push(ReferenceLanes<1>{via[lane]});
     held_ = decltype(held_)(held_.get_allocator());
 #if KVN_IMPLODE_THREADS  // else there is no second search
     if (tell_) {
@@ -117,7 +118,11 @@ class ChosenLanePaths {
   TableArena* arena_;
   std::atomic<unsigned>* tell_;
   const std::atomic<unsigned>* told_;
-  std::vector<ReferenceLanes<N>, ArenaAllocator<ReferenceLanes<N>>> held_;  // by position, before the choice
+  // By position, before the choice: the formats' lanes only (a small input's
+  // tables and references then fit one huge page).
+  using Held = std::array<uint32_t, FORMATS>;
+  static_assert(sizeof(ReferenceLanes<N>) >= sizeof(Held));
+  std::vector<Held, ArenaAllocator<Held>> held_;
   unsigned lane_ = NO_LANE;
   std::optional<SettledPaths<1, 1>> chosen_;
 };
