@@ -40,18 +40,6 @@ LiteralCoding cheaper_literals(std::span<const uint8_t> data, LiteralMode mode) 
   return ascii + data.size() < 9 * uint64_t{data.size()} ? LiteralCoding::ascii : LiteralCoding::binary;
 }
 
-// The format the best level writes while it prices all: the allowed one with the
-// literal coding the fast level would be guided by and the widest window (large
-// inputs nearly always end there).
-StreamFormat expected_smallest(std::span<const uint8_t> data, const std::vector<StreamFormat>& formats,
-                               LiteralMode mode) {
-  const LiteralCoding literals = cheaper_literals(data, mode);
-  StreamFormat expected = formats.front();
-  for (StreamFormat f : formats)
-    if (f.literals == literals && (expected.literals != literals || f.dict_bits > expected.dict_bits)) expected = f;
-  return expected;
-}
-
 struct Comparison {
   std::span<const uint8_t> expected;
   size_t position = 0;
@@ -103,22 +91,20 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     // Input that does not compress (packed already): a quick bound proves that no
     // format's stream would be smaller, which is what the search would find.
     if (implode::optimal_streams_not_smaller(data)) return std::nullopt;
-    // One search prices every format and writes one: the one expected to be
-    // smallest (the literal coding that looks cheaper, the widest window). Should
-    // another turn out smaller, its stream is made by the search for that format
-    // alone, which gives exactly that format's parse of the six-format search.
+    // One search prices every allowed format and writes one: the one it finds
+    // smallest as it goes (see optimal_stream_chosen). Should another turn out
+    // smaller at the end, its stream is made by the search for that format alone,
+    // which gives exactly that format's parse of the six-format search.
     const size_t split = implode::optimal_split_point(data.size());
     StreamFormat chosen = formats.front();
     if (formats.size() > 1) {
-      const StreamFormat expected = expected_smallest(data, formats, options.literals);
-      auto writer = std::make_unique<implode::StreamWriter>(expected);
-      writer->reserve(data.size() + 16);  // pages are taken as they are written
-      const std::array<uint64_t, implode::STREAM_FORMATS> bits =
-          implode::optimal_stream_all_formats(data, implode::format_index(expected), *writer, split);
+      unsigned candidates = 0;
+      for (StreamFormat f : formats) candidates |= 1u << implode::format_index(f);
+      implode::ChosenOptimalStream found = implode::optimal_stream_chosen(data, candidates, split);
       for (StreamFormat f : formats)
-        if (bits[implode::format_index(f)] < bits[implode::format_index(chosen)]) chosen = f;
-      if (implode::stream_bytes(bits[implode::format_index(chosen)]) >= data.size()) return std::nullopt;
-      if (chosen == expected) stream = writer->finish();
+        if (found.bits[implode::format_index(f)] < found.bits[implode::format_index(chosen)]) chosen = f;
+      if (implode::stream_bytes(found.bits[implode::format_index(chosen)]) >= data.size()) return std::nullopt;
+      if (implode::format_index(chosen) == found.written) stream = found.stream->finish();
     }
     if (stream.empty()) {
       implode::StreamWriter writer(chosen);

@@ -32,7 +32,7 @@
 
 #include "common_length.h"
 #include "implode_codes.h"
-#include "zeroed_table.h"
+#include "table_arena.h"
 
 namespace implode::detail {
 
@@ -49,14 +49,17 @@ struct Pair {
 
 class BinaryTreeFinder {
  public:
-  explicit BinaryTreeFinder(std::span<const uint8_t> data)
+  // The tables come from `arena` where it has room (table_arena.h).
+  explicit BinaryTreeFinder(std::span<const uint8_t> data, TableArena* arena = nullptr)
       : data_(data),
-        latest2_(zeroed_table(PREFIXES2)),
-        latest3_(zeroed_table(HASHES)),
-        earlier3_(TREE_SLOTS, NONE),
-        root4_(zeroed_table(HASHES)),
-        left_(TREE_SLOTS, NONE),
-        right_(TREE_SLOTS, NONE) {}
+        latest2_(arena_table<uint32_t>(arena, PREFIXES2)),
+        latest3_(arena_table<uint32_t>(arena, HASHES)),
+        earlier3_(arena_table<uint32_t>(arena, TREE_SLOTS)),
+        root4_(arena_table<uint32_t>(arena, HASHES)),
+        left_(arena_table<uint32_t>(arena, TREE_SLOTS)),
+        right_(arena_table<uint32_t>(arena, TREE_SLOTS)) {
+    for (uint32_t* t : {earlier3_.get(), left_.get(), right_.get()}) std::fill_n(t, TREE_SLOTS, NONE);
+  }
 
   // Inserts `pos` and stores in `out` the lengths that grow along the search path,
   // each with the nearest distance offering it. Returns the number of pairs.
@@ -68,6 +71,15 @@ class BinaryTreeFinder {
     // NONE, as the tables store them in 32 bits).
     const auto in_window = [pos](uint32_t p) { return static_cast<uint64_t>(pos) - p <= WINDOW; };
 
+    // The next position's table entries, fetched while this one walks its tree
+    // (entries by the input's bytes: cache misses, mostly, on large inputs).
+    if (limit > 4) {
+      __builtin_prefetch(&latest2_[cur[1] | cur[2] << 8]);
+      uint32_t next4;
+      std::memcpy(&next4, cur + 1, 4);
+      __builtin_prefetch(&root4_[next4 * HASH_MULTIPLIER >> (32 - HASH_BITS)]);
+      __builtin_prefetch(&latest3_[(next4 & 0xFFFFFF) * HASH_MULTIPLIER >> (32 - HASH_BITS)]);
+    }
     const unsigned prefix = cur[0] | cur[1] << 8;
     const uint32_t nearest2 = latest2_[prefix] - 1;  // NONE where 0
     latest2_[prefix] = static_cast<uint32_t>(pos + 1);
@@ -139,12 +151,12 @@ class BinaryTreeFinder {
   static constexpr size_t HASHES = size_t{1} << HASH_BITS;
   static constexpr uint32_t HASH_MULTIPLIER = 0x9E3779B1u;
   std::span<const uint8_t> data_;
-  ZeroedTable latest2_;             // by 2-byte prefix: the latest position + 1, 0 for none
-  ZeroedTable latest3_;             // by hash of three bytes: the latest position + 1, 0 for none
-  std::vector<uint32_t> earlier3_;  // by slot: the position before it on its chain
-  ZeroedTable root4_;               // by hash of four bytes: the root of the tree, + 1, 0 for none
-  std::vector<uint32_t> left_;
-  std::vector<uint32_t> right_;
+  ArenaTable<uint32_t> latest2_;   // by 2-byte prefix: the latest position + 1, 0 for none
+  ArenaTable<uint32_t> latest3_;   // by hash of three bytes: the latest position + 1, 0 for none
+  ArenaTable<uint32_t> earlier3_;  // by slot: the position before it on its chain
+  ArenaTable<uint32_t> root4_;     // by hash of four bytes: the root of the tree, + 1, 0 for none
+  ArenaTable<uint32_t> left_;
+  ArenaTable<uint32_t> right_;
 };
 
 }  // namespace implode::detail

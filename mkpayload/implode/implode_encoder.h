@@ -168,6 +168,17 @@ std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const ui
 // Memory: the input, the stream, and fixed rings and tables (twice with a split).
 std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
                                                                 StreamWriter& out, size_t split);
+// The same, the format written chosen by the search among `candidates` (a bit
+// per format index): the smallest where it can tell before it writes (always on
+// an input of up to 64 Ki bytes), else the smallest after the first 64 Ki
+// positions (nearly always the smallest at the end). Which one is written does
+// not change any stream: each is that format's lane of the one search.
+struct ChosenOptimalStream {
+  std::array<uint64_t, STREAM_FORMATS> bits;  // every format's size in bits
+  unsigned written = 0;                       // the format index of `stream`
+  std::unique_ptr<StreamWriter> stream;       // not finished
+};
+ChosenOptimalStream optimal_stream_chosen(std::span<const uint8_t> data, unsigned candidates, size_t split);
 // The same for one forced format (parse_optimal's stream); returns its size in bits.
 uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, StreamWriter& out, size_t split);
 // Where to split an input of `size` bytes: 0 (one search) for small inputs, or

@@ -29,9 +29,9 @@
 // back_reference.h and handed on in pieces as soon as the best paths of a lane
 // merge (settled_paths.h).
 //
-// Memory: fixed-size tables and rings (the finder's 480 KiB, its 2-byte table
-// faulted in only where used; costs, references and the wide codes' minima about
-// 400 KiB for six formats, 60 KiB for one) and the unmerged stretch of
+// Memory: fixed-size tables and rings (the finder's 480 KiB; costs, references
+// and the wide codes' minima about 400 KiB for six formats, 60 KiB for one), in
+// one block per search (table_arena.h), and the unmerged stretch of
 // back-references, whatever the input size.
 #include <algorithm>
 #include <array>
@@ -53,8 +53,9 @@ namespace {
 template <unsigned N, unsigned FORMATS, class Paths>
 std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
                                          const std::array<StreamFormat, FORMATS>& formats, Paths paths) {
-  detail::BinaryTreeFinder finder(data);
-  auto optimal = std::make_unique<OptimalSearch<N, FORMATS, Paths>>(data, formats, std::move(paths));
+  TableArena arena;
+  detail::BinaryTreeFinder finder(data, &arena);
+  auto optimal = make_in_arena<OptimalSearch<N, FORMATS, Paths>>(&arena, data, formats, std::move(paths), &arena);
   std::array<detail::Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < data.size(); ++p) optimal->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
   return optimal->finish();
@@ -80,11 +81,29 @@ std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const u
 
 std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
                                                                 StreamWriter& out, size_t split) {
-  return detail::split_search<8, STREAM_FORMATS>(data, every_format, written, out, split);
+  return detail::split_search<8, STREAM_FORMATS>(
+             data, every_format, 1u << written, [&](unsigned) -> StreamWriter& { return out; }, split)
+      .bits;
+}
+
+ChosenOptimalStream optimal_stream_chosen(std::span<const uint8_t> data, unsigned candidates, size_t split) {
+  assert(candidates != 0 && candidates < 1u << STREAM_FORMATS);
+  ChosenOptimalStream result;
+  const auto writer_for = [&](unsigned lane) -> StreamWriter& {
+    result.stream = std::make_unique<StreamWriter>(format_at_index(lane));
+    result.stream->reserve(data.size() + 16);  // pages are taken as they are written
+    return *result.stream;
+  };
+  const auto found = detail::split_search<8, STREAM_FORMATS>(data, every_format, candidates, writer_for, split);
+  result.bits = found.bits;
+  result.written = found.written;
+  return result;
 }
 
 uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, StreamWriter& out, size_t split) {
-  return detail::split_search<1, 1>(data, {format}, 0, out, split)[0];
+  return detail::split_search<1, 1>(
+             data, {format}, 1, [&](unsigned) -> StreamWriter& { return out; }, split)
+      .bits[0];
 }
 
 size_t optimal_split_point(size_t size) {

@@ -31,9 +31,9 @@
 // back_reference.h and handed on in pieces as soon as the best paths of a lane
 // merge (settled_paths.h).
 //
-// Memory: fixed-size tables and rings (the finder's 480 KiB, its 2-byte table
-// faulted in only where used; costs, references and the wide codes' minima about
-// 400 KiB for six formats, 60 KiB for one) and the unmerged stretch of
+// Memory: fixed-size tables and rings (the finder's 480 KiB; costs, references
+// and the wide codes' minima about 400 KiB for six formats, 60 KiB for one), in
+// one block per search (table_arena.h), and the unmerged stretch of
 // back-references, whatever the input size.
 #pragma once
 
@@ -48,6 +48,7 @@
 #include "implode_encoder.h"
 #include "lane_vectors.h"
 #include "settled_paths.h"
+#include "table_arena.h"
 #include "wide_code_minimum.h"
 
 namespace implode::detail {
@@ -80,7 +81,8 @@ template <unsigned N>
 class OneLanePaths {
  public:
   static constexpr bool HANDS_ON = true;
-  OneLanePaths(std::span<const uint8_t> data, TokenSink& sink, unsigned lane) : paths_(data, {&sink}), lane_(lane) {}
+  OneLanePaths(std::span<const uint8_t> data, TokenSink& sink, unsigned lane, TableArena* arena = nullptr)
+      : paths_(data, {&sink}, arena), lane_(lane) {}
   void push(const ReferenceLanes<N>& via) { paths_.push(ReferenceLanes<1>{via[lane_]}); }
   void commit(size_t s) { paths_.commit(s); }
   size_t committed(unsigned) const { return paths_.committed(0); }
@@ -98,7 +100,9 @@ class OptimalSearch {
   using Costs = CostLanes<N>;
   using References = ReferenceLanes<N>;
 
-  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats, Paths paths)
+  // The wide codes' rings come from `arena` where it has room (table_arena.h).
+  OptimalSearch(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats, Paths paths,
+                TableArena* arena = nullptr)
       : data_(data), paths_(std::move(paths)) {
     std::array<StreamFormat, N> lane_format;
     for (unsigned l = 0; l < N; ++l) lane_format[l] = formats[std::min(l, FORMATS - 1)];
@@ -117,11 +121,10 @@ class OptimalSearch {
       }
     }
     for (const StreamFormat& f : formats) widest_window_ = std::max(widest_window_, f.window());
-    cost_.fill(Costs::filled(UNREACHED));
-    cost_[0] = Costs::filled(0);
-    via_.fill(References::filled(LITERAL_REFERENCE));
+    ring_.fill({Costs::filled(UNREACHED), References::filled(LITERAL_REFERENCE)});
+    ring_[0].cost = Costs::filled(0);
     for (unsigned w = 0; w < WIDE_CODES; ++w)
-      wide_[w] = std::make_unique<WideCodeMinimum<N>>(length_code_ranges[FIRST_WIDE_CODE + w]);
+      wide_[w] = make_in_arena<WideCodeMinimum<N>>(arena, length_code_ranges[FIRST_WIDE_CODE + w], arena);
   }
 
   // Settles position p (its cost is final once every earlier position has been
@@ -134,7 +137,14 @@ class OptimalSearch {
     }
     settled_ = here;
     if constexpr (Paths::HANDS_ON)
-      if (p % COMMIT_INTERVAL == 0 && p > 0) paths_.commit(p);
+      if (p % COMMIT_INTERVAL == 0 && p > 0) {
+        if constexpr (CHOOSES_LANE) {
+          std::array<int64_t, FORMATS> so_far;
+          for (unsigned l = 0; l < FORMATS; ++l) so_far[l] = settled_cost(l);
+          paths_.choose_lane(so_far);
+        }
+        paths_.commit(p);
+      }
 
     relax(p + 1, here + literal_cost_[data_[p]], LITERAL_REFERENCE);
     if (count == 0) {  // no match: no wide code registers here either
@@ -178,6 +188,8 @@ class OptimalSearch {
   // The cost of the position fed last, from the search's start.
   int64_t settled_cost(unsigned lane) const { return base_cost_[lane] + settled_[lane]; }
 
+  Paths& paths() { return paths_; }
+
   // Hands on each lane's parse as far as it is final, with positions up to p
   // settled; returns how far the parse of `lane` has been handed on.
   size_t commit(size_t p, unsigned lane) {
@@ -192,18 +204,29 @@ class OptimalSearch {
     const Costs last = settle(end);
     std::array<uint64_t, FORMATS> bits;
     for (unsigned l = 0; l < FORMATS; ++l) bits[l] = static_cast<uint64_t>(base_cost_[l] + last[l]) + END_MARKER_BITS;
+    if constexpr (CHOOSES_LANE) {
+      std::array<int64_t, FORMATS> final_costs;
+      for (unsigned l = 0; l < FORMATS; ++l) final_costs[l] = static_cast<int64_t>(bits[l]);
+      paths_.choose_lane(final_costs);
+    }
     paths_.finish(end);
     return bits;
   }
 
  private:
+  // Paths that choose the lane they hand on (chosen_lane_paths.h) are given the
+  // lanes' costs before the first commit and before the end.
+  static constexpr bool CHOOSES_LANE = requires(Paths & x, const std::array<int64_t, FORMATS>& c) { x.choose_lane(c); };
+
   void relax(size_t q, const Costs& cost, uint32_t via) {
-    take_smaller(cost_[q % COST_RING], via_[q % COST_RING], cost, References::filled(via));
+    Reach& r = ring_[q % COST_RING];
+    take_smaller(r.cost, r.via, cost, References::filled(via));
   }
 
   Costs settle(size_t q) {
-    Costs best = cost_[q % COST_RING];
-    References via = via_[q % COST_RING];
+    Reach& r = ring_[q % COST_RING];
+    Costs best = r.cost;
+    References via = r.via;
     if (q < quiet_from_) {  // else no wide code can reach q
       for (auto& w : wide_) {
         if (w->quiet_at(q)) continue;
@@ -218,13 +241,13 @@ class OptimalSearch {
         }
       }
     }
-    cost_[q % COST_RING] = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
+    r.cost = Costs::filled(UNREACHED);  // the slot serves position q + COST_RING next
     paths_.push(via);
     return best;
   }
 
   void rebase(const Costs& base) {
-    for (Costs& v : cost_) rebase_cost(v, base);
+    for (Reach& r : ring_) rebase_cost(r.cost, base);
     for (auto& w : wide_) w->rebase(base);
     for (unsigned l = 0; l < FORMATS; ++l) base_cost_[l] += base[l];
   }
@@ -233,9 +256,15 @@ class OptimalSearch {
   std::array<Costs, 256> literal_cost_;
   std::array<Costs, WINDOW_SIXTEENTHS> distance_cost_;
   unsigned widest_window_ = 0;
-  std::array<Costs, COST_RING> cost_;
-  std::array<References, COST_RING> via_;
-  std::array<std::unique_ptr<WideCodeMinimum<N>>, WIDE_CODES> wide_;
+  // The best cost found so far into each position the search still reaches, and
+  // the last token of that path: together, as every relaxation reads and writes
+  // both (one cache line a position with eight lanes).
+  struct Reach {
+    Costs cost;
+    References via;
+  };
+  alignas(64) std::array<Reach, COST_RING> ring_;
+  std::array<ArenaObject<WideCodeMinimum<N>>, WIDE_CODES> wide_;
   std::array<int64_t, FORMATS> base_cost_{};
   Costs settled_ = Costs::filled(0);
   // From here on no wide code's window holds a registered position (until the

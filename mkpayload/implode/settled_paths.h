@@ -22,6 +22,7 @@
 #include "back_reference.h"
 #include "implode_encoder.h"
 #include "lane_vectors.h"
+#include "table_arena.h"
 
 namespace implode {
 
@@ -32,8 +33,14 @@ class SettledPaths {
   using References = ReferenceLanes<N>;
   static_assert(FORMATS <= N);
 
-  SettledPaths(std::span<const uint8_t> data, const std::array<TokenSink*, FORMATS>& sinks)
-      : data_(data), sinks_(sinks) {
+  // The references and the walks' workspace come from `arena` while it has room.
+  SettledPaths(std::span<const uint8_t> data, const std::array<TokenSink*, FORMATS>& sinks, TableArena* arena = nullptr)
+      : data_(data),
+        sinks_(sinks),
+        back_(ArenaAllocator<References>(arena)),
+        marks_(ArenaAllocator<Mark>(arena)),
+        path_(ArenaAllocator<Step>(arena)),
+        steps_(ArenaAllocator<size_t>(arena)) {
     committed_.fill(0);
     // What the search holds between its commits, at once: growing there copied
     // it over and over, most of a small input's page faults.
@@ -121,7 +128,7 @@ class SettledPaths {
 
   std::span<const uint8_t> data_;
   std::array<TokenSink*, FORMATS> sinks_;
-  std::vector<References> back_;  // by position, from base_ on
+  std::vector<References, ArenaAllocator<References>> back_;  // by position, from base_ on
   size_t base_ = 0;
   std::array<size_t, FORMATS> committed_;  // each lane's path up to here has been handed on
   // Per position: the last merge walk that reached it (epoch) and where that walk
@@ -130,14 +137,14 @@ class SettledPaths {
     uint32_t epoch;
     uint32_t meet;
   };
-  std::vector<Mark> marks_;
+  std::vector<Mark, ArenaAllocator<Mark>> marks_;
   uint32_t epoch_ = 0;
   struct Step {
     size_t position;  // reached by the token
     uint32_t via;
   };
-  std::vector<Step> path_;
-  std::vector<size_t> steps_;
+  std::vector<Step, ArenaAllocator<Step>> path_;
+  std::vector<size_t, ArenaAllocator<size_t>> steps_;
 };
 
 }  // namespace implode

@@ -35,6 +35,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <functional>
 #include <optional>
 #include <vector>
 #if KVN_IMPLODE_THREADS
@@ -42,6 +44,7 @@
 #include <thread>
 #endif
 
+#include "chosen_lane_paths.h"
 #include "optimal_search.h"
 
 namespace implode::detail {
@@ -93,22 +96,44 @@ class SpliceRecorder final : public TokenSink {
   size_t record_until_;
 };
 
-// Runs the search of `formats` over `data`, writing lane `written` to `out` and
-// returning every lane's size; split at `split` (0: one search, no thread).
+// What a search found: every lane's size in bits, and the lane it wrote.
+template <unsigned FORMATS>
+struct SearchResult {
+  std::array<uint64_t, FORMATS> bits;
+  unsigned written;
+};
+
+// Runs the search of `formats` over `data`, writing one lane of `candidates` (a
+// bit per lane, see chosen_lane_paths.h) to the writer that `writer_for` gives
+// for it, and returning every lane's size; split at `split` (0: one search, no
+// thread).
 template <unsigned N, unsigned FORMATS>
-std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
-                                           const std::array<StreamFormat, FORMATS>& formats, unsigned written,
-                                           StreamWriter& out, size_t split) {
+SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::array<StreamFormat, FORMATS>& formats,
+                                   unsigned candidates, const std::function<StreamWriter&(unsigned lane)>& writer_for,
+                                   size_t split) {
   const size_t n = data.size();
-  using Search = OptimalSearch<N, FORMATS, OneLanePaths<N>>;
+  using Paths = ChosenLanePaths<N, FORMATS>;
+  using Search = OptimalSearch<N, FORMATS, Paths>;
   std::array<Pair, MAX_MATCH> pairs;
-  BinaryTreeFinder finder(data);
-  auto search = std::make_unique<Search>(data, formats, OneLanePaths<N>(data, out, written));
+  TableArena arena;  // each search's tables in one block (table_arena.h)
+  BinaryTreeFinder finder(data, &arena);
+  StreamWriter* out = nullptr;
   const bool two =
       KVN_IMPLODE_THREADS && split > 0 && split % SPLIT_ALIGNMENT == 0 && split + SPLICE_OVERLAP + SPLICE_SLACK < n;
+  std::atomic<unsigned> lane{NO_LANE};  // A's choice, which B follows
+  auto search = make_in_arena<Search>(&arena, data, formats,
+                                      Paths(
+                                          data, candidates,
+                                          [&](unsigned l) -> TokenSink& {
+                                            out = &writer_for(l);
+                                            return *out;
+                                          },
+                                          &arena, two ? &lane : nullptr),
+                                      &arena);
   if (!two) {
     for (size_t p = 0; p < n; ++p) search->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
-    return search->finish();
+    const auto bits = search->finish();
+    return {bits, search->paths().lane()};
   }
 #if KVN_IMPLODE_THREADS
   // B: from the split point on, in its own thread. It records its settled costs
@@ -117,15 +142,21 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   std::vector<std::array<int32_t, FORMATS>> b_costs(overlap);
   std::atomic<size_t> b_progress{0};  // positions of the overlap recorded
   std::atomic<bool> b_dropped{false};
-  SpliceRecorder recorder(formats[written], overlap + SPLICE_SLACK + MAX_MATCH);
-  recorder.writer.reserve(n - split + 16);  // pages are taken as they are written
+  std::optional<SpliceRecorder> recorder;  // for A's lane, once B knows it
   std::array<uint64_t, FORMATS> b_bits{};
   std::thread b([&] {
     std::array<Pair, MAX_MATCH> b_pairs;
-    BinaryTreeFinder b_finder(data);
+    TableArena b_arena;
+    BinaryTreeFinder b_finder(data, &b_arena);
     for (size_t p = split - std::min(split, WINDOW); p < split; ++p) b_finder.find_and_insert(p, b_pairs.data());
     const std::span<const uint8_t> rest = data.subspan(split);
-    auto b_search = std::make_unique<Search>(rest, formats, OneLanePaths<N>(rest, recorder, written));
+    const auto record = [&](unsigned l) -> TokenSink& {
+      recorder.emplace(formats[l], overlap + SPLICE_SLACK + MAX_MATCH);
+      recorder->writer.reserve(n - split + 16);  // pages are taken as they are written
+      return *recorder;
+    };
+    auto b_search = make_in_arena<Search>(&b_arena, rest, formats,
+                                          Paths(rest, candidates, record, &b_arena, nullptr, &lane), &b_arena);
     for (size_t p = split; p < n; ++p) {
       const size_t q = p - split;
       b_search->feed(q, b_pairs.data(), b_finder.find_and_insert(p, b_pairs.data()));
@@ -143,10 +174,18 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
   });
   struct Joiner {
     std::thread& t;
+    std::atomic<unsigned>& lane;
+    std::atomic<bool>& dropped;
+    unsigned fallback_lane;
     ~Joiner() {
-      if (t.joinable()) t.join();
+      if (!t.joinable()) return;
+      // Should A stop before it chooses (an exception), B must not wait for it.
+      dropped.store(true, std::memory_order_relaxed);
+      unsigned none = NO_LANE;
+      if (lane.compare_exchange_strong(none, fallback_lane)) lane.notify_all();
+      t.join();
     }
-  } joiner{b};
+  } joiner{b, lane, b_dropped, static_cast<unsigned>(std::countr_zero(candidates))};
 
   // A: up to the split point as usual; then it compares each lane's costs with
   // B's until every lane has a window of MAX_MATCH positions at one difference.
@@ -181,27 +220,28 @@ std::array<uint64_t, FORMATS> split_search(std::span<const uint8_t> data,
     }
     if (q >= overlap + SPLICE_SLACK) break;  // the merge point did not pass the window in time
     if (q % 256 != 0) continue;
-    merge = search->commit(p, written);
-    if (merge >= window_start[written] + MAX_MATCH) {
+    merge = search->commit(p, lane.load(std::memory_order_relaxed));
+    if (merge >= window_start[search->paths().lane()] + MAX_MATCH) {
       spliced = true;
       break;
     }
   }
   if (spliced) {
     b.join();
-    const auto bit = recorder.bit_at(merge - split);
+    const auto bit = recorder->bit_at(merge - split);
     spliced = bit.has_value();  // always, by the argument above
     if (spliced) {
-      out.append(recorder.writer, *bit);
+      out->append(recorder->writer, *bit);
       std::array<uint64_t, FORMATS> bits;
       for (unsigned l = 0; l < FORMATS; ++l)
         bits[l] = static_cast<uint64_t>(static_cast<int64_t>(b_bits[l]) + difference[l]);
-      return bits;
+      return {bits, search->paths().lane()};
     }
   }
   b_dropped.store(true, std::memory_order_relaxed);
   for (++p; p < n; ++p) search->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
-  return search->finish();
+  const auto bits = search->finish();
+  return {bits, search->paths().lane()};
 #else
   return {};
 #endif

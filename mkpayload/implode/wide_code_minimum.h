@@ -39,6 +39,7 @@
 
 #include "implode_costs.h"
 #include "lane_vectors.h"
+#include "table_arena.h"
 
 namespace implode {
 
@@ -53,15 +54,16 @@ class WideCodeMinimum {
     Positions from;  // where a lane's cost was registered (meaningless for UNREACHED)
   };
 
-  explicit WideCodeMinimum(const LengthCode& code)
+  // The ring comes from `arena` where it has room (table_arena.h).
+  explicit WideCodeMinimum(const LengthCode& code, TableArena* arena = nullptr)
       : first_(code.first),
         last_(code.last),
         width_(code.last - code.first + 1),
         lead_blocks_((code.first - 1) / width_),
         lead_offset_((code.first - 1) % width_),
         kept_mask_(std::bit_ceil(code.last + 2) - 1),
-        slots_(std::make_unique<Slot[]>(kept_mask_ + 1)),
-        distance_(std::make_unique<uint16_t[]>(kept_mask_ + 1)) {
+        slots_(arena_table<Slot>(arena, kept_mask_ + 1)),
+        distance_(arena_table<uint16_t>(arena, kept_mask_ + 1)) {
     for (size_t i = 0; i <= kept_mask_; ++i)
       slots_[i] = {Costs::filled(UNREACHED), Costs::filled(UNREACHED), Costs::filled(UNREACHED), Positions::filled(0),
                    Positions::filled(0)};
@@ -73,7 +75,7 @@ class WideCodeMinimum {
     at(p).value = cost;
     distance_[p & kept_mask_] = distance;
     if (!block_registered_)  // the earlier positions of the block hold UNREACHED from here on
-      for (size_t x = p - offset_in_block_; x < p; ++x) at(x).value = Costs::filled(UNREACHED);
+      for (size_t x = p - offset_in_block_; x < p; ++x) at(x).value = at(x).prefix = Costs::filled(UNREACHED);
     last_registered_ = p + 1;
     block_registered_ = true;
   }
@@ -84,18 +86,59 @@ class WideCodeMinimum {
   uint16_t distance_of(size_t p) const { return distance_[p & kept_mask_]; }
 
   // After position p's registration, if any. Positions are closed in order.
-  // A block in which no position registered holds no value below UNREACHED: its
-  // prefix minima are UNREACHED and its suffix minima are not computed (covering()
-  // knows the block by its flag).
+  // A block in which no position registered (so far) holds no value below
+  // UNREACHED: its prefix minima are UNREACHED and neither they nor its suffix
+  // minima are stored (covering() knows the block by its flag; the first
+  // registration in a block stores the prefix minima before it). Such a position
+  // costs a count, five times a position, on most data.
   void close(size_t p) {
     if (!block_registered_) {
-      at(p).prefix = Costs::filled(UNREACHED);
       if (++offset_in_block_ == width_) {
         block_flags_[close_block_++ % BLOCK_FLAGS] = false;
         offset_in_block_ = 0;
       }
       return;
     }
+    close_registered(p);
+  }
+
+  // The minimum over the positions whose range covers q, with those positions.
+  // Called once for each q, in increasing order, when positions up to q - 1 are
+  // closed. Empty when no position in the window registered.
+  std::optional<Minimum> covering(size_t q) const {
+    if (q < first_) return std::nullopt;
+    const size_t hi = q - first_;
+    if (q < last_) return block_registered_up_to_q(0) ? Minimum{at(hi).prefix, at(hi).prefix_from} : unreached();
+    const size_t lo = q - last_;
+    if (last_registered_ <= lo) return std::nullopt;  // the usual case
+    // Block and offset of lo, from those of q (positions up to q - 1 are closed):
+    // lo = q - (first - 1) - (width - 1), first - 1 = lead_blocks * width + lead_offset.
+    const bool before = offset_in_block_ < lead_offset_;
+    const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
+    const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
+    Minimum m = unreached();  // what the suffix minima of an empty block are
+    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {at(lo).suffix, at(lo).suffix_from};
+    if (!aligned && block_registered_up_to_q(lo_block + 1))  // hi's block
+      take_smaller(m.cost, m.from, at(hi).prefix, at(hi).prefix_from);
+    return m;
+  }
+
+  void rebase(const Costs& base) {
+    for (size_t i = 0; i <= kept_mask_; ++i)
+      for (Costs* v : {&slots_[i].value, &slots_[i].prefix, &slots_[i].suffix}) rebase_cost(*v, base);
+  }
+
+ private:
+  static Minimum unreached() { return {Costs::filled(UNREACHED), Positions::filled(0)}; }
+
+  // Whether a position of `block` before q (the position asked about) registered:
+  // the block being closed is known by block_registered_, a complete one by its
+  // flag.
+  bool block_registered_up_to_q(size_t block) const {
+    return block == close_block_ ? block_registered_ : block_flags_[block % BLOCK_FLAGS];
+  }
+
+  void close_registered(size_t p) {
     Slot& here = at(p);
     if (last_registered_ != p + 1) here.value = Costs::filled(UNREACHED);
     const Costs& v = here.value;
@@ -127,32 +170,6 @@ class WideCodeMinimum {
     }
   }
 
-  // The minimum over the positions whose range covers q, with those positions.
-  // Called once for each q, in increasing order, when positions up to q - 1 are
-  // closed. Empty when no position in the window registered.
-  std::optional<Minimum> covering(size_t q) const {
-    if (q < first_) return std::nullopt;
-    const size_t hi = q - first_;
-    if (q < last_) return Minimum{at(hi).prefix, at(hi).prefix_from};
-    const size_t lo = q - last_;
-    if (last_registered_ <= lo) return std::nullopt;  // the usual case
-    // Block and offset of lo, from those of q (positions up to q - 1 are closed):
-    // lo = q - (first - 1) - (width - 1), first - 1 = lead_blocks * width + lead_offset.
-    const bool before = offset_in_block_ < lead_offset_;
-    const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
-    const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
-    Minimum m{Costs::filled(UNREACHED), Positions::filled(0)};  // what the suffix minima of an empty block are
-    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {at(lo).suffix, at(lo).suffix_from};
-    if (!aligned) take_smaller(m.cost, m.from, at(hi).prefix, at(hi).prefix_from);
-    return m;
-  }
-
-  void rebase(const Costs& base) {
-    for (size_t i = 0; i <= kept_mask_; ++i)
-      for (Costs* v : {&slots_[i].value, &slots_[i].prefix, &slots_[i].suffix}) rebase_cost(*v, base);
-  }
-
- private:
   // Blocks by number (position / width): whether a position in it registered.
   // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
   static constexpr size_t BLOCK_FLAGS = 64;
@@ -175,8 +192,8 @@ class WideCodeMinimum {
   Slot& at(size_t p) { return slots_[p & kept_mask_]; }
   const Slot& at(size_t p) const { return slots_[p & kept_mask_]; }
   size_t kept_mask_;  // positions kept (a power of two above last + 1), less one
-  std::unique_ptr<Slot[]> slots_;
-  std::unique_ptr<uint16_t[]> distance_;
+  ArenaTable<Slot> slots_;
+  ArenaTable<uint16_t> distance_;
 };
 
 }  // namespace implode

@@ -1,0 +1,134 @@
+// The best level's search chooses, as it runs, which format's stream it writes
+// (optimal_stream_chosen). Whatever it chooses, the stream must be exactly that
+// format's optimal stream and the sizes those of the search that only prices; on
+// an input of up to 64 Ki bytes the choice must be the smallest format. Split on
+// two threads, the search from the split point must write the lane the first one
+// chose. Also the table block the searches take their tables from.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "implode_corpus.h"
+#include "implode_encoder.h"
+#include "table_arena.h"
+
+namespace {
+
+using namespace implode_test;
+
+// Runs of 1 to 16 bytes from a small alphabet: long runs far back are rare, so
+// the 16-entry window (k = 4) is smallest, not the widest one.
+Bytes short_runs(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes data;
+  while (data.size() < n) data.insert(data.end(), 1 + rng() % 16, static_cast<uint8_t>(rng() % 40));
+  data.resize(n);
+  return data;
+}
+
+unsigned smallest_of(const std::array<uint64_t, implode::STREAM_FORMATS>& bits, unsigned candidates) {
+  unsigned best = implode::STREAM_FORMATS;
+  for (unsigned i = 0; i < implode::STREAM_FORMATS; ++i)
+    if ((candidates >> i & 1) && (best == implode::STREAM_FORMATS || bits[i] < bits[best])) best = i;
+  return best;
+}
+
+TEST(ImplodeChosenStream, WritesTheOptimalStreamOfTheFormatItChooses) {
+  Bytes text_then_runs = generated_text(70000, 81);  // text up to the choice, runs after it
+  const Bytes runs = short_runs(60000, 82);
+  text_then_runs.insert(text_then_runs.end(), runs.begin(), runs.end());
+  struct Case {
+    const char* name;
+    Bytes data;
+  };
+  const std::vector<Case> cases = {
+      {"one byte", Bytes{7}},
+      {"four bytes", Bytes{1, 2, 1, 2}},
+      {"text", generated_text(40000, 83)},
+      {"short runs", short_runs(50000, 84)},
+      {"short runs past the choice", short_runs(140000, 85)},
+      {"zeros", Bytes(70000, 0)},
+      {"random", random_bytes(30000, 86)},
+      {"text, then runs after the choice", text_then_runs},
+      {"exactly the first commit", generated_text(65536, 87)},
+      {"PE-like image", pe_like_image(90000, 88)},
+  };
+  // Every format; each literal coding; each window; one format.
+  const unsigned masks[] = {0b111111, 0b000111, 0b111000, 0b001001, 0b100000, 0b000001};
+  for (const auto& [name, data] : cases) {
+    SCOPED_TRACE(name);
+    const auto priced = implode::optimal_sizes_all_formats(data);
+    for (unsigned mask : masks) {
+      SCOPED_TRACE(testing::Message() << "candidates " << mask);
+      implode::ChosenOptimalStream found = implode::optimal_stream_chosen(data, mask, 0);
+      ASSERT_LT(found.written, implode::STREAM_FORMATS);
+      EXPECT_TRUE(mask >> found.written & 1);
+      EXPECT_EQ(found.bits, priced);
+      if (data.size() <= 65536) {
+        EXPECT_EQ(found.written, smallest_of(priced, mask));
+      }
+      const implode::StreamFormat f = implode::format_at_index(found.written);
+      ASSERT_TRUE(found.stream);
+      EXPECT_TRUE(found.stream->finish() == implode::write_stream(implode::parse_optimal(data, f), f));
+    }
+  }
+}
+
+// The search from the split point cannot choose: it writes the lane that the
+// search from the start chose at its first commit, whichever that is.
+TEST(ImplodeChosenStream, SplitSearchWritesTheLaneTheFirstSearchChose) {
+  Bytes text_then_runs = generated_text(100000, 91);
+  const Bytes runs = short_runs(150000, 92);
+  text_then_runs.insert(text_then_runs.end(), runs.begin(), runs.end());
+  struct Case {
+    const char* name;
+    Bytes data;
+    size_t split;
+  };
+  const std::vector<Case> cases = {
+      {"short runs", short_runs(260000, 93), 130560},
+      {"text", generated_text(200000, 94), 97920},
+      {"text, then runs from before the split on", text_then_runs, 130560},
+  };
+  for (const auto& [name, data, split] : cases) {
+    SCOPED_TRACE(name);
+    for (unsigned mask : {0b111111u, 0b000111u, 0b001001u}) {
+      SCOPED_TRACE(testing::Message() << "candidates " << mask);
+      implode::ChosenOptimalStream one = implode::optimal_stream_chosen(data, mask, 0);
+      implode::ChosenOptimalStream two = implode::optimal_stream_chosen(data, mask, split);
+      EXPECT_EQ(two.bits, one.bits);
+      ASSERT_EQ(two.written, one.written);
+      EXPECT_TRUE(two.stream->finish() == one.stream->finish());
+    }
+  }
+}
+
+TEST(TableArena, TablesAreZeroedAlignedAndComeFromTheHeapOnceItIsFull) {
+  implode::TableArena arena;
+  size_t taken = 0;
+  std::vector<implode::ArenaTable<uint32_t>> tables;
+  // Odd sizes, so that alignment is needed; more than the block holds in all.
+  for (size_t entries = 1000; taken < 2 * implode::TableArena::BYTES; entries = entries * 3 + 5) {
+    tables.push_back(implode::arena_table<uint32_t>(&arena, entries));
+    const uint32_t* t = tables.back().get();
+    ASSERT_NE(t, nullptr);
+    for (size_t i = 0; i < entries; ++i) ASSERT_EQ(t[i], 0u) << "entry " << i << " of " << entries;
+    const bool fits = taken + entries * sizeof(uint32_t) <= implode::TableArena::BYTES;
+    EXPECT_EQ(arena.holds(t), fits) << entries << " entries after " << taken << " bytes";
+    if (fits) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(t) % 64, 0u);  // a cache line
+    }
+    if (fits)
+      taken = (taken + entries * sizeof(uint32_t) + 63) / 64 * 64;
+    else
+      taken += entries * sizeof(uint32_t);
+    std::memset(tables.back().get(), 0xA5, entries * sizeof(uint32_t));  // each its own memory
+  }
+  // Without an arena every table is the heap's.
+  const auto heap = implode::arena_table<uint32_t>(nullptr, 100);
+  EXPECT_FALSE(arena.holds(heap.get()));
+  EXPECT_EQ(heap[99], 0u);
+}
+
+}  // namespace
