@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "implode_costs.h"
+#include "token_words.h"
 
 namespace implode {
 
@@ -67,15 +68,11 @@ class FastParse {
   class Parser;
   FastParse(std::span<const uint8_t> data, unsigned dict_bits);  // empty
   void parse(LiteralCoding guide, size_t begin, size_t end);
-  void append(const FastParse& later);
+  void append(FastParse&& later);
   // A word: literals before the match (10 bits), match length (10 bits, 0: none),
   // distance - 1 (12 bits).
   static constexpr unsigned RUN_SHIFT = 22, LENGTH_SHIFT = 12;
   static constexpr uint32_t MAX_RUN = (1u << 10) - 1, LENGTH_MASK = (1u << 10) - 1, DISTANCE_MASK = (1u << 12) - 1;
-  static constexpr size_t WORDS_PER_BLOCK = size_t{1} << 15;
-  void push_word(uint32_t word);
-  // Every block is full but the last.
-  size_t words_in_block(size_t b) const { return b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_; }
   void add_match(size_t run, unsigned length, unsigned distance);
   void emit_word(uint32_t word, unsigned window, size_t& pos, TokenSink& sink) const;
   void close_run(size_t run);
@@ -88,8 +85,7 @@ class FastParse {
   };
   std::span<const uint8_t> data_;
   unsigned dict_bits_;
-  std::vector<std::unique_ptr<uint32_t[]>> words_;
-  size_t filled_ = WORDS_PER_BLOCK;  // words in the last block
+  TokenWords words_;
   uint64_t literal_count_ = 0;
   uint64_t literal_ascii_bits_ = 0;
   std::array<Totals, 3> by_dict_{};

@@ -361,12 +361,15 @@ FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigne
   parse(guide, 0, split);
   second.parse(guide, split, data.size());
 #endif
-  append(second);
+  append(std::move(second));
 }
 
 FastParse::FastParse(std::span<const uint8_t> data, unsigned dict_bits) : data_(data), dict_bits_(dict_bits) {}
 
 void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
+  // Every match takes two bytes or more, and a word holds at most MAX_RUN literals.
+  const size_t span = end - begin;
+  words_ = TokenWords(span / 2 + span / MAX_RUN + 2);
   if (guide == LiteralCoding::binary)
     Parser<LiteralCoding::binary>(*this, begin, end).run();
   else
@@ -374,11 +377,8 @@ void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
 }
 
 // The later half's words and totals after this one's.
-void FastParse::append(const FastParse& later) {
-  for (size_t b = 0; b < later.words_.size(); ++b) {
-    const size_t count = later.words_in_block(b);
-    for (size_t i = 0; i < count; ++i) push_word(later.words_[b][i]);
-  }
+void FastParse::append(FastParse&& later) {
+  words_.append(std::move(later.words_));
   literal_count_ += later.literal_count_;
   literal_ascii_bits_ += later.literal_ascii_bits_;
   for (size_t k = 0; k < by_dict_.size(); ++k) {
@@ -388,25 +388,15 @@ void FastParse::append(const FastParse& later) {
   }
 }
 
-// Words go in blocks of fixed size: the list grows without copying what it holds
-// and without a vector's spare half.
-void FastParse::push_word(uint32_t word) {
-  if (filled_ == WORDS_PER_BLOCK) {
-    words_.push_back(std::make_unique_for_overwrite<uint32_t[]>(WORDS_PER_BLOCK));  // pages taken as written
-    filled_ = 0;
-  }
-  words_.back()[filled_++] = word;
-}
-
 void FastParse::add_match(size_t run, unsigned length, unsigned distance) {
-  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
-  push_word(static_cast<uint32_t>(run) << RUN_SHIFT | static_cast<uint32_t>(length) << LENGTH_SHIFT | (distance - 1));
+  for (; run > MAX_RUN; run -= MAX_RUN) words_.push(MAX_RUN << RUN_SHIFT);
+  words_.push(static_cast<uint32_t>(run) << RUN_SHIFT | static_cast<uint32_t>(length) << LENGTH_SHIFT | (distance - 1));
 }
 
 // The literals after the last match: words without a match.
 void FastParse::close_run(size_t run) {
-  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
-  if (run > 0) push_word(static_cast<uint32_t>(run) << RUN_SHIFT);
+  for (; run > MAX_RUN; run -= MAX_RUN) words_.push(MAX_RUN << RUN_SHIFT);
+  if (run > 0) words_.push(static_cast<uint32_t>(run) << RUN_SHIFT);
 }
 
 uint64_t FastParse::bits(StreamFormat f) const {
@@ -418,21 +408,12 @@ uint64_t FastParse::bits(StreamFormat f) const {
 
 void FastParse::emit(StreamFormat f, TokenSink& sink) const {
   size_t pos = 0;
-  for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = words_in_block(b);
-    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
-  }
+  words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); });
 }
 
 void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
   size_t pos = 0;
-  for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = words_in_block(b);
-    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
-    words_[b].reset();
-  }
-  words_.clear();
-  filled_ = WORDS_PER_BLOCK;
+  words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); }, true);
 }
 
 // One word's literals and match; `pos` is where they start and moves past them.
