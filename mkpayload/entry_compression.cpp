@@ -137,10 +137,7 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     for (StreamFormat f : formats)
       if (parse.bits(f) < parse.bits(chosen)) chosen = f;
     if (implode::stream_bytes(parse.bits(chosen)) >= data.size()) return std::nullopt;
-    implode::StreamWriter writer(chosen);
-    writer.reserve(static_cast<size_t>(implode::stream_bytes(parse.bits(chosen))));
-    parse.emit_and_release(chosen, writer);
-    stream = writer.finish();
+    stream = parse.write_stream(chosen);
   }
   if (stream.size() >= data.size()) return std::nullopt;
   if (!decodes_to(stream, data))

@@ -62,6 +62,18 @@ void release_front(const FreshPages& pages, size_t words) {
 #endif
 }
 
+void populate_pages(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  constexpr uintptr_t SMALL_PAGE = 4096;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~(SMALL_PAGE - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(p) + bytes;
+  if (bytes > 0) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);  // advice: may fail
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 FreshPages fresh_pages(size_t words) {
   const size_t bytes = words * sizeof(uint32_t);
 #if defined(__linux__)

@@ -29,4 +29,8 @@ FreshPages fresh_pages(size_t words);
 // dropped need not hold what has been read.
 void release_front(const FreshPages& pages, size_t words);
 
+// Takes the pages of [p, p + bytes) from the system in one call where it can
+// (about half the cost of a fault for each); the memory is not changed.
+void populate_pages(void* p, size_t bytes);
+
 }  // namespace implode

@@ -62,6 +62,9 @@ class FastParse {
   // The same, freeing the token list as it goes (the stream grows as the list
   // shrinks); the parse is empty afterwards.
   void emit_and_release(StreamFormat f, TokenSink& sink);
+  // The whole stream for `f` (header, tokens, end marker, padding), as emit()
+  // would have a StreamWriter write it, freeing the token list as it goes.
+  std::vector<uint8_t> write_stream(StreamFormat f);
 
  private:
   template <LiteralCoding GUIDE>
