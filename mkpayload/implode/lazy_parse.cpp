@@ -42,6 +42,7 @@
 #endif
 
 #include "common_length.h"
+#include "fresh_pages.h"
 #include "implode_encoder.h"
 #include "zeroed_table.h"
 
@@ -61,7 +62,8 @@ constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
-constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
+constexpr size_t POPULATED_SPAN = size_t{256} << 10;  // see Parser()
+constexpr size_t SUM_RING = 1024;                     // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
 
 // Flag and code bits of each byte as an ASCII literal.
@@ -94,7 +96,10 @@ class FastParse::Parser {
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
-    tables_ = zeroed_table(PAIR_KEYS + 2 * hash_keys + HISTORY);
+    const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
+    tables_ = zeroed_table(entries);
+    // A long span touches nearly every page of the tables: take them in one call.
+    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(uint32_t));
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
