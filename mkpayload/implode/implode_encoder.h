@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -43,6 +44,17 @@ class TokenSink {
   virtual void match(unsigned length, unsigned distance) = 0;
 };
 
+// A stream handed on while it is written (FastParse::write_stream).
+class StreamSource {
+ public:
+  // The bytes written after those handed on so far (waits for them); empty once
+  // the whole stream has been handed on.
+  virtual std::span<const uint8_t> next() = 0;
+
+ protected:
+  ~StreamSource() = default;
+};
+
 // The fast level's parse: one lazy pass over `data` (guided by the costs of the
 // `guide` literal coding and the window of `dict_bits`), kept as a compact token
 // list: a 32-bit word per match holding the literals before it. Memory beyond the
@@ -65,6 +77,10 @@ class FastParse {
   // The whole stream for `f` (header, tokens, end marker, padding), as emit()
   // would have a StreamWriter write it, freeing the token list as it goes.
   std::vector<uint8_t> write_stream(StreamFormat f);
+  // The same, while `reader` reads the stream from its StreamSource as far as it
+  // has been written, on another thread where there are threads (else after the
+  // writing); returns once both are done.
+  std::vector<uint8_t> write_stream(StreamFormat f, const std::function<void(StreamSource&)>& reader);
 
  private:
   template <LiteralCoding GUIDE>
@@ -78,6 +94,7 @@ class FastParse {
   static constexpr uint32_t MAX_RUN = (1u << 10) - 1, LENGTH_MASK = (1u << 10) - 1, DISTANCE_MASK = (1u << 12) - 1;
   void add_match(size_t run, unsigned length, unsigned distance);
   void emit_word(uint32_t word, unsigned window, size_t& pos, TokenSink& sink) const;
+  std::vector<uint8_t> write_fields(StreamFormat f, StreamSource* progress);
   void close_run(size_t run);
 
   // Running totals by dictionary size (k = 4, 5, 6).
