@@ -23,6 +23,10 @@ using namespace stream_fields;
 
 namespace {
 
+// A stream shorter than this is read after it is written: starting a thread
+// would cost more than the reader's time it saves.
+constexpr uint64_t MIN_CONCURRENT_READ = 64 << 10;
+
 // How far a stream has been written, for a reader on another thread: the
 // writer publishes the bytes done after each step; the reader takes them from
 // the stream's storage (reserved whole up front, so it never moves) and waits
@@ -152,6 +156,11 @@ std::vector<uint8_t> FastParse::write_stream(StreamFormat f, const std::function
   if (!reader) return write_fields(f, nullptr);
   Progress progress;
 #if KVN_IMPLODE_THREADS
+  if (stream_bytes(bits(f)) < MIN_CONCURRENT_READ) {
+    std::vector<uint8_t> stream = write_fields(f, &progress);
+    reader(progress);
+    return stream;
+  }
   std::exception_ptr failure;  // the reader's, rethrown here
   std::vector<uint8_t> stream;
   {
