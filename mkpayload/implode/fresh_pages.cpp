@@ -4,6 +4,7 @@
 #include <new>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace implode {
@@ -26,6 +27,11 @@ void* map_large_pages(size_t bytes) {
   // Only advice: without large pages the mapping works as usual.
   madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
   return reinterpret_cast<void*>(aligned);
+}
+
+size_t small_page() {
+  static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return bytes;
 }
 #endif
 
@@ -53,8 +59,8 @@ void ReleasePages::operator()(uint32_t* p) const {
 
 void release_front(const FreshPages& pages, size_t words) {
 #if defined(__linux__)
-  constexpr size_t SMALL_PAGE = 4096;
-  const size_t bytes = words * sizeof(uint32_t) / SMALL_PAGE * SMALL_PAGE;
+  // Whole pages only: the system would round a part up, past what was read.
+  const size_t bytes = words * sizeof(uint32_t) / small_page() * small_page();
   if (in_large_pages(pages.get_deleter().bytes) && bytes > 0) madvise(pages.get(), bytes, MADV_DONTNEED);
 #else
   (void)pages;
@@ -64,8 +70,7 @@ void release_front(const FreshPages& pages, size_t words) {
 
 void populate_pages(void* p, size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  constexpr uintptr_t SMALL_PAGE = 4096;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~(SMALL_PAGE - 1);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{small_page() - 1};
   const uintptr_t end = reinterpret_cast<uintptr_t>(p) + bytes;
   if (bytes > 0) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);  // advice: may fail
 #else
