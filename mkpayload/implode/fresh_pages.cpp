@@ -33,17 +33,10 @@ size_t small_page() {
   static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return bytes;
 }
-#endif
 
 // Whether a buffer of `bytes` is mapped in large pages (a whole number of them).
-bool in_large_pages(size_t bytes) {
-#if defined(__linux__)
-  return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0;
-#else
-  (void)bytes;
-  return false;
+bool in_large_pages(size_t bytes) { return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0; }
 #endif
-}
 
 }  // namespace
 
