@@ -46,10 +46,15 @@ struct Comparison {
   bool equal = true;
   std::span<const uint8_t> stream;
   size_t read_position = 0;
+  implode::StreamSource* source = nullptr;  // the rest of the stream, as it is written
 };
 
 uint32_t read_stream(uint8_t* buffer, uint32_t* size, void* user) {
   auto& c = *static_cast<Comparison*>(user);
+  if (c.read_position == c.stream.size() && c.source) {
+    c.stream = c.source->next();
+    c.read_position = 0;
+  }
   const size_t n = std::min<size_t>(*size, c.stream.size() - c.read_position);
   std::copy_n(c.stream.begin() + static_cast<std::ptrdiff_t>(c.read_position), n, buffer);
   c.read_position += n;
@@ -67,12 +72,19 @@ void compare_output(const uint8_t* buffer, uint32_t* count, void* user) {
   c.position += *count;
 }
 
-// The stream decodes, through the extractor's own decoder, to exactly `data`.
-bool decodes_to(std::span<const uint8_t> stream, std::span<const uint8_t> data) {
-  Comparison c{data, 0, true, stream, 0};
+// The stream decodes, through the extractor's own decoder, to exactly `data`;
+// from `source` (stream empty) while it is written.
+bool decodes_to(std::span<const uint8_t> stream, std::span<const uint8_t> data,
+                implode::StreamSource* source = nullptr) {
+  Comparison c{data, 0, true, stream, 0, source};
   auto work = std::make_unique<explode::ExplodeWork>();
   const explode::ExplodeStatus status = explode::explode_stream(read_stream, compare_output, work.get(), &c);
   return status == explode::EXPLODE_OK && c.equal && c.position == data.size();
+}
+
+[[noreturn]] void throw_not_decoded(size_t input_size) {
+  throw CompressionFault("implode encoder fault: the stream for a " + std::to_string(input_size) +
+                         "-byte input does not decode back to it; refusing to write the entry");
 }
 
 }  // namespace
@@ -123,15 +135,15 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     for (StreamFormat f : formats)
       if (parse.bits(f) < parse.bits(chosen)) chosen = f;
     if (implode::stream_bytes(parse.bits(chosen)) >= data.size()) return std::nullopt;
-    implode::StreamWriter writer(chosen);
-    writer.reserve(static_cast<size_t>(implode::stream_bytes(parse.bits(chosen))));
-    parse.emit_and_release(chosen, writer);
-    stream = writer.finish();
+    // Checked by decoding it as it is written (on another thread where there are threads).
+    bool decoded = false;
+    stream =
+        parse.write_stream(chosen, [&](implode::StreamSource& source) { decoded = decodes_to({}, data, &source); });
+    if (!decoded) throw_not_decoded(data.size());
+    return stream;
   }
   if (stream.size() >= data.size()) return std::nullopt;
-  if (!decodes_to(stream, data))
-    throw CompressionFault("implode encoder fault: the stream for a " + std::to_string(data.size()) +
-                           "-byte input does not decode back to it; refusing to write the entry");
+  if (!decodes_to(stream, data)) throw_not_decoded(data.size());
   return stream;
 }
 

@@ -18,11 +18,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
 
 #include "implode_costs.h"
+#include "token_words.h"
 
 namespace implode {
 
@@ -40,6 +42,17 @@ class TokenSink {
   virtual ~TokenSink() = default;
   virtual void literal(uint8_t byte) = 0;
   virtual void match(unsigned length, unsigned distance) = 0;
+};
+
+// A stream handed on while it is written (FastParse::write_stream).
+class StreamSource {
+ public:
+  // The bytes written after those handed on so far (waits for them); empty once
+  // the whole stream has been handed on.
+  virtual std::span<const uint8_t> next() = 0;
+
+ protected:
+  ~StreamSource() = default;
 };
 
 // The fast level's parse: one lazy pass over `data` (guided by the costs of the
@@ -61,23 +74,27 @@ class FastParse {
   // The same, freeing the token list as it goes (the stream grows as the list
   // shrinks); the parse is empty afterwards.
   void emit_and_release(StreamFormat f, TokenSink& sink);
+  // The whole stream for `f` (header, tokens, end marker, padding), as emit()
+  // would have a StreamWriter write it, freeing the token list as it goes.
+  std::vector<uint8_t> write_stream(StreamFormat f);
+  // The same, while `reader` reads the stream from its StreamSource as far as it
+  // has been written, on another thread where there are threads (else after the
+  // writing); returns once both are done.
+  std::vector<uint8_t> write_stream(StreamFormat f, const std::function<void(StreamSource&)>& reader);
 
  private:
   template <LiteralCoding GUIDE>
   class Parser;
   FastParse(std::span<const uint8_t> data, unsigned dict_bits);  // empty
   void parse(LiteralCoding guide, size_t begin, size_t end);
-  void append(const FastParse& later);
+  void append(FastParse&& later);
   // A word: literals before the match (10 bits), match length (10 bits, 0: none),
   // distance - 1 (12 bits).
   static constexpr unsigned RUN_SHIFT = 22, LENGTH_SHIFT = 12;
   static constexpr uint32_t MAX_RUN = (1u << 10) - 1, LENGTH_MASK = (1u << 10) - 1, DISTANCE_MASK = (1u << 12) - 1;
-  static constexpr size_t WORDS_PER_BLOCK = size_t{1} << 15;
-  void push_word(uint32_t word);
-  // Every block is full but the last.
-  size_t words_in_block(size_t b) const { return b + 1 < words_.size() ? WORDS_PER_BLOCK : filled_; }
   void add_match(size_t run, unsigned length, unsigned distance);
   void emit_word(uint32_t word, unsigned window, size_t& pos, TokenSink& sink) const;
+  std::vector<uint8_t> write_fields(StreamFormat f, StreamSource* progress);
   void close_run(size_t run);
 
   // Running totals by dictionary size (k = 4, 5, 6).
@@ -88,8 +105,7 @@ class FastParse {
   };
   std::span<const uint8_t> data_;
   unsigned dict_bits_;
-  std::vector<std::unique_ptr<uint32_t[]>> words_;
-  size_t filled_ = WORDS_PER_BLOCK;  // words in the last block
+  TokenWords words_;
   uint64_t literal_count_ = 0;
   uint64_t literal_ascii_bits_ = 0;
   std::array<Totals, 3> by_dict_{};

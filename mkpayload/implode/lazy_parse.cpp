@@ -42,6 +42,7 @@
 #endif
 
 #include "common_length.h"
+#include "fresh_pages.h"
 #include "implode_encoder.h"
 #include "zeroed_table.h"
 
@@ -61,7 +62,8 @@ constexpr uint32_t NO_POSITION = UINT32_MAX;
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
-constexpr size_t SUM_RING = 1024;  // running literal sums from the position searched on
+constexpr size_t POPULATED_SPAN = size_t{256} << 10;  // see Parser()
+constexpr size_t SUM_RING = 1024;                     // running literal sums from the position searched on
 static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
 
 // Flag and code bits of each byte as an ASCII literal.
@@ -94,7 +96,10 @@ class FastParse::Parser {
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
-    tables_ = zeroed_table(PAIR_KEYS + 2 * hash_keys + HISTORY);
+    const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
+    tables_ = zeroed_table(entries);
+    // A long span touches nearly every page of the tables: take them in one call.
+    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(uint32_t));
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
@@ -361,12 +366,15 @@ FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigne
   parse(guide, 0, split);
   second.parse(guide, split, data.size());
 #endif
-  append(second);
+  append(std::move(second));
 }
 
 FastParse::FastParse(std::span<const uint8_t> data, unsigned dict_bits) : data_(data), dict_bits_(dict_bits) {}
 
 void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
+  // Every match takes two bytes or more, and a word holds at most MAX_RUN literals.
+  const size_t span = end - begin;
+  words_ = TokenWords(span / 2 + span / MAX_RUN + 2);
   if (guide == LiteralCoding::binary)
     Parser<LiteralCoding::binary>(*this, begin, end).run();
   else
@@ -374,11 +382,8 @@ void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
 }
 
 // The later half's words and totals after this one's.
-void FastParse::append(const FastParse& later) {
-  for (size_t b = 0; b < later.words_.size(); ++b) {
-    const size_t count = later.words_in_block(b);
-    for (size_t i = 0; i < count; ++i) push_word(later.words_[b][i]);
-  }
+void FastParse::append(FastParse&& later) {
+  words_.append(std::move(later.words_));
   literal_count_ += later.literal_count_;
   literal_ascii_bits_ += later.literal_ascii_bits_;
   for (size_t k = 0; k < by_dict_.size(); ++k) {
@@ -388,25 +393,15 @@ void FastParse::append(const FastParse& later) {
   }
 }
 
-// Words go in blocks of fixed size: the list grows without copying what it holds
-// and without a vector's spare half.
-void FastParse::push_word(uint32_t word) {
-  if (filled_ == WORDS_PER_BLOCK) {
-    words_.push_back(std::make_unique_for_overwrite<uint32_t[]>(WORDS_PER_BLOCK));  // pages taken as written
-    filled_ = 0;
-  }
-  words_.back()[filled_++] = word;
-}
-
 void FastParse::add_match(size_t run, unsigned length, unsigned distance) {
-  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
-  push_word(static_cast<uint32_t>(run) << RUN_SHIFT | static_cast<uint32_t>(length) << LENGTH_SHIFT | (distance - 1));
+  for (; run > MAX_RUN; run -= MAX_RUN) words_.push(MAX_RUN << RUN_SHIFT);
+  words_.push(static_cast<uint32_t>(run) << RUN_SHIFT | static_cast<uint32_t>(length) << LENGTH_SHIFT | (distance - 1));
 }
 
 // The literals after the last match: words without a match.
 void FastParse::close_run(size_t run) {
-  for (; run > MAX_RUN; run -= MAX_RUN) push_word(MAX_RUN << RUN_SHIFT);
-  if (run > 0) push_word(static_cast<uint32_t>(run) << RUN_SHIFT);
+  for (; run > MAX_RUN; run -= MAX_RUN) words_.push(MAX_RUN << RUN_SHIFT);
+  if (run > 0) words_.push(static_cast<uint32_t>(run) << RUN_SHIFT);
 }
 
 uint64_t FastParse::bits(StreamFormat f) const {
@@ -418,21 +413,12 @@ uint64_t FastParse::bits(StreamFormat f) const {
 
 void FastParse::emit(StreamFormat f, TokenSink& sink) const {
   size_t pos = 0;
-  for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = words_in_block(b);
-    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
-  }
+  words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); });
 }
 
 void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
   size_t pos = 0;
-  for (size_t b = 0; b < words_.size(); ++b) {
-    const size_t count = words_in_block(b);
-    for (size_t i = 0; i < count; ++i) emit_word(words_[b][i], f.window(), pos, sink);
-    words_[b].reset();
-  }
-  words_.clear();
-  filled_ = WORDS_PER_BLOCK;
+  words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); }, true);
 }
 
 // One word's literals and match; `pos` is where they start and moves past them.

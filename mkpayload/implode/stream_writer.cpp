@@ -1,45 +1,14 @@
-// Writes a parse as an implode stream. Fields go out least significant bit first;
-// code values are stored with their first bit in bit 0, so they are written as
-// plain fields too.
+// Writes a parse as an implode stream, field by field (stream_fields.h).
 #include <array>
 #include <cassert>
 
 #include "implode_encoder.h"
+#include "stream_fields.h"
 
 namespace implode {
 using namespace implode_format;
 
-namespace {
-
-// A whole field as written: its bits (first bit in bit 0) and their number.
-struct Field {
-  uint32_t bits;
-  uint32_t count;
-};
-
-// Flag, length code and extra bits, by length value (match length - 2, end marker
-// included).
-constexpr std::array<Field, MAX_MATCH> length_fields = [] {
-  std::array<Field, MAX_MATCH> t{};
-  for (unsigned value = 0; value < t.size(); ++value) {
-    const unsigned i = length_code_index(value);
-    t[value] = {1u | uint32_t{length_codes[i]} << 1 | (value - length_base[i]) << (1 + length_bits[i]),
-                1u + length_bits[i] + length_extra_bits[i]};
-  }
-  return t;
-}();
-
-// Flag and literal, by byte, for each literal coding.
-constexpr std::array<std::array<Field, 256>, 2> literal_fields = [] {
-  std::array<std::array<Field, 256>, 2> t{};
-  for (unsigned b = 0; b < 256; ++b) {
-    t[0][b] = {b << 1, 9};
-    t[1][b] = {uint32_t{ascii_codes[b]} << 1, 1u + ascii_bits[b]};
-  }
-  return t;
-}();
-
-}  // namespace
+using namespace stream_fields;
 
 StreamWriter::StreamWriter(StreamFormat format) : format_(format) {
   out_.push_back(static_cast<uint8_t>(format.literals));
@@ -70,15 +39,10 @@ void StreamWriter::literal(uint8_t byte) {
   put(f.bits, f.count);
 }
 
-// Length field (at most 16 bits) and distance field (at most 8 + 6) in one put.
 void StreamWriter::match(unsigned length, unsigned distance) {
   assert(match_allowed(format_, length, distance));
-  const Field f = length_fields[length - MIN_MATCH];
-  const unsigned low_bits = length == MIN_MATCH ? 2 : format_.dict_bits;
-  const unsigned d = distance - 1;
-  const unsigned h = d >> low_bits;
-  const uint32_t distance_field = distance_codes[h] | (d & ((1u << low_bits) - 1)) << distance_bits[h];
-  put(f.bits | distance_field << f.count, f.count + distance_bits[h] + low_bits);
+  const Field f = match_field(format_.dict_bits, length, distance);
+  put(f.bits, f.count);
 }
 
 void StreamWriter::append(const StreamWriter& other, uint64_t from) {

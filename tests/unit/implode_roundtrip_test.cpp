@@ -5,6 +5,9 @@
 // callback call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
+
 #include "entry_compression.h"
 #include "explode_reference.h"
 #include "implode_corpus.h"
@@ -242,6 +245,68 @@ TEST(FastParse, EachFormatSizeIsThatOfItsOwnTokens) {
           EXPECT_TRUE(kept.finish() == released.finish());
         }
       }
+    }
+  }
+}
+
+// The stream written straight from the token list is the one a StreamWriter
+// writes from the same tokens, in every format: inputs whose streams take
+// several of the writer's steps and token lists of several large pages, parsed
+// whole and in halves (as inputs of MIN_SPLIT_INPUT or more are).
+TEST(FastParse, WrittenStreamIsTheStreamWritersOne) {
+  const std::vector<std::pair<const char*, Bytes>> inputs = {
+      {"text", generated_text(1500000, 81)},   {"PE-like image", pe_like_image(700000, 82)},
+      {"a long run", Bytes(3000000, 'r')},     {"one byte", Bytes(1, 'x')},
+      {"random", random_bytes(5000, 83, 256)},
+  };
+  for (const auto& [name, data] : inputs) {
+    for (auto f : all_formats()) {
+      for (size_t split : {size_t{0}, data.size() / 2}) {
+        SCOPED_TRACE(testing::Message() << name << " literals " << int(f.literals) << " k " << f.dict_bits
+                                        << " split at " << split);
+        implode::FastParse parse(data, f.literals, f.dict_bits, split);
+        implode::StreamWriter writer(f);
+        parse.emit(f, writer);
+        const Bytes expected = writer.finish();
+        EXPECT_EQ(expected.size(), implode::stream_bytes(parse.bits(f)));
+        EXPECT_TRUE(parse.write_stream(f) == expected);
+      }
+    }
+  }
+}
+
+// A reader follows the writing and gets every byte once, in order; a reader
+// that stops early or throws leaves the writer to finish (its exception comes
+// back to the caller), and nothing waits forever.
+TEST(FastParse, ReaderFollowsTheWrittenStream) {
+  const Bytes data = generated_text(2000000, 84);  // a stream of several writing steps
+  const StreamFormat f{LiteralCoding::ascii, 6};
+  enum class Reader { whole, one_piece, throws };
+  for (Reader kind : {Reader::whole, Reader::one_piece, Reader::throws}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    implode::FastParse parse(data, f.literals, f.dict_bits);
+    const size_t size = implode::stream_bytes(parse.bits(f));
+    Bytes read;
+    size_t pieces = 0;
+    const auto reader = [&](implode::StreamSource& source) {
+      for (auto piece = source.next(); !piece.empty(); piece = source.next()) {
+        read.insert(read.end(), piece.begin(), piece.end());
+        ++pieces;
+        if (kind == Reader::throws) throw std::runtime_error("reader failed");
+        if (kind == Reader::one_piece) return;
+      }
+    };
+    if (kind == Reader::throws) {
+      EXPECT_THROW(parse.write_stream(f, reader), std::runtime_error);
+      continue;
+    }
+    const Bytes stream = parse.write_stream(f, reader);
+    EXPECT_EQ(stream.size(), size);
+    if (kind == Reader::whole) {
+      EXPECT_TRUE(read == stream);
+    } else {
+      EXPECT_TRUE(std::equal(read.begin(), read.end(), stream.begin()));
+      EXPECT_EQ(pieces, 1u);
     }
   }
 }

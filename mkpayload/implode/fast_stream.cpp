@@ -1,0 +1,216 @@
+// The fast level's stream, written straight from its token list: the fields go
+// into the stream's own bytes (no sink between), and the token list is freed as
+// the stream grows. A reader (the check that decodes it again) may follow the
+// writing on another thread, a step behind.
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstring>
+#if KVN_IMPLODE_THREADS
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#endif
+
+#include "fresh_pages.h"
+#include "implode_encoder.h"
+#include "stream_fields.h"
+
+namespace implode {
+
+using namespace stream_fields;
+
+namespace {
+
+// A stream shorter than this is read after it is written: starting a thread
+// would cost more than the reader's time it saves.
+constexpr uint64_t MIN_CONCURRENT_READ = 64 << 10;
+
+// How far a stream has been written, for a reader on another thread: the
+// writer publishes the bytes done after each step; the reader takes them from
+// the stream's storage (reserved whole up front, so it never moves) and waits
+// when it has caught up. Without threads the reader runs after the writer.
+class Progress final : public StreamSource {
+ public:
+  void start(const uint8_t* bytes) { bytes_ = bytes; }
+  void publish(size_t done, bool finished) {
+#if KVN_IMPLODE_THREADS
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = done;
+      finished_ = finished;
+    }
+    more_.notify_one();
+#else
+    done_ = done;
+    finished_ = finished;
+#endif
+  }
+  // The writer gave up: the reader gets no more bytes.
+  void abandon() {
+#if KVN_IMPLODE_THREADS
+    {
+      const std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    more_.notify_one();
+#else
+    finished_ = true;
+#endif
+  }
+  std::span<const uint8_t> next() override {
+#if KVN_IMPLODE_THREADS
+    std::unique_lock lock(mutex_);
+    more_.wait(lock, [this] { return done_ > handed_ || finished_; });
+#endif
+    const std::span<const uint8_t> more(bytes_ + handed_, done_ - handed_);
+    handed_ = done_;
+    return more;
+  }
+
+ private:
+  const uint8_t* bytes_ = nullptr;
+  size_t handed_ = 0;  // the reader's own
+  size_t done_ = 0;
+  bool finished_ = false;
+#if KVN_IMPLODE_THREADS
+  std::mutex mutex_;
+  std::condition_variable more_;
+#endif
+};
+
+// Fields into a byte vector whose final size is known: the room is reserved up
+// front and the vector grows a step at a time, each step's pages taken from the
+// system in one call (a page at a time, each a fault, costs about twice as
+// much), and each step's bytes published to `progress` once done.
+class FieldWriter {
+ public:
+  FieldWriter(std::vector<uint8_t>& out, size_t total, Progress* progress)
+      : out_(out), total_(total), progress_(progress) {
+    out_.reserve(total);
+    if (progress_) progress_->start(out_.data());
+  }
+
+  // Fields are at most 32 bits and the buffer holds fewer than 32 before one
+  // goes in, so it never holds more than 63.
+  void put(Field f) {
+    buffer_ |= uint64_t{f.bits} << count_;
+    count_ += f.count;
+    if (count_ >= 32) {
+      if (at_ + 4 > out_.size()) [[unlikely]]
+        grow();
+      const auto word = static_cast<uint32_t>(buffer_);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out_.data() + at_, &word, 4);
+      } else {
+        for (unsigned i = 0; i < 4; ++i) out_[at_ + i] = static_cast<uint8_t>(word >> (8 * i));
+      }
+      at_ += 4;
+      buffer_ >>= 32;
+      count_ -= 32;
+    }
+  }
+
+  // The rest, padded with zero bits to the byte boundary.
+  void finish() {
+    for (; count_ > 0; count_ = count_ > 8 ? count_ - 8 : 0) {
+      if (at_ + 1 > out_.size()) grow();
+      out_[at_++] = static_cast<uint8_t>(buffer_);
+      buffer_ >>= 8;
+    }
+    assert(at_ == total_);
+    out_.resize(at_);
+    if (progress_) progress_->publish(at_, true);
+  }
+
+  void put_byte(uint8_t b) {
+    assert(count_ == 0);
+    if (at_ + 1 > out_.size()) grow();
+    out_[at_++] = b;
+  }
+
+ private:
+  static constexpr size_t STEP = size_t{256} << 10;
+  void grow() {
+    const size_t from = out_.size(), to = std::min(total_, from + STEP);
+    assert(to > from);
+    if (progress_ && at_ > 0) progress_->publish(at_, false);
+    populate_pages(out_.data() + from, to - from);
+    out_.resize(to);
+  }
+
+  std::vector<uint8_t>& out_;
+  size_t total_;
+  Progress* progress_;
+  size_t at_ = 0;
+  uint64_t buffer_ = 0;
+  unsigned count_ = 0;
+};
+
+}  // namespace
+
+std::vector<uint8_t> FastParse::write_stream(StreamFormat f) { return write_stream(f, nullptr); }
+
+std::vector<uint8_t> FastParse::write_stream(StreamFormat f, const std::function<void(StreamSource&)>& reader) {
+  if (!reader) return write_fields(f, nullptr);
+  Progress progress;
+#if KVN_IMPLODE_THREADS
+  if (stream_bytes(bits(f)) < MIN_CONCURRENT_READ) {
+    std::vector<uint8_t> stream = write_fields(f, &progress);
+    reader(progress);
+    return stream;
+  }
+  std::exception_ptr failure;  // the reader's, rethrown here
+  std::vector<uint8_t> stream;
+  {
+    std::jthread other([&] {
+      try {
+        reader(progress);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      stream = write_fields(f, &progress);
+    } catch (...) {
+      progress.abandon();
+      throw;
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+#else
+  std::vector<uint8_t> stream = write_fields(f, &progress);
+  reader(progress);
+#endif
+  return stream;
+}
+
+std::vector<uint8_t> FastParse::write_fields(StreamFormat f, StreamSource* progress) {
+  std::vector<uint8_t> stream;
+  FieldWriter out(stream, static_cast<size_t>(stream_bytes(bits(f))), static_cast<Progress*>(progress));
+  out.put_byte(static_cast<uint8_t>(f.literals));
+  out.put_byte(static_cast<uint8_t>(f.dict_bits));
+  const unsigned window = f.window();
+  const auto& literals = literal_fields[static_cast<unsigned>(f.literals)];
+  size_t pos = 0;
+  words_.for_each(
+      [&](uint32_t w) {
+        for (const size_t end = pos + (w >> RUN_SHIFT); pos < end; ++pos) out.put(literals[data_[pos]]);
+        const unsigned length = w >> LENGTH_SHIFT & LENGTH_MASK;
+        if (length == 0) return;
+        const unsigned distance = (w & DISTANCE_MASK) + 1;
+        if (length == MIN_MATCH || distance <= window) {
+          out.put(match_field(f.dict_bits, length, distance));
+          pos += length;
+        } else {  // too far for this window: literals
+          for (const size_t end = pos + length; pos < end; ++pos) out.put(literals[data_[pos]]);
+        }
+      },
+      true);
+  out.put(length_fields[END_LENGTH_VALUE]);
+  out.finish();
+  return stream;
+}
+
+}  // namespace implode

@@ -1,0 +1,86 @@
+#include "fresh_pages.h"
+
+#include <cstdlib>
+#include <new>
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace implode {
+
+namespace {
+
+#if defined(__linux__)
+// A mapping aligned to a large page (a large page must lie whole within a
+// mapping and at its own alignment): one large page more is mapped, and the
+// parts before and after the aligned range are given back.
+void* map_large_pages(size_t bytes) {
+  const size_t mapped = bytes + LARGE_PAGE_BYTES;
+  void* const p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
+  if (aligned > start) munmap(p, aligned - start);
+  const uintptr_t end = start + mapped, used_end = aligned + bytes;
+  if (end > used_end) munmap(reinterpret_cast<void*>(used_end), end - used_end);
+  // Only advice: without large pages the mapping works as usual.
+  madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+size_t small_page() {
+  static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return bytes;
+}
+
+// Whether a buffer of `bytes` is mapped in large pages (a whole number of them).
+bool in_large_pages(size_t bytes) { return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0; }
+#endif
+
+}  // namespace
+
+void ReleasePages::operator()(uint32_t* p) const {
+#if defined(__linux__)
+  if (in_large_pages(bytes)) {
+    munmap(p, bytes);
+    return;
+  }
+#endif
+  std::free(p);
+}
+
+void release_front(const FreshPages& pages, size_t words) {
+#if defined(__linux__)
+  // Whole pages only: the system would round a part up, past what was read.
+  const size_t bytes = words * sizeof(uint32_t) / small_page() * small_page();
+  if (in_large_pages(pages.get_deleter().bytes) && bytes > 0) madvise(pages.get(), bytes, MADV_DONTNEED);
+#else
+  (void)pages;
+  (void)words;
+#endif
+}
+
+void populate_pages(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{small_page() - 1};
+  const uintptr_t end = reinterpret_cast<uintptr_t>(p) + bytes;
+  if (bytes > 0) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);  // advice: may fail
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+FreshPages fresh_pages(size_t words) {
+  const size_t bytes = words * sizeof(uint32_t);
+#if defined(__linux__)
+  void* const p = in_large_pages(bytes) ? map_large_pages(bytes) : std::malloc(bytes);
+#else
+  void* const p = std::malloc(bytes);
+#endif
+  if (!p) throw std::bad_alloc();
+  return FreshPages(static_cast<uint32_t*>(p), ReleasePages{bytes});
+}
+
+}  // namespace implode

@@ -1,0 +1,36 @@
+// Large buffers taken from the system in whole pages, for the fast parse's token
+// list. A fresh 4 KiB page costs a fault when it is first written, and on our
+// machines a fault costs more than parsing a kilobyte; where the system offers
+// 2 MiB pages on request (Linux's transparent huge pages, "madvise" mode), a
+// buffer of 2 MiB or more asks for them, so it faults once per 2 MiB. Elsewhere,
+// and for smaller buffers, the C library's allocator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace implode {
+
+// Size of a large page, and of the buffers worth asking large pages for.
+inline constexpr size_t LARGE_PAGE_BYTES = size_t{2} << 20;
+
+struct ReleasePages {
+  size_t bytes = 0;  // as asked of fresh_pages()
+  void operator()(uint32_t* p) const;
+};
+using FreshPages = std::unique_ptr<uint32_t[], ReleasePages>;
+
+// Room for `words` 32-bit words, uninitialised; throws bad_alloc.
+FreshPages fresh_pages(size_t words);
+
+// Hands the memory of words [0, words) of `pages` back to the system where it
+// was taken in large pages (else does nothing): a list read once and then
+// dropped need not hold what has been read.
+void release_front(const FreshPages& pages, size_t words);
+
+// Takes the pages of [p, p + bytes) from the system in one call where it can
+// (about half the cost of a fault for each); the memory is not changed.
+void populate_pages(void* p, size_t bytes);
+
+}  // namespace implode

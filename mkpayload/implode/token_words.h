@@ -1,0 +1,78 @@
+// The fast parse's token list: one 32-bit word per token word (see FastParse), in
+// blocks that are appended and freed whole. A block is at most a large page
+// (fresh_pages.h), so a long list faults once per 2 MiB where the system offers
+// large pages, and a list is joined to another by moving its blocks, not its
+// words.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fresh_pages.h"
+
+namespace implode {
+
+class TokenWords {
+ public:
+  // `most_words`: a bound on the words this list will be given (its first block
+  // is no larger, so a short list takes little memory).
+  explicit TokenWords(size_t most_words = 0) : block_words_(block_words(most_words)) {}
+
+  void push(uint32_t word) {
+    if (blocks_.empty() || blocks_.back().count == blocks_.back().capacity) [[unlikely]]
+      add_block();
+    Block& b = blocks_.back();
+    b.words[b.count++] = word;
+  }
+
+  // The words of `later` after this list's (later is empty afterwards).
+  void append(TokenWords&& later) {
+    for (Block& b : later.blocks_) blocks_.push_back(std::move(b));
+    later.blocks_.clear();
+  }
+
+  // Calls f(word) for every word in order; with `release`, each block is freed
+  // once its words are done (the list is then empty).
+  template <class F>
+  void for_each(F&& f, bool release) {
+    for (Block& b : blocks_) {
+      for (size_t i = 0; i < b.count; ++i) {
+        f(b.words[i]);
+        if (release && (i + 1) % RELEASE_WORDS == 0) release_front(b.words, i + 1);
+      }
+      if (release) b.words.reset();
+    }
+    if (release) blocks_.clear();
+  }
+  template <class F>
+  void for_each(F&& f) const {
+    for (const Block& b : blocks_)
+      for (size_t i = 0; i < b.count; ++i) f(b.words[i]);
+  }
+
+ private:
+  static constexpr size_t LARGE_PAGE_WORDS = LARGE_PAGE_BYTES / sizeof(uint32_t);
+  // While the list is read and released, what has been read goes back in steps
+  // of this many words (so the stream written from it and the list's rest never
+  // hold much more together than either).
+  static constexpr size_t RELEASE_WORDS = size_t{1} << 15;
+  // A list of half a large page or more takes whole large pages: one fault
+  // instead of hundreds.
+  static size_t block_words(size_t most_words) {
+    const size_t words = std::clamp<size_t>(most_words, 1024, LARGE_PAGE_WORDS);
+    return words >= LARGE_PAGE_WORDS / 2 ? LARGE_PAGE_WORDS : words;
+  }
+  void add_block() { blocks_.push_back({fresh_pages(block_words_), block_words_, 0}); }
+
+  struct Block {
+    FreshPages words;
+    size_t capacity;
+    size_t count;
+  };
+  size_t block_words_;
+  std::vector<Block> blocks_;
+};
+
+}  // namespace implode

@@ -1,0 +1,52 @@
+// The fast parse's token list: blocks of large pages, joined by moving blocks and
+// read back (optionally releasing what was read) in the order written.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "token_words.h"
+
+namespace {
+
+using implode::TokenWords;
+
+// A word that says where it was pushed, so any loss, repeat or reordering shows.
+uint32_t word_at(size_t list, size_t i) { return static_cast<uint32_t>(list << 28 ^ i * 2654435761u); }
+
+std::vector<uint32_t> read_back(TokenWords& words, bool release) {
+  std::vector<uint32_t> seen;
+  words.for_each([&](uint32_t w) { seen.push_back(w); }, release);
+  return seen;
+}
+
+// Lengths around the block edges: a short list's own block, half a large page
+// (rounded up to a whole one), and past one and two large pages.
+TEST(ImplodeTokenWords, ReadsBackJoinedListsInOrderAcrossBlocks) {
+  constexpr size_t LARGE = implode::LARGE_PAGE_BYTES / sizeof(uint32_t);
+  const std::vector<std::pair<size_t, size_t>> cases = {
+      // {bound, words pushed} of each list
+      {0, 0}, {10, 10}, {5000, 4999}, {LARGE / 2, LARGE / 2 + 1}, {3 * LARGE, 2 * LARGE + 7}, {LARGE + 1, LARGE}};
+  for (bool release : {false, true}) {
+    for (size_t a = 0; a < cases.size(); ++a) {
+      const size_t b = (a + 2) % cases.size();
+      SCOPED_TRACE(testing::Message() << "lists " << a << " and " << b << (release ? " released" : ""));
+      TokenWords first(cases[a].first), second(cases[b].first);
+      std::vector<uint32_t> expected;
+      for (size_t i = 0; i < cases[a].second; ++i) {
+        first.push(word_at(1, i));
+        expected.push_back(word_at(1, i));
+      }
+      for (size_t i = 0; i < cases[b].second; ++i) {
+        second.push(word_at(2, i));
+        expected.push_back(word_at(2, i));
+      }
+      first.append(std::move(second));
+      EXPECT_TRUE(read_back(second, false).empty());
+      EXPECT_TRUE(read_back(first, release) == expected);
+      EXPECT_EQ(read_back(first, false).size(), release ? 0 : expected.size());
+    }
+  }
+}
+
+}  // namespace
