@@ -12,6 +12,18 @@ namespace implode {
 namespace {
 
 #if defined(__linux__)
+size_t small_page() {
+  static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return bytes;
+}
+
+// Whether a buffer of `bytes` is mapped in large pages (a whole number of them).
+bool in_large_pages(size_t bytes) { return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0; }
+#endif
+
+}  // namespace
+
+#if defined(__linux__)
 // A mapping aligned to a large page (a large page must lie whole within a
 // mapping and at its own alignment): one large page more is mapped, and the
 // parts before and after the aligned range are given back.
@@ -29,21 +41,26 @@ void* map_large_pages(size_t bytes) {
   return reinterpret_cast<void*>(aligned);
 }
 
-size_t small_page() {
-  static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  return bytes;
-}
-
-// Whether a buffer of `bytes` is mapped in large pages (a whole number of them).
-bool in_large_pages(size_t bytes) { return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0; }
+void unmap_large_pages(void* p, size_t bytes) { munmap(p, bytes); }
+#else
+void* map_large_pages(size_t) { return nullptr; }
+void unmap_large_pages(void*, size_t) {}
 #endif
 
-}  // namespace
+void prepare_to_fill(void* p, size_t bytes) {
+#if defined(__linux__)
+  const auto start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t first = (start + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
+  const uintptr_t last = (start + bytes) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+  populate_pages(p, bytes);
+}
 
 void ReleasePages::operator()(uint32_t* p) const {
 #if defined(__linux__)
   if (in_large_pages(bytes)) {
-    munmap(p, bytes);
+    unmap_large_pages(p, bytes);
     return;
   }
 #endif

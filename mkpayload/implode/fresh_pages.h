@@ -1,9 +1,9 @@
-// Large buffers taken from the system in whole pages, for the fast parse's token
-// list. A fresh 4 KiB page costs a fault when it is first written, and on our
-// machines a fault costs more than parsing a kilobyte; where the system offers
-// 2 MiB pages on request (Linux's transparent huge pages, "madvise" mode), a
-// buffer of 2 MiB or more asks for them, so it faults once per 2 MiB. Elsewhere,
-// and for smaller buffers, the C library's allocator.
+// Fresh memory with fewer page faults, for the encoder's large buffers and the
+// builder's input. A fresh 4 KiB page costs a fault when it is first written,
+// and on our machines a fault costs more than parsing a kilobyte; where the
+// system offers 2 MiB pages on request (Linux's transparent huge pages,
+// "madvise" mode), a buffer of 2 MiB or more asks for them, so it faults once
+// per 2 MiB. Elsewhere, and for smaller buffers, the C library's allocator.
 #pragma once
 
 #include <cstddef>
@@ -32,5 +32,16 @@ void release_front(const FreshPages& pages, size_t words);
 // Takes the pages of [p, p + bytes) from the system in one call where it can
 // (about half the cost of a fault for each); the memory is not changed.
 void populate_pages(void* p, size_t bytes);
+
+// A buffer about to be filled whole (a file read into it): asks large pages for
+// the whole large pages inside it, then takes its pages in one call. Advice
+// only; the memory is not changed.
+void prepare_to_fill(void* p, size_t bytes);
+
+// `bytes` of zeroed memory at an address aligned to LARGE_PAGE_BYTES, asking
+// for large pages, or nullptr where the system cannot map it so. Give it back
+// with unmap_large_pages (same size).
+void* map_large_pages(size_t bytes);
+void unmap_large_pages(void* p, size_t bytes);
 
 }  // namespace implode

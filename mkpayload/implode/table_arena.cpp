@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "fresh_pages.h"
 
 namespace implode {
 
@@ -14,20 +12,13 @@ constexpr size_t ALIGNMENT = 64;
 }
 
 TableArena::TableArena() {
-#if defined(__linux__)
-  // A huge page more, so that a block aligned to huge pages lies inside. The rest
-  // stays mapped but is never touched (no page of it is ever taken).
-  mapping_bytes_ = BYTES + HUGE_PAGE;
-  void* m = mmap(nullptr, mapping_bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (m != MAP_FAILED) {
+  // Where the system maps large pages on request, two of them (zeroed).
+  if (void* m = map_large_pages(BYTES)) {
+    mapped_ = true;
     mapping_ = m;
-    const auto start = reinterpret_cast<uintptr_t>(m);
-    base_ = reinterpret_cast<std::byte*>((start + HUGE_PAGE - 1) & ~uintptr_t{HUGE_PAGE - 1});
-    madvise(base_, BYTES, MADV_HUGEPAGE);  // a hint: without huge pages the block is ordinary memory
+    base_ = static_cast<std::byte*>(m);
     return;
   }
-  mapping_bytes_ = 0;
-#endif
   // Elsewhere ordinary zeroed memory, its pages taken as they are used.
   mapping_ = std::calloc(1, BYTES + ALIGNMENT);
   if (mapping_) {
@@ -38,13 +29,10 @@ TableArena::TableArena() {
 }
 
 TableArena::~TableArena() {
-#if defined(__linux__)
-  if (mapping_bytes_) {
-    munmap(mapping_, mapping_bytes_);
-    return;
-  }
-#endif
-  std::free(mapping_);
+  if (mapped_)
+    unmap_large_pages(mapping_, BYTES);
+  else
+    std::free(mapping_);
 }
 
 void* TableArena::take(size_t bytes) {

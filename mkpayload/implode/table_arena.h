@@ -29,7 +29,6 @@ namespace implode {
 class TableArena {
  public:
   static constexpr size_t BYTES = size_t{4} << 20;  // two huge pages
-  static constexpr size_t HUGE_PAGE = size_t{2} << 20;
   TableArena();
   ~TableArena();
   TableArena(const TableArena&) = delete;
@@ -48,7 +47,7 @@ class TableArena {
   std::byte* base_ = nullptr;
   size_t used_ = 0;
   void* mapping_ = nullptr;  // what the system handed over (the block lies inside)
-  size_t mapping_bytes_ = 0;
+  bool mapped_ = false;      // mapping_ is map_large_pages' (else the heap's)
 };
 
 // Frees a table that came from the heap; one in the arena goes with the arena.
