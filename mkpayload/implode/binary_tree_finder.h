@@ -117,7 +117,7 @@ class BinaryTreeFinder {
         return count;
       }
       const uint8_t* const old = data_.data() + cand;
-      const size_t len = common_length(old, cur, std::min(smaller_len, larger_len), limit);
+      const size_t len = long_common_length(old, cur, std::min(smaller_len, larger_len), limit);
       if (len > best) {
         // The first report (the nearest 4-byte match) at the 3-byte one's distance
         // covers length 3 too.

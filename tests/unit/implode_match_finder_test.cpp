@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "binary_tree_finder.h"
+#include "common_length.h"
 #include "implode_corpus.h"
 
 namespace {
@@ -67,6 +68,31 @@ TEST(ImplodeMatchFinder, ReportsEachLengthsNearestDistance) {
       for (size_t j = 0; j < found.size(); ++j) {
         ASSERT_EQ(found[j].length, expected[j].length) << "at " << pos << ", pair " << j;
         ASSERT_EQ(found[j].distance, expected[j].distance) << "at " << pos << ", pair " << j;
+      }
+    }
+  }
+}
+
+// The tree walk's comparison (an 8-byte step, then 32-byte ones) against a plain
+// byte loop: the first difference at every offset of the first steps and on either
+// side of each step's end, from bounds that start mid-step, up to limits that end
+// mid-step or exactly on one.
+TEST(ImplodeMatchFinder, LongCommonLengthIsThePlainOne) {
+  const Bytes base = random_bytes(600, 87);
+  for (const size_t from : {0, 1, 5, 8, 13, 31, 40}) {
+    for (const size_t limit : {0, 7, 8, 9, 39, 40, 41, 72, 73, 200, 518}) {
+      if (from > limit) continue;
+      // Differences from the bound on (none before it: the bound is a known common
+      // prefix), and none at all (base.size()).
+      std::vector<size_t> differences = {base.size()};
+      for (size_t d = from; d <= from + 120; ++d) differences.push_back(d);
+      for (const size_t differ : differences) {
+        Bytes other = base;
+        if (differ < other.size()) other[differ] ^= 0x40;
+        size_t plain = from;
+        while (plain < limit && base[plain] == other[plain]) ++plain;
+        ASSERT_EQ(implode::long_common_length(base.data(), other.data(), from, limit), plain)
+            << "from " << from << ", limit " << limit << ", first difference " << differ;
       }
     }
   }
