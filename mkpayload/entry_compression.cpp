@@ -107,7 +107,7 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     // smallest as it goes (see optimal_stream_chosen). Should another turn out
     // smaller at the end, its stream is made by the search for that format alone,
     // which gives exactly that format's parse of the six-format search.
-    const size_t split = implode::optimal_split_point(data.size());
+    const size_t split = implode::optimal_split_point(data);
     StreamFormat chosen = formats.front();
     if (formats.size() > 1) {
       unsigned candidates = 0;

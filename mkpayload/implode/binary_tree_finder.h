@@ -116,6 +116,7 @@ class BinaryTreeFinder {
         *smaller_slot = *larger_slot = NONE;
         return count;
       }
+      ++nodes_walked_;
       const uint8_t* const old = data_.data() + cand;
       const size_t len = long_common_length(old, cur, std::min(smaller_len, larger_len), limit);
       if (len > best) {
@@ -145,6 +146,10 @@ class BinaryTreeFinder {
     }
   }
 
+  // Tree nodes compared so far: most of the finder's work, and the part that
+  // varies along an input (optimal_split_point estimates work by it).
+  uint64_t nodes_walked() const { return nodes_walked_; }
+
  private:
   static constexpr size_t PREFIXES2 = size_t{1} << 16;
   static constexpr unsigned HASH_BITS = 14;
@@ -157,6 +162,7 @@ class BinaryTreeFinder {
   ArenaTable<uint32_t> root4_;     // by hash of four bytes: the root of the tree, + 1, 0 for none
   ArenaTable<uint32_t> left_;
   ArenaTable<uint32_t> right_;
+  uint64_t nodes_walked_ = 0;
 };
 
 }  // namespace implode::detail

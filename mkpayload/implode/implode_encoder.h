@@ -201,6 +201,9 @@ uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, Stre
 // where this build or machine cannot run two threads.
 inline constexpr size_t MIN_SPLIT_INPUT = size_t{256} << 10;
 size_t optimal_split_point(size_t size);
+// The same for `data`, placed where about half the search's work lies before it
+// (estimated from samples of the input; 0 wherever the size alone gives 0).
+size_t optimal_split_point(std::span<const uint8_t> data);
 
 // The same sizes from a search that only prices: no back-references, no parse
 // handed on (what the best level uses to choose the format).

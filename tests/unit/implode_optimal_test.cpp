@@ -263,6 +263,49 @@ TEST(ImplodeSplitSearch, SplitPointIsAlignedAndLeavesRoomForTheOverlap) {
   }
 }
 
+// The split point for given data goes where the work is: before the middle when
+// the first half is the heavy one (two symbols: deep trees, long walks), after it
+// when the second is, at the middle when both halves are alike; always aligned,
+// within a sixth of the middle, with room for the overlap.
+TEST(ImplodeSplitSearch, SplitPointForDataBalancesTheWork) {
+  const size_t half = size_t{1} << 18;
+  const Bytes heavy = random_bytes(half, 11, 2), light(half, 0);
+  const auto joined = [](const Bytes& a, const Bytes& b) {
+    Bytes j = a;
+    j.insert(j.end(), b.begin(), b.end());
+    return j;
+  };
+  struct Case {
+    const char* name;
+    Bytes data;
+    int side;  // -1: before the middle, 0: at it (within one alignment step), 1: after it
+  };
+  const std::vector<Case> cases = {
+      {"heavy, then light", joined(heavy, light), -1},
+      {"light, then heavy", joined(light, heavy), 1},
+      {"alike", joined(heavy, random_bytes(half, 12, 2)), 0},
+      {"smallest split input", random_bytes(implode::MIN_SPLIT_INPUT, 13, 2), 0},
+  };
+  for (const auto& [name, data, side] : cases) {
+    SCOPED_TRACE(name);
+    const size_t split = implode::optimal_split_point(std::span<const uint8_t>(data));
+    if (split == 0) GTEST_SKIP() << "one thread on this build or machine";
+    const size_t size = data.size(), middle = size / 2, step = 128 * 255;
+    EXPECT_EQ(split % step, 0u);
+    EXPECT_GT(split, size / 3);
+    EXPECT_LT(split, size - size / 3);
+    EXPECT_LT(split + (size_t{3} << 14), size);
+    if (side < 0) {
+      EXPECT_LT(split + step, middle);
+    } else if (side > 0) {
+      EXPECT_GT(split, middle + step);
+    } else {
+      EXPECT_LE(split > middle ? split - middle : middle - split, step);
+    }
+  }
+  EXPECT_EQ(implode::optimal_split_point(std::span<const uint8_t>(Bytes(implode::MIN_SPLIT_INPUT - 1, 0))), 0u);
+}
+
 // Pricing alone (no parse handed on) finds the sizes that the full search does.
 TEST(ImplodeSplitSearch, PricingAloneFindsTheSameSizes) {
   const Bytes data = pe_like_image(120000, 9);
