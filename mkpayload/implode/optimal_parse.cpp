@@ -144,7 +144,7 @@ size_t optimal_split_point(std::span<const uint8_t> data) {
     const size_t start = size * (2 * i + 1) / (2 * samples) - SAMPLE / 2;
     for (size_t p = start - PRIMING; p < start; ++p) finder.find_and_insert(p, pairs.data());
     const uint64_t before = finder.nodes_walked();
-    for (size_t p = start; p < start + SAMPLE; ++p) finder.find_and_insert(p, pairs.data());
+    for (size_t p = start; p < start + SAMPLE; ++p) finder.find_and_insert<true>(p, pairs.data());
     work[i] = finder.nodes_walked() - before + FIXED_NODES * SAMPLE;
     total += work[i];
   }
