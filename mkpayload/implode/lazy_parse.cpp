@@ -44,7 +44,7 @@
 #include "common_length.h"
 #include "fresh_pages.h"
 #include "implode_encoder.h"
-#include "zeroed_table.h"
+#include "table_arena.h"
 
 namespace implode {
 namespace {
@@ -89,15 +89,17 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    // The tables hold position + 1 (see zeroed_table.h), so that zero reads as
-    // NO_POSITION. The hashed tables are sized to the span parsed.
+    // The tables hold position + 1, so that zero reads as NO_POSITION. They come
+    // zeroed from the heap (calloc: the system hands fresh pages over untouched,
+    // so a small input faults in only the pages it uses); the hashed ones are
+    // sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
-    tables_ = zeroed_table(entries);
+    tables_ = arena_table<uint32_t>(nullptr, entries);
     // A long span touches nearly every page of the tables: take them in one call.
     if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(uint32_t));
     last_pair_ = tables_.get();
@@ -323,7 +325,7 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  ZeroedTable tables_;  // the four below, position + 1 each
+  ArenaTable<uint32_t> tables_;  // the four below, position + 1 each
   // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
   // (uint32_t) would then make the compiler read it again after each.
   size_t hash_shift_ = 32 - MAX_HASH_BITS;
