@@ -43,7 +43,7 @@ std::optional<uint64_t> regular_file_size(const fs::path& path, std::string& err
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error, uint64_t limit) {
+std::optional<FileBytes> read_file_bytes(const fs::path& path, std::string& error, uint64_t limit) {
   const auto size = regular_file_size(path, error);
   if (!size) return std::nullopt;
   if (*size > limit) {
@@ -58,19 +58,24 @@ std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::s
   // A large input's pages taken in one call (in 2 MiB pages where the system
   // offers them) before the read fills them: a fault per 4 KiB page cost as much
   // as a tenth of a fast-level run.
-  std::vector<uint8_t> bytes;
-  bytes.reserve(static_cast<size_t>(*size));
-  implode::prepare_to_fill(bytes.data(), bytes.capacity());
-  bytes.resize(static_cast<size_t>(*size));
-  const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+  const auto n = static_cast<size_t>(*size);
+  std::unique_ptr<uint8_t[]> room(new uint8_t[n]);  // not cleared: see FileBytes
+  implode::prepare_to_fill(room.get(), n);
+  const size_t got = std::fread(room.get(), 1, n, file);
   const bool longer = std::fgetc(file) != EOF;
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
-  if (failed || got != bytes.size() || longer) {
+  if (failed || got != n || longer) {
     error = failed ? "read error" : "changed while it was being read";
     return std::nullopt;
   }
-  return bytes;
+  return FileBytes(std::move(room), n);
+}
+
+std::optional<std::vector<uint8_t>> read_whole_file(const fs::path& path, std::string& error, uint64_t limit) {
+  const auto file = read_file_bytes(path, error, limit);
+  if (!file) return std::nullopt;
+  return std::vector<uint8_t>(file->bytes().begin(), file->bytes().end());
 }
 
 bool copy_file_to(const fs::path& path, uint64_t size, ByteSink& out, std::string& error) {

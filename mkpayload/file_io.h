@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,8 +23,24 @@ class ByteSink {
   ~ByteSink() = default;
 };
 
+// A file's bytes, in memory the read is the first to write: not cleared first,
+// as a vector's would be (on our machines the first write to fresh memory costs
+// several times a copy, so clearing a large input cost as much as reading it).
+class FileBytes {
+ public:
+  FileBytes(std::unique_ptr<uint8_t[]> bytes, size_t size) : bytes_(std::move(bytes)), size_(size) {}
+  std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_;
+};
+
 // The file's bytes, or nullopt with `error` set. A file larger than `limit` is
 // refused before any of it is read.
+std::optional<FileBytes> read_file_bytes(const std::filesystem::path& path, std::string& error,
+                                         uint64_t limit = UINT64_MAX);
+// The same as a vector (small files).
 std::optional<std::vector<uint8_t>> read_whole_file(const std::filesystem::path& path, std::string& error,
                                                     uint64_t limit = UINT64_MAX);
 

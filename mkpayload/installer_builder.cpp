@@ -94,20 +94,19 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
     return false;
   }
 
-  std::vector<uint8_t> loaded;
+  std::optional<FileBytes> loaded;
   std::span<const uint8_t> content = input.content;
   if (input.file && compress) {
-    auto bytes = read_whole_file(*input.file, error, MAX_COMPRESSED_UNPACKED_BYTES);
-    if (!bytes) {
+    loaded = read_file_bytes(*input.file, error, MAX_COMPRESSED_UNPACKED_BYTES);
+    if (!loaded) {
       error = input.source + ": " + error;
       return false;
     }
-    if (bytes->size() != size) {
+    if (loaded->bytes().size() != size) {
       error = input.source + ": changed while the installer was being built";
       return false;
     }
-    loaded = std::move(*bytes);
-    content = loaded;
+    content = loaded->bytes();
   }
   if (on_entry) on_entry(input);
   std::optional<std::vector<uint8_t>> stream;
@@ -128,7 +127,7 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
     return false;
   if (stream) {
     if (!out.write(*stream, error)) return false;
-  } else if (input.file && loaded.empty()) {
+  } else if (input.file && !loaded) {
     CountedFileCopy copy(out);
     if (!copy_file_to(*input.file, size, copy, error)) {
       error = input.source + ": " + error;
