@@ -83,7 +83,7 @@ class Progress final : public StreamSource {
 // Fields into a byte vector whose final size is known: the room is reserved up
 // front and the vector grows a step at a time, each step's pages taken from the
 // system in one call (a page at a time, each a fault, costs about twice as
-// much), and each step's bytes published to `progress` once done. Each field is
+// much), and each step's bytes published to `progress` once done. Each put is
 // followed by a store of the whole bit buffer, of which only the whole bytes
 // count: no branch on whether a word is full, which a stream of 6- to 13-bit
 // fields mispredicts often. The stores reach up to 8 bytes past the bytes done,
@@ -96,22 +96,24 @@ class FieldWriter {
     if (progress_) progress_->start(out_.data());
   }
 
-  // Fields are at most 32 bits and the buffer holds fewer than 8 before one goes
-  // in, so it never holds more than 39.
-  void put(Field f) {
-    buffer_ |= uint64_t{f.bits} << count_;
-    count_ += f.count;
-    if (at_ + STORE_SLACK > out_.size()) [[unlikely]]
-      grow();
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(out_.data() + at_, &buffer_, 8);
-    } else {
-      for (unsigned i = 0; i < 8; ++i) out_[at_ + i] = static_cast<uint8_t>(buffer_ >> (8 * i));
+  void put(Field f) { put_bits(f.bits, f.count); }
+
+  // The literal fields of `bytes`, four at a time where they can: four fields
+  // joined apart from the buffer and put at once, so the buffer's count, on
+  // which every put waits, moves once per four literals.
+  void put_literals(const std::array<Field, 256>& fields, const uint8_t* bytes, size_t n) {
+    for (; n >= 4; n -= 4, bytes += 4) {
+      const Field a = fields[bytes[0]], b = fields[bytes[1]], c = fields[bytes[2]], d = fields[bytes[3]];
+      const uint64_t ab = a.bits | uint64_t{b.bits} << a.count, cd = c.bits | uint64_t{d.bits} << c.count;
+      put_bits(ab | cd << (a.count + b.count), a.count + b.count + c.count + d.count);
     }
-    const unsigned whole = count_ >> 3;
-    at_ += whole;
-    buffer_ >>= 8 * whole;
-    count_ &= 7;
+    for (; n > 0; --n) put(fields[*bytes++]);
+  }
+
+  void put_byte(uint8_t b) {
+    assert(count_ == 0);
+    if (at_ + 1 > out_.size()) grow();
+    out_[at_++] = b;
   }
 
   // The rest, padded with zero bits to the byte boundary.
@@ -126,15 +128,31 @@ class FieldWriter {
     if (progress_) progress_->publish(at_, true);
   }
 
-  void put_byte(uint8_t b) {
-    assert(count_ == 0);
-    if (at_ + 1 > out_.size()) grow();
-    out_[at_++] = b;
-  }
-
  private:
   static constexpr size_t STEP = size_t{256} << 10;
   static constexpr size_t STORE_SLACK = 8;
+  // Bits put at once: with the fewer than 8 held, at most the buffer's 64. A
+  // field is at most 32 bits, four literal fields at most 56.
+  static constexpr unsigned MAX_PUT_BITS = 56;
+  static_assert(4 * std::ranges::max(literal_fields[0], {}, &Field::count).count <= MAX_PUT_BITS &&
+                4 * std::ranges::max(literal_fields[1], {}, &Field::count).count <= MAX_PUT_BITS);
+
+  void put_bits(uint64_t bits, unsigned count) {
+    buffer_ |= bits << count_;
+    count_ += count;
+    if (at_ + STORE_SLACK > out_.size()) [[unlikely]]
+      grow();
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out_.data() + at_, &buffer_, 8);
+    } else {
+      for (unsigned i = 0; i < 8; ++i) out_[at_ + i] = static_cast<uint8_t>(buffer_ >> (8 * i));
+    }
+    const unsigned whole = count_ >> 3;
+    at_ += whole;
+    buffer_ >>= 8 * whole;
+    count_ &= 7;
+  }
+
   void grow() {
     const size_t from = out_.size(), to = std::min(total_ + STORE_SLACK, from + STEP);
     assert(to > from);
@@ -199,7 +217,9 @@ std::vector<uint8_t> FastParse::write_fields(StreamFormat f, StreamSource* progr
   size_t pos = 0;
   words_.for_each(
       [&](uint32_t w) {
-        for (const size_t end = pos + (w >> RUN_SHIFT); pos < end; ++pos) out.put(literals[data_[pos]]);
+        const size_t run = w >> RUN_SHIFT;
+        out.put_literals(literals, data_.data() + pos, run);
+        pos += run;
         const unsigned length = w >> LENGTH_SHIFT & LENGTH_MASK;
         if (length == 0) return;
         const unsigned distance = (w & DISTANCE_MASK) + 1;
@@ -207,7 +227,8 @@ std::vector<uint8_t> FastParse::write_fields(StreamFormat f, StreamSource* progr
           out.put(match_field(f.dict_bits, length, distance));
           pos += length;
         } else {  // too far for this window: literals
-          for (const size_t end = pos + length; pos < end; ++pos) out.put(literals[data_[pos]]);
+          out.put_literals(literals, data_.data() + pos, length);
+          pos += length;
         }
       },
       true);
