@@ -67,17 +67,6 @@ void ReleasePages::operator()(uint32_t* p) const {
   std::free(p);
 }
 
-void release_front(const FreshPages& pages, size_t words) {
-#if defined(__linux__)
-  // Whole pages only: the system would round a part up, past what was read.
-  const size_t bytes = words * sizeof(uint32_t) / small_page() * small_page();
-  if (in_large_pages(pages.get_deleter().bytes) && bytes > 0) madvise(pages.get(), bytes, MADV_DONTNEED);
-#else
-  (void)pages;
-  (void)words;
-#endif
-}
-
 void populate_pages(void* p, size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
   const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~uintptr_t{small_page() - 1};

@@ -24,11 +24,6 @@ using FreshPages = std::unique_ptr<uint32_t[], ReleasePages>;
 // Room for `words` 32-bit words, uninitialised; throws bad_alloc.
 FreshPages fresh_pages(size_t words);
 
-// Hands the memory of words [0, words) of `pages` back to the system where it
-// was taken in large pages (else does nothing): a list read once and then
-// dropped need not hold what has been read.
-void release_front(const FreshPages& pages, size_t words);
-
 // Takes the pages of [p, p + bytes) from the system in one call where it can
 // (about half the cost of a fault for each); the memory is not changed.
 void populate_pages(void* p, size_t bytes);
