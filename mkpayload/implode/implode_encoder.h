@@ -71,9 +71,6 @@ class FastParse {
   // Hands on the parse as `f`'s tokens: a match of three or more bytes too far for
   // f's window becomes literals.
   void emit(StreamFormat f, TokenSink& sink) const;
-  // The same, freeing the token list as it goes (the stream grows as the list
-  // shrinks); the parse is empty afterwards.
-  void emit_and_release(StreamFormat f, TokenSink& sink);
   // The whole stream for `f` (header, tokens, end marker, padding), as emit()
   // would have a StreamWriter write it, freeing the token list as it goes.
   std::vector<uint8_t> write_stream(StreamFormat f);
@@ -175,20 +172,17 @@ class StreamWriter final : public TokenSink {
 std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const uint8_t> data,
                                                                const std::array<TokenSink*, STREAM_FORMATS>& sinks);
 std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const uint8_t> data);
-// The best level: the optimal parses of all six formats priced in one search and
-// the one of format index `written` written to `out` (which has not been written
-// to); returns every format's size in bits, as parse_optimal_all_formats. With
-// `split` (a position, see optimal_split_point) a second search starts there on
-// another thread and the two are spliced where their paths provably agree: the
-// sizes and the stream are exactly those of the single search (split_search.h).
-// Memory: the input, the stream, and fixed rings and tables (twice with a split).
-std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
-                                                                StreamWriter& out, size_t split);
-// The same, the format written chosen by the search among `candidates` (a bit
-// per format index): the smallest where it can tell before it writes (always on
-// an input of up to 64 Ki bytes), else the smallest after the first 64 Ki
-// positions (nearly always the smallest at the end). Which one is written does
-// not change any stream: each is that format's lane of the one search.
+// The best level: the optimal parses of all six formats priced in one search
+// and one of them written: among `candidates` (a bit per format index), the
+// smallest where the search can tell before it writes (always on an input of up
+// to 64 Ki bytes), else the smallest after the first 64 Ki positions (nearly
+// always the smallest at the end). Which one is written does not change any
+// stream: each is that format's lane of the one search, and the sizes are
+// parse_optimal_all_formats'. With `split` (a position, see optimal_split_point)
+// a second search starts there on another thread and the two are spliced where
+// their paths provably agree: the sizes and the stream are exactly those of the
+// single search (split_search.h). Memory: the input, the stream, and fixed rings
+// and tables (twice with a split).
 struct ChosenOptimalStream {
   std::array<uint64_t, STREAM_FORMATS> bits;  // every format's size in bits
   unsigned written = 0;                       // the format index of `stream`

@@ -418,11 +418,6 @@ void FastParse::emit(StreamFormat f, TokenSink& sink) const {
   words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); });
 }
 
-void FastParse::emit_and_release(StreamFormat f, TokenSink& sink) {
-  size_t pos = 0;
-  words_.for_each([&](uint32_t w) { emit_word(w, f.window(), pos, sink); }, true);
-}
-
 // One word's literals and match; `pos` is where they start and moves past them.
 void FastParse::emit_word(uint32_t w, unsigned window, size_t& pos, TokenSink& sink) const {
   for (const size_t end = pos + (w >> RUN_SHIFT); pos < end; ++pos) sink.literal(data_[pos]);

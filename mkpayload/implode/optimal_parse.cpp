@@ -79,13 +79,6 @@ std::array<uint64_t, STREAM_FORMATS> parse_optimal_all_formats(std::span<const u
   return run_search<8, STREAM_FORMATS>(data, every_format, SettledPaths<8, STREAM_FORMATS>(data, sinks));
 }
 
-std::array<uint64_t, STREAM_FORMATS> optimal_stream_all_formats(std::span<const uint8_t> data, unsigned written,
-                                                                StreamWriter& out, size_t split) {
-  return detail::split_search<8, STREAM_FORMATS>(
-             data, every_format, 1u << written, [&](unsigned) -> StreamWriter& { return out; }, split)
-      .bits;
-}
-
 ChosenOptimalStream optimal_stream_chosen(std::span<const uint8_t> data, unsigned candidates, size_t split) {
   assert(candidates != 0 && candidates < 1u << STREAM_FORMATS);
   ChosenOptimalStream result;
