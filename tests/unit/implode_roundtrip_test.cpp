@@ -260,15 +260,19 @@ TEST(FastParse, WrittenStreamIsTheStreamWritersOne) {
   };
   for (const auto& [name, data] : inputs) {
     for (auto f : all_formats()) {
-      for (size_t split : {size_t{0}, data.size() / 2}) {
-        SCOPED_TRACE(testing::Message() << name << " literals " << int(f.literals) << " k " << f.dict_bits
-                                        << " split at " << split);
-        implode::FastParse parse(data, f.literals, f.dict_bits, split);
-        implode::StreamWriter writer(f);
-        parse.emit(f, writer);
-        const Bytes expected = writer.finish();
-        EXPECT_EQ(expected.size(), implode::stream_bytes(parse.bits(f)));
-        EXPECT_TRUE(parse.write_stream(f) == expected);
+      // Parsed for f's own window, and for the widest one, whose matches too
+      // far for f the writer turns into literals.
+      for (unsigned parse_bits : {f.dict_bits, 6u}) {
+        for (size_t split : {size_t{0}, data.size() / 2}) {
+          SCOPED_TRACE(testing::Message() << name << " literals " << int(f.literals) << " k " << f.dict_bits
+                                          << " parsed for k " << parse_bits << " split at " << split);
+          implode::FastParse parse(data, f.literals, parse_bits, split);
+          implode::StreamWriter writer(f);
+          parse.emit(f, writer);
+          const Bytes expected = writer.finish();
+          EXPECT_EQ(expected.size(), implode::stream_bytes(parse.bits(f)));
+          EXPECT_TRUE(parse.write_stream(f) == expected);
+        }
       }
     }
   }
