@@ -41,6 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fast.emit(f, counter);
     if (counter.bits() != fast.bits(f)) fuzz::breach("fast parse size differs from its tokens");
   }
+  // Its stream, written straight from its token list (a format of a narrower
+  // window than the parse's turns the matches too far into literals), is the
+  // one a StreamWriter writes from the tokens it hands on.
+  {
+    implode::StreamWriter expected(format);
+    fast.emit(format, expected);
+    implode::FastParse written(input, format.literals, 6);
+    if (written.write_stream(format) != expected.finish()) fuzz::breach("fast stream differs from its tokens' stream");
+  }
 
   // The one-pass search over all six formats: its parse for this format is as
   // small as the single-format one, and its stream decodes.
