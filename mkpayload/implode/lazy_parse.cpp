@@ -59,6 +59,12 @@ constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by t
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
 constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
+// The match finder's tables hold positions by their low 16 bits, which name the
+// latest position before the one searched with those bits: the window (4096) is
+// far shorter than 2^16, so a position that matters is always read right.
+using PositionBits = uint16_t;
+constexpr size_t POSITION_PERIOD = size_t{1} << 16;
+static_assert(POSITION_PERIOD > HISTORY);
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
@@ -92,19 +98,19 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    // The tables hold position + 1, so that zero reads as NO_POSITION. They come
-    // zeroed from the heap (calloc: the system hands fresh pages over untouched,
-    // so a small input faults in only the pages it uses); the hashed ones are
-    // sized to the span parsed.
+    // The tables hold positions' low bits (PositionBits). They come zeroed from
+    // the heap (calloc: the system hands fresh pages over untouched, so a small
+    // input faults in only the pages it uses); the hashed ones are sized to the
+    // span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
-    tables_ = arena_table<uint32_t>(nullptr, entries);
+    tables_ = arena_table<PositionBits>(nullptr, entries);
     // A long span touches nearly every page of the tables: take them in one call.
-    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(uint32_t));
+    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(PositionBits));
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
@@ -163,10 +169,18 @@ class FastParse::Parser {
   }
   unsigned quad_key(uint32_t bytes) const { return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_); }
 
+  // How far back from `at` the latest position before it with low bits `bits`
+  // lies: 1 to POSITION_PERIOD - 1, or 0 for `at` itself (none before it).
+  // Entries never written (zero) and entries of positions POSITION_PERIOD or
+  // more back read as some earlier position: a candidate like any other, which
+  // the byte compares judge (no position in the window sharing the key, it
+  // cannot beat those that do).
+  static size_t back_to(PositionBits bits, size_t at) { return static_cast<PositionBits>(at - bits); }
+
   void insert(size_t pos) {
     note_run_end(pos);
     if (pos + 3 < data_.size()) [[likely]] {
-      const auto stored = static_cast<uint32_t>(pos + 1);
+      const auto stored = static_cast<PositionBits>(pos);
       const uint32_t bytes = key_bytes(pos);
       last_pair_[pair_key(bytes)] = stored;
       last_triple_[triple_key(bytes)] = stored;
@@ -178,8 +192,8 @@ class FastParse::Parser {
     // The last three positions: no key of four bytes, nor of three at the last two.
     if (pos + 1 >= data_.size()) return;
     const uint32_t bytes = key_bytes(pos);
-    last_pair_[pair_key(bytes)] = static_cast<uint32_t>(pos + 1);
-    if (pos + 2 < data_.size()) last_triple_[triple_key(bytes)] = static_cast<uint32_t>(pos + 1);
+    last_pair_[pair_key(bytes)] = static_cast<PositionBits>(pos);
+    if (pos + 2 < data_.size()) last_triple_[triple_key(bytes)] = static_cast<PositionBits>(pos);
   }
 
   // data[pos, pos + MIN_KEYED_RUN) is one byte value: one load and one compare.
@@ -265,18 +279,20 @@ class FastParse::Parser {
     if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
     size_t longest = 1;
     const uint32_t bytes = key_bytes(pos);
-    const uint32_t pair = last_pair_[pair_key(bytes)] - 1;
-    if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
+    const size_t pair_back = back_to(last_pair_[pair_key(bytes)], pos);
+    if (pair_back - 1 >= window_) return best;  // no earlier position within the window shares even two bytes
+    const auto pair = static_cast<uint32_t>(pos - pair_back);
     if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
     // A pair candidate of three bytes or more is the latest position sharing
     // three: the triple table then holds it or a later position whose three bytes
     // only hash alike, which cannot match three. Only a shorter pair needs it.
     uint32_t triple = pair;
     if (longest < 3) {
-      triple = last_triple_[triple_key(bytes)] - 1;
-      if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
-          consider(pos, triple, limit, longest, best) == 2)
-        return best;
+      const size_t triple_back = back_to(last_triple_[triple_key(bytes)], pos);
+      if (triple_back - 1 < window_) {
+        triple = static_cast<uint32_t>(pos - triple_back);
+        if (triple != pair && consider(pos, triple, limit, longest, best) == 2) return best;
+      }
     }
     if (limit < 4) return best;
     // A run of one byte value (MIN_KEYED_RUN or more, as the four bytes here
@@ -313,13 +329,13 @@ class FastParse::Parser {
   // can, and those that share all eight, go through consider().
   void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best, uint32_t pair,
                   uint32_t triple) const {
-    const size_t head = head_[quad_key(key_bytes(keyed))] - 1;
+    const size_t head = pos - back_to(head_[quad_key(key_bytes(keyed))], pos);
     // The lowest key position whose candidate (key_pos - shift) exists and lies
     // within the window.
     const size_t lowest = std::max(shift, pos + shift > window_ ? pos + shift - window_ : 0);
-    if (head == NO_POSITION || head < lowest) return;
+    if (head >= pos || head < lowest) return;
     const uint8_t* const data = data_.data();
-    const uint32_t* const prev = prev_;
+    const PositionBits* const prev = prev_;
     const uint8_t* const here = data + pos;
     const bool eight_readable = pos + 8 <= data_.size();  // here, and so at every candidate
     uint64_t here_eight = 0;
@@ -346,10 +362,10 @@ class FastParse::Parser {
         passed += 1 - verdict;
         if (compared == CHAIN_LIMIT || passed == PASS_LIMIT) return;
       }
-      // Chains run to older positions: a next one that is not older (none:
-      // NO_POSITION, or a slot reused by a newer position) or out of reach ends
-      // it, both in one unsigned compare.
-      const size_t next = prev[key_pos % HISTORY] - 1u;
+      // Chains run to older positions: a next one that is not older (none, or a
+      // slot reused by a newer position) or out of reach ends it, both in one
+      // unsigned compare.
+      const size_t next = key_pos - back_to(prev[key_pos % HISTORY], key_pos);
       if (next - lowest >= key_pos - lowest) return;
       key_pos = next;
     }
@@ -398,14 +414,14 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  ArenaTable<uint32_t> tables_;  // the four below, position + 1 each
+  ArenaTable<PositionBits> tables_;  // the four below
   // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
-  // (uint32_t) would then make the compiler read it again after each.
+  // would then make the compiler read it again after each.
   size_t hash_shift_ = 32 - MAX_HASH_BITS;
-  uint32_t* last_pair_;    // by two bytes: the latest position they start
-  uint32_t* last_triple_;  // by hash of three bytes: the latest position
-  uint32_t* head_;         // by hash of four bytes: the latest position, the chain's head
-  uint32_t* prev_;         // by position: the previous one of its chain
+  PositionBits* last_pair_;    // by two bytes: the latest position they start
+  PositionBits* last_triple_;  // by hash of three bytes: the latest position
+  PositionBits* head_;         // by hash of four bytes: the latest position, the chain's head
+  PositionBits* prev_;         // by position: the previous one of its chain
   // By byte value and run length: where the latest run of that value at least
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
