@@ -59,12 +59,21 @@ constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by t
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
 constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
 constexpr uint32_t NO_POSITION = UINT32_MAX;
+// The match finder's tables hold positions by their low 16 bits, which name the
+// latest position before the one searched with those bits: the window (4096) is
+// far shorter than 2^16, so a position that matters is always read right.
+using PositionBits = uint16_t;
+constexpr size_t POSITION_PERIOD = size_t{1} << 16;
+static_assert(POSITION_PERIOD > HISTORY);
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
 constexpr size_t POPULATED_SPAN = size_t{256} << 10;  // see Parser()
 constexpr size_t SUM_RING = 1024;                     // running literal sums from the position searched on
-static_assert(SUM_RING > MAX_MATCH + 1 && (SUM_RING & (SUM_RING - 1)) == 0);
+constexpr size_t SUM_STEP = 64;                       // summed this many bytes at a time
+// The sums reach at most one position past the one searched on, plus a match
+// and a step, ahead of the oldest one read.
+static_assert(SUM_RING > 1 + MAX_MATCH + SUM_STEP && (SUM_RING & (SUM_RING - 1)) == 0);
 
 // Flag and code bits of each byte as an ASCII literal.
 constexpr std::array<uint8_t, 256> ascii_literal_bits = [] {
@@ -89,19 +98,19 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    // The tables hold position + 1, so that zero reads as NO_POSITION. They come
-    // zeroed from the heap (calloc: the system hands fresh pages over untouched,
-    // so a small input faults in only the pages it uses); the hashed ones are
-    // sized to the span parsed.
+    // The tables hold positions' low bits (PositionBits). They come zeroed from
+    // the heap (calloc: the system hands fresh pages over untouched, so a small
+    // input faults in only the pages it uses); the hashed ones are sized to the
+    // span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
-    tables_ = arena_table<uint32_t>(nullptr, entries);
+    tables_ = arena_table<PositionBits>(nullptr, entries);
     // A long span touches nearly every page of the tables: take them in one call.
-    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(uint32_t));
+    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(PositionBits));
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
@@ -141,32 +150,50 @@ class FastParse::Parser {
   }
 
  private:
-  unsigned pair_key(size_t pos) const { return data_[pos] | data_[pos + 1] << 8; }
-  unsigned triple_key(size_t pos) const {
-    const uint32_t bytes = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
-    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
+  // The four bytes at `pos` as one little-endian word, the source of all three
+  // keys (one load instead of one a byte); zeros past the end of the data.
+  uint32_t key_bytes(size_t pos) const {
+    uint32_t bytes = 0;
+    if (pos + 4 <= data_.size()) [[likely]] {
+      std::memcpy(&bytes, data_.data() + pos, 4);
+      if constexpr (std::endian::native == std::endian::big)
+        bytes = bytes >> 24 | (bytes >> 8 & 0xFF00) | (bytes << 8 & 0xFF0000) | bytes << 24;
+      return bytes;
+    }
+    for (size_t i = 0; pos + i < data_.size(); ++i) bytes |= uint32_t{data_[pos + i]} << 8 * i;
+    return bytes;
   }
-  unsigned quad_key(size_t pos) const {
-    uint32_t bytes;
-    std::memcpy(&bytes, data_.data() + pos, 4);
-    return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_);
+  static unsigned pair_key(uint32_t bytes) { return bytes & 0xFFFF; }
+  unsigned triple_key(uint32_t bytes) const {
+    return static_cast<unsigned>(((bytes & 0xFFFFFF) * 2654435761u) >> hash_shift_);
   }
+  unsigned quad_key(uint32_t bytes) const { return static_cast<unsigned>((bytes * 2654435761u) >> hash_shift_); }
+
+  // How far back from `at` the latest position before it with low bits `bits`
+  // lies: 1 to POSITION_PERIOD - 1, or 0 for `at` itself (none before it).
+  // Entries never written (zero) and entries of positions POSITION_PERIOD or
+  // more back read as some earlier position: a candidate like any other, judged
+  // by the byte compares (it seldom changes a choice: a few bytes of output in
+  // megabytes on some inputs, either way).
+  static size_t back_to(PositionBits bits, size_t at) { return static_cast<PositionBits>(at - bits); }
 
   void insert(size_t pos) {
     note_run_end(pos);
     if (pos + 3 < data_.size()) [[likely]] {
-      const auto stored = static_cast<uint32_t>(pos + 1);
-      last_pair_[pair_key(pos)] = stored;
-      last_triple_[triple_key(pos)] = stored;
-      const unsigned k = quad_key(pos);
+      const auto stored = static_cast<PositionBits>(pos);
+      const uint32_t bytes = key_bytes(pos);
+      last_pair_[pair_key(bytes)] = stored;
+      last_triple_[triple_key(bytes)] = stored;
+      const unsigned k = quad_key(bytes);
       prev_[pos % HISTORY] = head_[k];
       head_[k] = stored;
       return;
     }
     // The last three positions: no key of four bytes, nor of three at the last two.
     if (pos + 1 >= data_.size()) return;
-    last_pair_[pair_key(pos)] = static_cast<uint32_t>(pos + 1);
-    if (pos + 2 < data_.size()) last_triple_[triple_key(pos)] = static_cast<uint32_t>(pos + 1);
+    const uint32_t bytes = key_bytes(pos);
+    last_pair_[pair_key(bytes)] = static_cast<PositionBits>(pos);
+    if (pos + 2 < data_.size()) last_triple_[triple_key(bytes)] = static_cast<PositionBits>(pos);
   }
 
   // data[pos, pos + MIN_KEYED_RUN) is one byte value: one load and one compare.
@@ -201,11 +228,21 @@ class FastParse::Parser {
     }
   }
 
-  // Running sums up to position `to` (sums_[i] covers bytes before i, mod 2^32:
-  // differences over at most SUM_RING positions are exact).
+  // Running sums up to position `to` at least (sums_[i] covers bytes before i,
+  // mod 2^32: differences over at most SUM_RING positions are exact). Summed
+  // SUM_STEP bytes at a time: a loop of a fixed count, where one up to `to`
+  // would end at a different count at every call, each end a branch mispredicted.
   void sum_up_to(size_t to) {
-    for (; summed_ < to; ++summed_)
-      sums_[(summed_ + 1) % SUM_RING] = sums_[summed_ % SUM_RING] + ascii_literal_bits[data_[summed_]];
+    if (summed_ >= to) return;
+    const size_t stop = std::min(summed_ + SUM_STEP, end_);  // `to` is at most end_
+    uint32_t sum = sums_[summed_ % SUM_RING];                // carried in a register, not reloaded from the ring
+    for (size_t i = summed_; i < stop; ++i) {
+      sum += ascii_literal_bits[data_[i]];
+      sums_[(i + 1) % SUM_RING] = sum;
+    }
+    summed_ = stop;
+    if (summed_ < to) [[unlikely]]
+      sum_up_to(to);  // the first call, and after a jump
   }
 
   int32_t guide_match_cost(unsigned length, unsigned distance) const {
@@ -241,13 +278,22 @@ class FastParse::Parser {
     const size_t limit = std::min<size_t>(MAX_MATCH, n - pos);
     if constexpr (GUIDE == LiteralCoding::ascii) sum_up_to(pos + limit);
     size_t longest = 1;
-    const uint32_t pair = last_pair_[pair_key(pos)] - 1;
-    if (pair == NO_POSITION || pos - pair > window_) return best;  // no earlier position shares even two bytes
+    const uint32_t bytes = key_bytes(pos);
+    const size_t pair_back = back_to(last_pair_[pair_key(bytes)], pos);
+    if (pair_back - 1 >= window_) return best;  // no earlier position within the window shares even two bytes
+    const auto pair = static_cast<uint32_t>(pos - pair_back);
     if (consider(pos, pair, limit, longest, best) == 2 || limit < 3) return best;
-    const uint32_t triple = last_triple_[triple_key(pos)] - 1;
-    if (triple != NO_POSITION && triple != pair && pos - triple <= window_ &&
-        consider(pos, triple, limit, longest, best) == 2)
-      return best;
+    // A pair candidate of three bytes or more is the latest position sharing
+    // three: the triple table then holds it or a later position whose three bytes
+    // only hash alike, which cannot match three. Only a shorter pair needs it.
+    uint32_t triple = pair;
+    if (longest < 3) {
+      const size_t triple_back = back_to(last_triple_[triple_key(bytes)], pos);
+      if (triple_back - 1 < window_) {
+        triple = static_cast<uint32_t>(pos - triple_back);
+        if (triple != pair && consider(pos, triple, limit, longest, best) == 2) return best;
+      }
+    }
     if (limit < 4) return best;
     // A run of one byte value (MIN_KEYED_RUN or more, as the four bytes here
     // show): every position inside an earlier run of it shares the four-byte
@@ -274,23 +320,63 @@ class FastParse::Parser {
 
   // Walks the chain of the key at `keyed` (newest first), each candidate moved
   // back by `shift` (the pair and triple candidates are not taken twice).
+  //
+  // The walk is about a fifth of the parse's time on text, candidate after
+  // candidate turned away, so its step is kept small. Most candidates cannot beat the
+  // longest so far, and which can is hard to predict: their first eight bytes
+  // tell (a common prefix within them no longer than `longest`) without a
+  // branch on the one-byte test, whose verdict is then only counted; those that
+  // can, and those that share all eight, go through consider().
   void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best, uint32_t pair,
                   uint32_t triple) const {
-    uint32_t key_pos = head_[quad_key(keyed)] - 1;
+    const size_t head = pos - back_to(head_[quad_key(key_bytes(keyed))], pos);
+    // The lowest key position whose candidate (key_pos - shift) exists and lies
+    // within the window.
+    const size_t lowest = std::max(shift, pos + shift > window_ ? pos + shift - window_ : 0);
+    if (head >= pos || head < lowest) return;
+    const uint8_t* const data = data_.data();
+    const PositionBits* const prev = prev_;
+    const uint8_t* const here = data + pos;
+    const bool eight_readable = pos + 8 <= data_.size();  // here, and so at every candidate
+    uint64_t here_eight = 0;
+    if (eight_readable) std::memcpy(&here_eight, here, 8);
+    // The longest a quick look settles (-1, none, without eight bytes to read).
+    int quick_longest = eight_readable ? static_cast<int>(std::min<size_t>(longest, 7)) : -1;
+    uint8_t here_next = here[longest];
     unsigned compared = 0, passed = 0;
-    while (key_pos != NO_POSITION && key_pos >= shift && compared < CHAIN_LIMIT && passed < PASS_LIMIT) {
+    for (size_t key_pos = head;;) {
       const size_t cand = key_pos - shift;
-      if (pos - cand > window_) break;
       if (cand != pair && cand != triple) {
-        const unsigned verdict = consider(pos, cand, limit, longest, best);
-        if (verdict == 2) return;
+        unsigned verdict;
+        uint64_t there_eight = 0;
+        if (eight_readable) std::memcpy(&there_eight, data + cand, 8);
+        if (common_prefix(there_eight ^ here_eight) <= quick_longest) {
+          verdict = data[cand + longest] == here_next;
+        } else {
+          verdict = consider(pos, cand, limit, longest, best);
+          if (verdict == 2) return;
+          if (eight_readable) quick_longest = static_cast<int>(std::min<size_t>(longest, 7));
+          here_next = here[longest];
+        }
         compared += verdict;
         passed += 1 - verdict;
+        if (compared == CHAIN_LIMIT || passed == PASS_LIMIT) return;
       }
-      const uint32_t next = prev_[key_pos % HISTORY] - 1;
-      if (next == NO_POSITION || next >= key_pos) break;  // slot reused by a newer position
+      // Chains run to older positions: a next one that is not older (none, or a
+      // slot reused by a newer position) or out of reach ends it, both in one
+      // unsigned compare.
+      const size_t next = key_pos - back_to(prev[key_pos % HISTORY], key_pos);
+      if (next - lowest >= key_pos - lowest) return;
       key_pos = next;
     }
+  }
+
+  // Bytes alike at the start of two eight-byte words, from their XOR (8: all).
+  static int common_prefix(uint64_t differ) {
+    if constexpr (std::endian::native == std::endian::little)
+      return std::countr_zero(differ) / 8;
+    else
+      return std::countl_zero(differ) / 8;
   }
 
   void literal(size_t pos) {
@@ -299,24 +385,27 @@ class FastParse::Parser {
     ++out_.literal_count_;
   }
 
+  // Adds the match to every window's totals: as a match where it is within the
+  // window, else as its bytes in literals.
   void match(size_t pos, const Candidate& c) {
     out_.add_match(run_, c.length, c.distance);
     run_ = 0;
     const unsigned length_bits = length_cost_table[c.length];
-    uint32_t ascii_bits = UINT32_MAX;  // ASCII guide: the match's bytes as literals, from the sums
+    // The match's bytes as ASCII literals, for the windows it lies beyond.
+    uint32_t far_ascii_bits = 0;
+    if constexpr (GUIDE == LiteralCoding::ascii) {
+      far_ascii_bits = static_cast<uint32_t>(literal_bits(pos, c.length));
+    } else if (c.length > MIN_MATCH && c.distance > max_distance(4)) {
+      for (unsigned i = 0; i < c.length; ++i) far_ascii_bits += ascii_literal_bits[data_[pos + i]];
+    }
     for (unsigned k = 4; k <= out_.dict_bits_; ++k) {
       Totals& t = out_.by_dict_[k - 4];
-      if (c.length == MIN_MATCH || c.distance <= max_distance(k)) {
-        t.match_bits += length_bits + distance_cost({GUIDE, k}, c.length, c.distance);
-      } else {  // written as literals in this format
-        t.far_bytes += c.length;
-        if constexpr (GUIDE == LiteralCoding::ascii) {
-          if (ascii_bits == UINT32_MAX) ascii_bits = static_cast<uint32_t>(literal_bits(pos, c.length));
-          t.far_ascii_bits += ascii_bits;
-        } else {
-          for (unsigned i = 0; i < c.length; ++i) t.far_ascii_bits += ascii_literal_bits[data_[pos + i]];
-        }
-      }
+      const bool within = c.length == MIN_MATCH || c.distance <= max_distance(k);
+      const unsigned distance = within ? c.distance : 1;  // a far one's cost is not looked up
+      const unsigned bits = length_bits + distance_cost({GUIDE, k}, c.length, distance);
+      t.match_bits += within ? bits : 0;
+      t.far_bytes += within ? 0 : c.length;
+      t.far_ascii_bits += within ? 0 : far_ascii_bits;
     }
   }
 
@@ -325,14 +414,14 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  ArenaTable<uint32_t> tables_;  // the four below, position + 1 each
-  // 32 - the hashed tables' key bits. Not an unsigned int: stores to the tables
-  // (uint32_t) would then make the compiler read it again after each.
+  ArenaTable<PositionBits> tables_;  // the four below
+  // 32 - the hashed tables' key bits. Not an unsigned int: stores to the
+  // uint32_t arrays below would then make the compiler read it again after each.
   size_t hash_shift_ = 32 - MAX_HASH_BITS;
-  uint32_t* last_pair_;    // by two bytes: the latest position they start
-  uint32_t* last_triple_;  // by hash of three bytes: the latest position
-  uint32_t* head_;         // by hash of four bytes: the latest position, the chain's head
-  uint32_t* prev_;         // by position: the previous one of its chain
+  PositionBits* last_pair_;    // by two bytes: the latest position they start
+  PositionBits* last_triple_;  // by hash of three bytes: the latest position
+  PositionBits* head_;         // by hash of four bytes: the latest position, the chain's head
+  PositionBits* prev_;         // by position: the previous one of its chain
   // By byte value and run length: where the latest run of that value at least
   // that long ended.
   std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
