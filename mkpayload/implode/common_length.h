@@ -13,6 +13,15 @@
 
 namespace implode {
 
+// Bytes alike at the start of two eight-byte words loaded from memory, from
+// their XOR (8: all of them).
+inline unsigned equal_prefix_bytes(uint64_t differ) {
+  if constexpr (std::endian::native == std::endian::little)
+    return static_cast<unsigned>(std::countr_zero(differ)) / 8;
+  else
+    return static_cast<unsigned>(std::countl_zero(differ)) / 8;
+}
+
 // Length of the common prefix of a and b, known to be at least `from`, at most
 // `limit`.
 inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t from, size_t limit) {
@@ -21,12 +30,7 @@ inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t from, siz
     uint64_t x, y;
     std::memcpy(&x, a + len, 8);
     std::memcpy(&y, b + len, 8);
-    if (x != y) {
-      if constexpr (std::endian::native == std::endian::little)
-        return len + std::countr_zero(x ^ y) / 8;
-      else
-        return len + std::countl_zero(x ^ y) / 8;
-    }
+    if (x != y) return len + equal_prefix_bytes(x ^ y);
     len += 8;
   }
   while (len < limit && a[len] == b[len]) ++len;
@@ -45,7 +49,7 @@ inline size_t long_common_length(const uint8_t* a, const uint8_t* b, size_t from
     uint64_t x, y;
     std::memcpy(&x, a + len, 8);
     std::memcpy(&y, b + len, 8);
-    if (x != y) return len + std::countr_zero(x ^ y) / 8;
+    if (x != y) return len + equal_prefix_bytes(x ^ y);
     len += 8;
   }
   while (len + 32 <= limit) {

@@ -196,12 +196,15 @@ class FastParse::Parser {
     if (pos + 2 < data_.size()) last_triple_[triple_key(bytes)] = static_cast<PositionBits>(pos);
   }
 
+  // Four bytes (as one word, in either byte order) are one byte value.
+  static bool one_value(uint32_t four) { return four == (four & 0xFF) * 0x01010101u; }
+
   // data[pos, pos + MIN_KEYED_RUN) is one byte value: one load and one compare.
   bool starts_run(size_t pos) const {
     static_assert(MIN_KEYED_RUN == 4);  // the four bytes loaded
     uint32_t four;
     std::memcpy(&four, data_.data() + pos, 4);
-    return four == (four & 0xFF) * 0x01010101u;
+    return one_value(four);
   }
 
   // A run of MIN_KEYED_RUN or more that ends before `pos` is noted by its byte
@@ -302,7 +305,7 @@ class FastParse::Parser {
     // comes from the run table; a match that goes on past the run must come from
     // an earlier run that ends as this one does, found by the key of the run's
     // last byte and the three after it, each position moved back by the run.
-    if (starts_run(pos)) {
+    if (one_value(bytes)) {  // the four bytes here: limit >= 4
       const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
       const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
       const uint32_t run_end = run_end_[data_[pos]][tracked];
@@ -310,16 +313,17 @@ class FastParse::Parser {
           consider(pos, run_end - tracked, limit, longest, best) == 2)
         return best;
       if (run + 3 <= limit) {
-        walk_chain(pos, pos + run - 1, run - 1, limit, longest, best, pair, triple);
+        walk_chain(pos, key_bytes(pos + run - 1), run - 1, limit, longest, best, pair, triple);
         return best;
       }
     }
-    walk_chain(pos, pos, 0, limit, longest, best, pair, triple);
+    walk_chain(pos, bytes, 0, limit, longest, best, pair, triple);
     return best;
   }
 
-  // Walks the chain of the key at `keyed` (newest first), each candidate moved
-  // back by `shift` (the pair and triple candidates are not taken twice).
+  // Walks the chain of the four-byte key `keyed` (key_bytes() of a position;
+  // newest first), each candidate moved back by `shift` (the pair and triple
+  // candidates are not taken twice).
   //
   // The walk is about a fifth of the parse's time on text, candidate after
   // candidate turned away, so its step is kept small. Most candidates cannot beat the
@@ -327,9 +331,9 @@ class FastParse::Parser {
   // tell (a common prefix within them no longer than `longest`) without a
   // branch on the one-byte test, whose verdict is then only counted; those that
   // can, and those that share all eight, go through consider().
-  void walk_chain(size_t pos, size_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best, uint32_t pair,
-                  uint32_t triple) const {
-    const size_t head = pos - back_to(head_[quad_key(key_bytes(keyed))], pos);
+  void walk_chain(size_t pos, uint32_t keyed, size_t shift, size_t limit, size_t& longest, Candidate& best,
+                  uint32_t pair, uint32_t triple) const {
+    const size_t head = pos - back_to(head_[quad_key(keyed)], pos);
     // The lowest key position whose candidate (key_pos - shift) exists and lies
     // within the window.
     const size_t lowest = std::max(shift, pos + shift > window_ ? pos + shift - window_ : 0);
@@ -350,7 +354,7 @@ class FastParse::Parser {
         unsigned verdict;
         uint64_t there_eight = 0;
         if (eight_readable) std::memcpy(&there_eight, data + cand, 8);
-        if (common_prefix(there_eight ^ here_eight) <= quick_longest) {
+        if (static_cast<int>(equal_prefix_bytes(there_eight ^ here_eight)) <= quick_longest) {
           verdict = data[cand + longest] == here_next;
         } else {
           verdict = consider(pos, cand, limit, longest, best);
@@ -369,14 +373,6 @@ class FastParse::Parser {
       if (next - lowest >= key_pos - lowest) return;
       key_pos = next;
     }
-  }
-
-  // Bytes alike at the start of two eight-byte words, from their XOR (8: all).
-  static int common_prefix(uint64_t differ) {
-    if constexpr (std::endian::native == std::endian::little)
-      return std::countr_zero(differ) / 8;
-    else
-      return std::countl_zero(differ) / 8;
   }
 
   void literal(size_t pos) {
@@ -401,7 +397,7 @@ class FastParse::Parser {
     for (unsigned k = 4; k <= out_.dict_bits_; ++k) {
       Totals& t = out_.by_dict_[k - 4];
       const bool within = c.length == MIN_MATCH || c.distance <= max_distance(k);
-      const unsigned distance = within ? c.distance : 1;  // a far one's cost is not looked up
+      const unsigned distance = within ? c.distance : 1;  // a far one's cost is priced and dropped: no branch
       const unsigned bits = length_bits + distance_cost({GUIDE, k}, c.length, distance);
       t.match_bits += within ? bits : 0;
       t.far_bytes += within ? 0 : c.length;
@@ -415,8 +411,9 @@ class FastParse::Parser {
   size_t end_;  // no match reaches past it
   size_t window_;
   ArenaTable<PositionBits> tables_;  // the four below
-  // 32 - the hashed tables' key bits. Not an unsigned int: stores to the
-  // uint32_t arrays below would then make the compiler read it again after each.
+  // 32 - the hashed tables' key bits. Not an unsigned int: stores through
+  // uint32_t pointers (the run table's) may alias one, and the compiler would
+  // read it again after each.
   size_t hash_shift_ = 32 - MAX_HASH_BITS;
   PositionBits* last_pair_;    // by two bytes: the latest position they start
   PositionBits* last_triple_;  // by hash of three bytes: the latest position
