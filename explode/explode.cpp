@@ -450,9 +450,14 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
   uint8_t* out = run.out;
   uint8_t* const out_fast_end = run.out_fast_end;
   const uint32_t dict_bits = w.dict_bits;
-  const FastTokenTable& fast_tokens = tables.fast_tokens[Ascii ? 1 : 0][dict_bits - MIN_DICT_BITS];
-  // literal_source - (b + LITERAL_DISPLACE) holds the byte b.
-  const uint8_t* const literal_source = tables.literal_bytes.data() + 255 + LITERAL_DISPLACE;
+  // ASCII literals come one or two to a token (see ascii_pair_tokens).
+  const FastTokenTable& fast_tokens =
+      Ascii ? tables.ascii_pair_tokens[dict_bits - MIN_DICT_BITS] : tables.fast_tokens[0][dict_bits - MIN_DICT_BITS];
+  // literal_source - (b + LITERAL_DISPLACE) holds the byte b; with ASCII
+  // literals, lower addresses hold the pairs.
+  const uint8_t* const literal_source =
+      Ascii ? tables.ascii_literal_bytes.data() + ASCII_PAIR_BYTES + 255 + LITERAL_DISPLACE
+            : tables.literal_bytes.data() + 255 + LITERAL_DISPLACE;
   uint64_t bits = 0;
   // Valid bits in `bits`: the low 6 bits of bits_left. The straight route
   // subtracts its whole table entry, whose low 6 bits are the shift, and leaves
@@ -526,6 +531,7 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
     }
     // The step-by-step route: any token, one part after the other.
     if (token.literal) {
+      assert(token.advance == 1);
       take(token.shift);
       *out++ = static_cast<uint8_t>(token.displace - LITERAL_DISPLACE);
       return Step::needs_refill;

@@ -8,6 +8,7 @@
 // plain search of the codes.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -93,6 +94,22 @@ inline constexpr unsigned STRAIGHT_MATCH = 32;
 inline constexpr unsigned LITERAL_DISPLACE = 16;
 inline constexpr unsigned DICT_SIZES = 3;  // k = 4, 5, 6
 
+// Two ASCII literals whose codes, with their flag bits, fit in the index
+// together: the text streams' commonest token pair, taken in one step.
+constexpr bool ascii_pair_fits(unsigned first, unsigned second) {
+  return 2u + implode_format::ascii_bits[first] + implode_format::ascii_bits[second] <= TOKEN_INDEX_BITS;
+}
+constexpr unsigned ascii_pair_count() {
+  unsigned n = 0;
+  for (unsigned a = 0; a < 256; ++a)
+    for (unsigned b = 0; b < 256; ++b) n += ascii_pair_fits(a, b);
+  return n;
+}
+// The pairs' bytes, two a pair, lie before the single literals' table in
+// ascii_literal_bytes; a pair's displacement must fit the token's 12 bits.
+inline constexpr unsigned ASCII_PAIR_BYTES = 2 * ascii_pair_count();
+static_assert(ASCII_PAIR_BYTES + 255 + LITERAL_DISPLACE < (1u << 12));
+
 struct Lookups {
   // Indexed by the 8 stream bits where a length code starts.
   std::array<LengthCode, 256> length{};
@@ -106,6 +123,13 @@ struct Lookups {
   // literal b is copied from &literal_bytes[255 + LITERAL_DISPLACE] - its
   // displacement, as a match is copied from the output position - its distance.
   std::array<uint8_t, 256 + 32> literal_bytes{};
+  // The ASCII fast tokens with every two literals that fit the index as one
+  // token (advance 2), for k = 4, 5, 6; otherwise as fast_tokens[1].
+  std::array<FastTokenTable, DICT_SIZES> ascii_pair_tokens{};
+  // Every pair's two bytes, then literal_bytes' values: a pair is copied from
+  // &ascii_literal_bytes[ASCII_PAIR_BYTES + 255 + LITERAL_DISPLACE] - its
+  // displacement, a single literal as from literal_bytes.
+  std::array<uint8_t, ASCII_PAIR_BYTES + 256 + 32> ascii_literal_bytes{};
 };
 
 // lookup[j] = f(i) for the code i that the 8 bits j begin with. Codes are
@@ -172,6 +196,54 @@ constexpr void build_code_lookups(Lookups& t) {
   });
 }
 
+// Fills ascii_pair_tokens and ascii_literal_bytes from fast_tokens[1] and
+// literal_bytes. A pair's bytes lie at twice its rank in (first, second) order,
+// counted by the first byte's row and the second's rank among the bytes short
+// enough to follow it.
+constexpr void build_ascii_pairs(Lookups& t) {
+  using implode_format::ascii_bits;
+  constexpr unsigned SHORTEST = 4, LONGEST_SECOND = TOKEN_INDEX_BITS - 2 - SHORTEST;
+  static_assert(*std::min_element(ascii_bits.begin(), ascii_bits.end()) == SHORTEST);
+  std::array<uint16_t, 256> row{};                                  // pairs before those that start with each byte
+  std::array<std::array<uint8_t, 256>, LONGEST_SECOND + 1> rank{};  // bytes before b of at most m code bits
+  unsigned n = 0;
+  for (unsigned a = 0; a < 256; ++a) {
+    row[a] = static_cast<uint16_t>(n);
+    for (unsigned b = 0; b < 256; ++b) n += ascii_pair_fits(a, b);
+  }
+  for (unsigned m = 0; m <= LONGEST_SECOND; ++m)
+    for (unsigned b = 0, r = 0; b < 256; ++b) {
+      rank[m][b] = static_cast<uint8_t>(r);
+      r += ascii_bits[b] <= m;
+    }
+  t.ascii_literal_bytes.fill(0);
+  for (unsigned a = 0; a < 256; ++a)
+    for (unsigned b = 0; b < 256; ++b)
+      if (ascii_pair_fits(a, b)) {
+        const unsigned at = 2 * (row[a] + rank[TOKEN_INDEX_BITS - 2 - ascii_bits[a]][b]);
+        t.ascii_literal_bytes[at] = static_cast<uint8_t>(a);
+        t.ascii_literal_bytes[at + 1] = static_cast<uint8_t>(b);
+      }
+  for (unsigned i = 0; i < t.literal_bytes.size(); ++i)
+    t.ascii_literal_bytes[ASCII_PAIR_BYTES + i] = t.literal_bytes[i];
+  for (unsigned k = 0; k < DICT_SIZES; ++k) {
+    const FastTokenTable& single = t.fast_tokens[1][k];
+    for (uint32_t v = 0; v < single.size(); ++v) {
+      FastToken token = single[v];
+      const FastToken next = single[v >> token.shift];
+      if (token.literal && next.literal && unsigned{token.shift} + next.shift <= TOKEN_INDEX_BITS) {
+        const unsigned a = token.displace - LITERAL_DISPLACE, b = next.displace - LITERAL_DISPLACE;
+        const unsigned at = 2 * (row[a] + rank[TOKEN_INDEX_BITS - 2 - ascii_bits[a]][b]);
+        token.shift = (token.shift + next.shift) & 0x3Fu;
+        token.through = token.shift & 0xFu;
+        token.advance = 2;
+        token.displace = (ASCII_PAIR_BYTES + 255 + LITERAL_DISPLACE - at) & 0xFFFu;
+      }
+      t.ascii_pair_tokens[k][v] = token;
+    }
+  }
+}
+
 // Fills `t`, every entry of it, whatever it held before.
 constexpr void build_lookups(Lookups& t) {
   using namespace implode_format;
@@ -196,6 +268,7 @@ constexpr void build_lookups(Lookups& t) {
         t.fast_tokens[mode][k - MIN_DICT_BITS][v] = fast_token(t, mode == 0, k, v);
   t.literal_bytes.fill(0);
   for (uint32_t b = 0; b < 256; ++b) t.literal_bytes[255 - b] = static_cast<uint8_t>(b);
+  build_ascii_pairs(t);
 }
 
 constexpr Lookups make_lookups() {

@@ -285,3 +285,61 @@ TEST(ExplodeTables, LookupsBuiltAtRunTimeEqualTheConstantOnesAndPlainSearch) {
 }
 
 }  // namespace
+
+namespace {
+
+// ASCII streams read pair tokens: wherever the index holds two whole literals,
+// one token for both, whose copy source holds their two bytes; elsewhere the
+// single token. Checked against the plain search, in the constant lookups and in
+// lookups built over other bytes.
+void expect_ascii_pairs_match_plain_search(const explode::Lookups& t) {
+  using explode::ASCII_PAIR_BYTES;
+  using explode::LITERAL_DISPLACE;
+  const auto& bytes = t.ascii_literal_bytes;
+  const size_t source = ASCII_PAIR_BYTES + 255 + LITERAL_DISPLACE;  // the literals' copy source, as an index
+  size_t pairs = 0;
+  for (unsigned k = 4; k <= 6; ++k) {
+    const explode::FastTokenTable& table = t.ascii_pair_tokens[k - explode::MIN_DICT_BITS];
+    for (uint32_t v = 0; v <= explode::TOKEN_INDEX_MASK; ++v) {
+      const explode::FastToken e = table[v];
+      const auto got = std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned>{
+          e.shift, e.through, e.literal, e.stepwise, e.advance, e.special() ? 0u : unsigned{e.displace}};
+      const auto first = expected_fast_token(v, k, false);
+      const auto [shift, through, literal, stepwise, advance, displace] = first;
+      const auto second = expected_fast_token(v >> shift, k, false);
+      if (!literal || !std::get<2>(second) || shift + std::get<0>(second) > explode::TOKEN_INDEX_BITS) {
+        ASSERT_EQ(got, first) << "bits " << v << " k " << k;
+        continue;
+      }
+      ++pairs;
+      const unsigned both = shift + std::get<0>(second);
+      ASSERT_EQ(got, (std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned>{both, both, true, false, 2,
+                                                                                     unsigned{e.displace}}))
+          << "bits " << v << " k " << k;
+      ASSERT_GE(source, e.displace);
+      const size_t at = source - e.displace;
+      ASSERT_LE(at + 32, bytes.size()) << "bits " << v;  // the straight route copies 32 bytes
+      EXPECT_EQ(bytes[at], displace - LITERAL_DISPLACE) << "bits " << v << " k " << k;
+      EXPECT_EQ(bytes[at + 1], std::get<5>(second) - LITERAL_DISPLACE) << "bits " << v << " k " << k;
+    }
+  }
+  // Each pair of codes that fits takes every index that starts with it.
+  size_t expected = 0;
+  for (unsigned a = 0; a < 256; ++a)
+    for (unsigned b = 0; b < 256; ++b) {
+      const unsigned bits = 2 + ascii_bits[a] + ascii_bits[b];
+      if (bits <= explode::TOKEN_INDEX_BITS) expected += size_t{1} << (explode::TOKEN_INDEX_BITS - bits);
+    }
+  EXPECT_EQ(pairs, 3 * expected);
+  for (uint32_t b = 0; b < 256; ++b) EXPECT_EQ(bytes[source - (b + LITERAL_DISPLACE)], b);
+}
+
+TEST(ExplodeTables, AsciiPairTokensMatchPlainSearch) {
+  expect_ascii_pairs_match_plain_search(explode::lookups);
+  auto built = std::make_unique<explode::Lookups>();
+  std::memset(static_cast<void*>(built.get()), 0xEE, sizeof(explode::Lookups));
+  explode::build_lookups(*built);
+  expect_ascii_pairs_match_plain_search(*built);
+}
+
+}  // namespace
