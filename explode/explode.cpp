@@ -13,9 +13,9 @@
 //   first byte always suffice). Inside that margin no read and no failure can
 //   happen, so it decodes whole tokens from a 64-bit little-endian load at the bit
 //   position, with no per-bit refill and no per-byte bounds check. One load from
-//   a 13-bit token table resolves the flag bit and the ASCII literal or the length
-//   code with its extra bits, and for most short matches the distance position
-//   code as well. When the margin runs out it hands the bit position back to the
+//   a 13-bit token table resolves the flag bit and the ASCII literal (two, where
+//   both codes fit) or the length code with its extra bits, and for most short
+//   matches the distance position code as well. When the margin runs out it hands the bit position back to the
 //   exact path in the form that path keeps (in_next, bit_buf, spare_bits).
 //
 // Output, explode_stream: out_buf[0, 4096) is history, fresh bytes go from 4096
@@ -435,7 +435,7 @@ struct FastRun {
 //
 // Most tokens take the straight route: one load from the fast token table gives
 // the bits to take and a source to copy 32 bytes from, the output for a literal
-// (from the table of byte values) or for a match of up to 32 bytes at a distance
+// or two ASCII ones (from the table of byte values and pairs) or for a match of up to 32 bytes at a distance
 // of 16 or more (from the output; shorter distances repeat their pattern), so that literals and short matches, however
 // they alternate, meet no branch that depends on which they are. Tokens marked
 // stepwise take the general route, and with Checked so does every match that
