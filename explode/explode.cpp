@@ -529,13 +529,9 @@ uint32_t decode_fast(ExplodeWork& w, const Lookups& tables, FastRun& run) {
       out += token.advance;
       return Step::straight;
     }
-    // The step-by-step route: any token, one part after the other.
-    if (token.literal) {
-      assert(token.advance == 1);
-      take(token.shift);
-      *out++ = static_cast<uint8_t>(token.displace - LITERAL_DISPLACE);
-      return Step::needs_refill;
-    }
+    // The step-by-step route: a match or a special token, one part after the
+    // other (a literal is never stepwise, and takes the straight route above).
+    assert(!token.literal);
     uint32_t length;
     uint32_t distance;
     if (!token.special()) {

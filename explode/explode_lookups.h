@@ -216,14 +216,9 @@ constexpr void build_ascii_pairs(Lookups& t) {
       rank[m][b] = static_cast<uint8_t>(r);
       r += ascii_bits[b] <= m;
     }
+  // Every pair that fits starts some index, so the token loop below writes
+  // every pair's bytes.
   t.ascii_literal_bytes.fill(0);
-  for (unsigned a = 0; a < 256; ++a)
-    for (unsigned b = 0; b < 256; ++b)
-      if (ascii_pair_fits(a, b)) {
-        const unsigned at = 2 * (row[a] + rank[TOKEN_INDEX_BITS - 2 - ascii_bits[a]][b]);
-        t.ascii_literal_bytes[at] = static_cast<uint8_t>(a);
-        t.ascii_literal_bytes[at + 1] = static_cast<uint8_t>(b);
-      }
   for (unsigned i = 0; i < t.literal_bytes.size(); ++i)
     t.ascii_literal_bytes[ASCII_PAIR_BYTES + i] = t.literal_bytes[i];
   for (unsigned k = 0; k < DICT_SIZES; ++k) {
@@ -234,6 +229,8 @@ constexpr void build_ascii_pairs(Lookups& t) {
       if (token.literal && next.literal && unsigned{token.shift} + next.shift <= TOKEN_INDEX_BITS) {
         const unsigned a = token.displace - LITERAL_DISPLACE, b = next.displace - LITERAL_DISPLACE;
         const unsigned at = 2 * (row[a] + rank[TOKEN_INDEX_BITS - 2 - ascii_bits[a]][b]);
+        t.ascii_literal_bytes[at] = static_cast<uint8_t>(a);
+        t.ascii_literal_bytes[at + 1] = static_cast<uint8_t>(b);
         token.shift = (token.shift + next.shift) & 0x3Fu;
         token.through = token.shift & 0xFu;
         token.advance = 2;

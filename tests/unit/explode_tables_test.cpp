@@ -312,9 +312,11 @@ void expect_ascii_pairs_match_plain_search(const explode::Lookups& t) {
         continue;
       }
       ++pairs;
+      // Both literals' bits, two bytes, copied from where the pair's bytes lie (below).
       const unsigned both = shift + std::get<0>(second);
-      ASSERT_EQ(got, (std::tuple<unsigned, unsigned, bool, bool, unsigned, unsigned>{both, both, true, false, 2,
-                                                                                     unsigned{e.displace}}))
+      ASSERT_EQ(
+          (std::tuple<unsigned, unsigned, bool, bool, unsigned>{e.shift, e.through, e.literal, e.stepwise, e.advance}),
+          (std::tuple<unsigned, unsigned, bool, bool, unsigned>{both, both, true, false, 2}))
           << "bits " << v << " k " << k;
       ASSERT_GE(source, e.displace);
       const size_t at = source - e.displace;
