@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "implode_costs.h"
+
 namespace mkpayload {
 
 enum class LiteralMode { automatic, binary, ascii };
@@ -35,5 +37,10 @@ struct CompressionFault : std::runtime_error {
 // a lazy hash-chain parse. Every stream is decoded again before it is returned;
 // throws CompressionFault when it does not come back byte for byte.
 std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options);
+
+// The literal coding the fast level's parse is guided by: the forced one, else
+// the one in which the input's bytes, all taken as literals, cost fewer bits
+// (binary on a tie).
+implode::LiteralCoding cheaper_literals(std::span<const uint8_t> data, LiteralMode mode);
 
 }  // namespace mkpayload

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fresh_pages.h"
+
 namespace mkpayload {
 
 // Where an installer's bytes go as they are made.
@@ -25,14 +27,15 @@ class ByteSink {
 
 // A file's bytes, in memory the read is the first to write: not cleared first,
 // as a vector's would be (on our machines the first write to fresh memory costs
-// several times a copy, so clearing a large input cost as much as reading it).
+// several times a copy, so clearing a large input cost as much as reading it),
+// and in large pages where it is large (see fresh_bytes()).
 class FileBytes {
  public:
-  FileBytes(std::unique_ptr<uint8_t[]> bytes, size_t size) : bytes_(std::move(bytes)), size_(size) {}
+  FileBytes(implode::FreshBytes bytes, size_t size) : bytes_(std::move(bytes)), size_(size) {}
   std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
+  implode::FreshBytes bytes_;
   size_t size_;
 };
 

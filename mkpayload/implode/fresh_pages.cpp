@@ -1,5 +1,6 @@
 #include "fresh_pages.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #if defined(__linux__)
@@ -47,14 +48,20 @@ void* map_large_pages(size_t) { return nullptr; }
 void unmap_large_pages(void*, size_t) {}
 #endif
 
-void prepare_to_fill(void* p, size_t bytes) {
-#if defined(__linux__)
-  const auto start = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t first = (start + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
-  const uintptr_t last = (start + bytes) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
+void ReleaseBytes::operator()(uint8_t* p) const {
+  if (mapped)
+    unmap_large_pages(p, bytes);
+  else
+    std::free(p);
+}
+
+FreshBytes fresh_bytes(size_t bytes) {
+  void* p = bytes >= LARGE_PAGE_BYTES ? map_large_pages(bytes) : nullptr;
+  const bool mapped = p != nullptr;
+  if (!mapped) p = std::malloc(std::max<size_t>(bytes, 1));
+  if (!p) throw std::bad_alloc();
   populate_pages(p, bytes);
+  return FreshBytes(static_cast<uint8_t*>(p), ReleaseBytes{bytes, mapped});
 }
 
 void ReleasePages::operator()(uint32_t* p) const {

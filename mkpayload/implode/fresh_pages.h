@@ -28,10 +28,18 @@ FreshPages fresh_pages(size_t words);
 // (about half the cost of a fault for each); the memory is not changed.
 void populate_pages(void* p, size_t bytes);
 
-// A buffer about to be filled whole (a file read into it): asks large pages for
-// the whole large pages inside it, then takes its pages in one call. Advice
-// only; the memory is not changed.
-void prepare_to_fill(void* p, size_t bytes);
+struct ReleaseBytes {
+  size_t bytes = 0;     // as asked of fresh_bytes()
+  bool mapped = false;  // map_large_pages' (else the heap's)
+  void operator()(uint8_t* p) const;
+};
+using FreshBytes = std::unique_ptr<uint8_t[], ReleaseBytes>;
+
+// Room for `bytes` bytes about to be filled whole (a file read into it),
+// uninitialised, its pages taken in one call. From LARGE_PAGE_BYTES on it starts
+// at a large page's boundary, so that every whole large page in it is one (2 MiB
+// of the heap's would start anywhere and hold at most one). Throws bad_alloc.
+FreshBytes fresh_bytes(size_t bytes);
 
 // `bytes` of zeroed memory at an address aligned to LARGE_PAGE_BYTES, asking
 // for large pages, or nullptr where the system cannot map it so. Give it back

@@ -314,6 +314,32 @@ TEST(FastParse, ReaderFollowsTheWrittenStream) {
   }
 }
 
+// The fast parse's guide coding weighs every byte: all bytes but one cost as
+// much as ASCII literals as binary ones (a tie, which goes to binary), and the
+// one left decides wherever it stands and whatever the length (the sum takes
+// four bytes a step, then the rest one by one).
+TEST(FastParse, GuideCodingWeighsEveryByte) {
+  const auto byte_of_ascii_bits = [](unsigned bits) {
+    for (unsigned b = 0; b < 256; ++b)
+      if (implode_format::ascii_bits[b] + 1u == bits) return static_cast<uint8_t>(b);
+    throw std::logic_error("no such byte");
+  };
+  const uint8_t level = byte_of_ascii_bits(9), cheaper = byte_of_ascii_bits(8), dearer = byte_of_ascii_bits(10);
+  for (size_t n = 1; n <= 13; ++n) {
+    Bytes data(n, level);
+    EXPECT_EQ(cheaper_literals(data, LiteralMode::automatic), LiteralCoding::binary) << n;
+    EXPECT_EQ(cheaper_literals(data, LiteralMode::ascii), LiteralCoding::ascii) << n;
+    for (size_t at = 0; at < n; ++at) {
+      data[at] = cheaper;
+      EXPECT_EQ(cheaper_literals(data, LiteralMode::automatic), LiteralCoding::ascii) << n << " " << at;
+      EXPECT_EQ(cheaper_literals(data, LiteralMode::binary), LiteralCoding::binary) << n << " " << at;
+      data[at] = dearer;
+      EXPECT_EQ(cheaper_literals(data, LiteralMode::automatic), LiteralCoding::binary) << n << " " << at;
+      data[at] = level;
+    }
+  }
+}
+
 // Short runs of a few byte values (the shape of bitmaps and padded tables).
 // Regression: the fast level's one-step choice and its four-byte chains, crowded
 // by positions inside earlier runs, left it 17 % above the best level here.

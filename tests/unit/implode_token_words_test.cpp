@@ -1,10 +1,12 @@
 // The fast parse's token list: blocks of large pages, joined by moving blocks and
-// read back (optionally releasing what was read) in the order written.
+// read back (optionally releasing what was read) in the order written; and the
+// builder's room for its inputs, in large pages too.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "fresh_pages.h"
 #include "token_words.h"
 
 namespace {
@@ -46,6 +48,28 @@ TEST(ImplodeTokenWords, ReadsBackJoinedListsInOrderAcrossBlocks) {
       EXPECT_TRUE(read_back(first, release) == expected);
       EXPECT_EQ(read_back(first, false).size(), release ? 0 : expected.size());
     }
+  }
+}
+
+// Room for a file's bytes: every page writable at every size, and from a large
+// page on, starting at a large page's boundary so that each whole large page in
+// it can be one (where the system maps memory so; elsewhere the heap's).
+TEST(ImplodeFreshBytes, WholeRoomAtEverySizeAndLargeOnesOnALargePageEdge) {
+  constexpr size_t LARGE = implode::LARGE_PAGE_BYTES;
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{4097}, LARGE - 1, LARGE, LARGE + 1, 3 * LARGE + 5}) {
+    SCOPED_TRACE(size);
+    const implode::FreshBytes room = implode::fresh_bytes(size);
+    ASSERT_NE(room.get(), nullptr);
+    std::vector<size_t> at;  // a byte on every page, and the last
+    for (size_t i = 0; i < size; i += 1000) at.push_back(i);
+    if (size > 0) at.push_back(size - 1);
+    for (size_t i : at) room[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (size_t i : at) ASSERT_EQ(room[i], static_cast<uint8_t>(i * 7 + 1)) << i;
+#if defined(__linux__)
+    if (size >= LARGE) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(room.get()) % LARGE, 0u);
+    }
+#endif
   }
 }
 

@@ -155,6 +155,28 @@ TEST_F(Unpacking, HostileNamesNeverWriteOutsideTheDirectory) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find("unsafe name"), std::string::npos);
 }
 
+// Inputs are read into memory of their own kind from 2 MiB on (see
+// fresh_bytes()): sizes on both sides of that edge and of a large page's
+// multiple come back byte for byte, and one over the limit is refused.
+TEST_F(Unpacking, InputFilesAroundTheLargePageSizeReadBackWhole) {
+  constexpr size_t LARGE = 2 << 20;
+  for (const size_t size : {size_t{0}, size_t{1}, LARGE - 1, LARGE, LARGE + 1, 2 * LARGE + 4097}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    const fs::path file = dir / "input.bin";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    std::string error;
+    const auto read = read_file_bytes(file, error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_TRUE(std::ranges::equal(read->bytes(), bytes));
+    if (size > 0) {
+      EXPECT_FALSE(read_file_bytes(file, error, size - 1)) << "over its limit";
+    }
+  }
+}
+
 TEST_F(Unpacking, DamagedStreamIsAFaultForVerify) {
   auto installer = raw_installer(STUB, {{"a", {0x00, 0x04, 0x82, 0x02, 0xFE}, 5, 1}});  // cut before its end marker
   testing::internal::CaptureStdout();
