@@ -54,7 +54,7 @@ using namespace implode_format;
 constexpr unsigned CHAIN_LIMIT = 12;   // candidates compared in full per position
 constexpr unsigned PASS_LIMIT = 64;    // and turned away by one byte
 constexpr unsigned NICE_LENGTH = 64;   // a match this long ends the walk
-constexpr unsigned LAZY_LENGTH = 5;    // a match this long is taken without looking one further
+constexpr unsigned LAZY_LENGTH = 4;    // a match this long is taken without looking one further
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
 constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
