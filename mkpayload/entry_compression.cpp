@@ -97,7 +97,7 @@ LiteralCoding cheaper_literals(std::span<const uint8_t> data, LiteralMode mode) 
   return ascii + data.size() < 9 * uint64_t{data.size()} ? LiteralCoding::ascii : LiteralCoding::binary;
 }
 
-std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options) {
+std::optional<EntryStream> compress_entry_stream(std::span<const uint8_t> data, const CompressionOptions& options) {
   if (!options.compress || data.empty()) return std::nullopt;
   if (options.dict_bits != 0 && (options.dict_bits < 4 || options.dict_bits > 6))
     throw CompressionFault("dictionary size bits must be 4, 5 or 6, not " + std::to_string(options.dict_bits));
@@ -145,14 +145,20 @@ std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data
     if (implode::stream_bytes(parse.bits(chosen)) >= data.size()) return std::nullopt;
     // Checked by decoding it as it is written (on another thread where there are threads).
     bool decoded = false;
-    stream =
-        parse.write_stream(chosen, [&](implode::StreamSource& source) { decoded = decodes_to({}, data, &source); });
+    implode::StreamBytes written = parse.write_stream_bytes(
+        chosen, [&](implode::StreamSource& source) { decoded = decodes_to({}, data, &source); });
     if (!decoded) throw_not_decoded(data.size());
-    return stream;
+    return EntryStream(std::move(written));
   }
   if (stream.size() >= data.size()) return std::nullopt;
   if (!decodes_to(stream, data)) throw_not_decoded(data.size());
-  return stream;
+  return EntryStream(std::move(stream));
+}
+
+std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options) {
+  const std::optional<EntryStream> stream = compress_entry_stream(data, options);
+  if (!stream) return std::nullopt;
+  return std::vector<uint8_t>(stream->bytes().begin(), stream->bytes().end());
 }
 
 }  // namespace mkpayload

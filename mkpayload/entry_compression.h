@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "implode_costs.h"
+#include "implode_encoder.h"
 
 namespace mkpayload {
 
@@ -29,6 +29,20 @@ struct CompressionFault : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An entry's stream as compress_entry_stream() made it: the best level's in a
+// vector, the fast level's in memory of its own (implode::StreamBytes).
+class EntryStream {
+ public:
+  explicit EntryStream(std::vector<uint8_t> bytes) : vector_(std::move(bytes)) {}
+  explicit EntryStream(implode::StreamBytes bytes) : own_(std::move(bytes)), in_vector_(false) {}
+  std::span<const uint8_t> bytes() const { return in_vector_ ? std::span<const uint8_t>(vector_) : own_.bytes(); }
+
+ private:
+  std::vector<uint8_t> vector_;
+  implode::StreamBytes own_;
+  bool in_vector_ = true;
+};
+
 // Returns the complete implode stream (header included) for `data`, or nullopt
 // when the entry is better stored: compression is off, the input is empty, or the
 // stream would not be smaller than the input. Literal mode and dictionary size not
@@ -36,6 +50,8 @@ struct CompressionFault : std::runtime_error {
 // stream: at the best level each candidate is an optimal parse, at the fast level
 // a lazy hash-chain parse. Every stream is decoded again before it is returned;
 // throws CompressionFault when it does not come back byte for byte.
+std::optional<EntryStream> compress_entry_stream(std::span<const uint8_t> data, const CompressionOptions& options);
+// The same stream as a vector.
 std::optional<std::vector<uint8_t>> compress_entry(std::span<const uint8_t> data, const CompressionOptions& options);
 
 // The literal coding the fast level's parse is guided by: the forced one, else

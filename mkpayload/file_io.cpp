@@ -62,6 +62,7 @@ std::optional<FileBytes> read_file_bytes(const fs::path& path, std::string& erro
   // for 4 MiB on our VM).
   const auto n = static_cast<size_t>(*size);
   implode::FreshBytes room = implode::fresh_bytes(n);  // not cleared: see FileBytes
+  implode::populate_pages(room.get(), n);
   const size_t got = std::fread(room.get(), 1, n, file);
   const bool longer = std::fgetc(file) != EOF;
   const bool failed = std::ferror(file) != 0;

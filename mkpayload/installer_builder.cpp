@@ -109,10 +109,10 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
     content = loaded->bytes();
   }
   if (on_entry) on_entry(input);
-  std::optional<std::vector<uint8_t>> stream;
+  std::optional<EntryStream> stream;
   if (compress) {
     try {
-      stream = compress_entry(content, input.compression);
+      stream = compress_entry_stream(content, input.compression);
     } catch (const CompressionFault& fault) {  // includes a stream that does not decode back
       error = input.source + ": " + fault.what();
       return false;
@@ -121,12 +121,12 @@ bool write_entry(const InputEntry& input, CountingSink& out, BuiltEntry& built, 
   payload::EntryHeader header;
   header.name_length = static_cast<uint32_t>(input.name.size() + 1);
   header.unpacked_size = static_cast<uint32_t>(size);
-  header.size = stream ? static_cast<int32_t>(stream->size()) : -static_cast<int32_t>(size);
+  header.size = stream ? static_cast<int32_t>(stream->bytes().size()) : -static_cast<int32_t>(size);
   const std::string name_with_nul = input.name + '\0';
   if (!out.write(payload::encode_entry_header(header), error) || !out.write(bytes_of(name_with_nul), error))
     return false;
   if (stream) {
-    if (!out.write(*stream, error)) return false;
+    if (!out.write(stream->bytes(), error)) return false;
   } else if (input.file && !loaded) {
     CountedFileCopy copy(out);
     if (!copy_file_to(*input.file, size, copy, error)) {

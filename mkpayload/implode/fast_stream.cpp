@@ -80,20 +80,27 @@ class Progress final : public StreamSource {
 #endif
 };
 
-// Fields into a byte vector whose final size is known: the room is reserved up
-// front and the vector grows a step at a time, each step's pages taken from the
-// system in one call (a page at a time, each a fault, costs about twice as
-// much), and each step's bytes published to `progress` once done. Each put is
-// followed by a store of the whole bit buffer, of which only the whole bytes
-// count: no branch on whether a word is full, which a stream of 6- to 13-bit
-// fields mispredicts often. The stores reach up to 8 bytes past the bytes done,
-// hence the slack beyond the stream's size.
+// Fields into room for a stream whose final size is known (room_bytes() of it):
+// its pages are taken from the system a step at a time as the stream grows, in
+// one call a step (a page at a time, each a fault, costs about twice as much;
+// all at once would hold the whole stream beside the whole token list), and
+// each step's bytes are published to `progress` once done. Each put is followed
+// by a store of the whole bit buffer, of which only the whole bytes count: no
+// branch on whether a word is full, which a stream of 6- to 13-bit fields
+// mispredicts often. The stores reach up to 8 bytes past the bytes done, hence
+// the slack beyond the stream's size.
 class FieldWriter {
  public:
-  FieldWriter(std::vector<uint8_t>& out, size_t total, Progress* progress)
-      : out_(out), total_(total), progress_(progress) {
-    out_.reserve(total + STORE_SLACK);
-    if (progress_) progress_->start(out_.data());
+  static constexpr size_t STORE_SLACK = 8;
+  // From 1 MiB on, the room is whole large pages: the last one is taken whole
+  // anyway once the stream reaches it.
+  static size_t room_bytes(size_t total) {
+    const size_t bytes = total + STORE_SLACK;
+    return bytes < (size_t{1} << 20) ? bytes : (bytes + LARGE_PAGE_BYTES - 1) / LARGE_PAGE_BYTES * LARGE_PAGE_BYTES;
+  }
+
+  FieldWriter(uint8_t* room, size_t total, Progress* progress) : out_(room), total_(total), progress_(progress) {
+    if (progress_) progress_->start(out_);
   }
 
   void put(Field f) { put_bits(f.bits, f.count); }
@@ -112,25 +119,23 @@ class FieldWriter {
 
   void put_byte(uint8_t b) {
     assert(count_ == 0);
-    if (at_ + 1 > out_.size()) grow();
+    if (at_ + 1 > ready_) next_step();
     out_[at_++] = b;
   }
 
   // The rest, padded with zero bits to the byte boundary.
   void finish() {
     if (count_ > 0) {
-      if (at_ + 1 > out_.size()) grow();
+      if (at_ + 1 > ready_) next_step();
       out_[at_++] = static_cast<uint8_t>(buffer_);
       count_ = 0;
     }
     assert(at_ == total_);
-    out_.resize(at_);
     if (progress_) progress_->publish(at_, true);
   }
 
  private:
   static constexpr size_t STEP = size_t{256} << 10;
-  static constexpr size_t STORE_SLACK = 8;
   // Bits put at once: with the fewer than 8 held, at most the buffer's 64. A
   // field is at most 32 bits, four literal fields at most 56.
   static constexpr unsigned MAX_PUT_BITS = 56;
@@ -140,10 +145,10 @@ class FieldWriter {
   void put_bits(uint64_t bits, unsigned count) {
     buffer_ |= bits << count_;
     count_ += count;
-    if (at_ + STORE_SLACK > out_.size()) [[unlikely]]
-      grow();
+    if (at_ + STORE_SLACK > ready_) [[unlikely]]
+      next_step();
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(out_.data() + at_, &buffer_, 8);
+      std::memcpy(out_ + at_, &buffer_, 8);
     } else {
       for (unsigned i = 0; i < 8; ++i) out_[at_ + i] = static_cast<uint8_t>(buffer_ >> (8 * i));
     }
@@ -153,17 +158,18 @@ class FieldWriter {
     count_ &= 7;
   }
 
-  void grow() {
-    const size_t from = out_.size(), to = std::min(total_ + STORE_SLACK, from + STEP);
+  void next_step() {
+    const size_t from = ready_, to = std::min(total_ + STORE_SLACK, from + STEP);
     assert(to > from);
     if (progress_ && at_ > 0) progress_->publish(at_, false);
-    populate_pages(out_.data() + from, to - from);
-    out_.resize(to);
+    populate_pages(out_ + from, to - from);
+    ready_ = to;
   }
 
-  std::vector<uint8_t>& out_;
+  uint8_t* out_;
   size_t total_;
   Progress* progress_;
+  size_t ready_ = 0;  // pages taken up to here
   size_t at_ = 0;
   uint64_t buffer_ = 0;
   unsigned count_ = 0;
@@ -174,16 +180,21 @@ class FieldWriter {
 std::vector<uint8_t> FastParse::write_stream(StreamFormat f) { return write_stream(f, nullptr); }
 
 std::vector<uint8_t> FastParse::write_stream(StreamFormat f, const std::function<void(StreamSource&)>& reader) {
+  const StreamBytes stream = write_stream_bytes(f, reader);
+  return {stream.bytes().begin(), stream.bytes().end()};
+}
+
+StreamBytes FastParse::write_stream_bytes(StreamFormat f, const std::function<void(StreamSource&)>& reader) {
   if (!reader) return write_fields(f, nullptr);
   Progress progress;
 #if KVN_IMPLODE_THREADS
   if (stream_bytes(bits(f)) < MIN_CONCURRENT_READ) {
-    std::vector<uint8_t> stream = write_fields(f, &progress);
+    StreamBytes stream = write_fields(f, &progress);
     reader(progress);
     return stream;
   }
   std::exception_ptr failure;  // the reader's, rethrown here
-  std::vector<uint8_t> stream;
+  StreamBytes stream;
   {
     std::jthread other([&] {
       try {
@@ -201,15 +212,16 @@ std::vector<uint8_t> FastParse::write_stream(StreamFormat f, const std::function
   }
   if (failure) std::rethrow_exception(failure);
 #else
-  std::vector<uint8_t> stream = write_fields(f, &progress);
+  StreamBytes stream = write_fields(f, &progress);
   reader(progress);
 #endif
   return stream;
 }
 
-std::vector<uint8_t> FastParse::write_fields(StreamFormat f, StreamSource* progress) {
-  std::vector<uint8_t> stream;
-  FieldWriter out(stream, static_cast<size_t>(stream_bytes(bits(f))), static_cast<Progress*>(progress));
+StreamBytes FastParse::write_fields(StreamFormat f, StreamSource* progress) {
+  const auto total = static_cast<size_t>(stream_bytes(bits(f)));
+  FreshBytes room = fresh_bytes(FieldWriter::room_bytes(total));
+  FieldWriter out(room.get(), total, static_cast<Progress*>(progress));
   out.put_byte(static_cast<uint8_t>(f.literals));
   out.put_byte(static_cast<uint8_t>(f.dict_bits));
   const unsigned window = f.window();
@@ -234,7 +246,7 @@ std::vector<uint8_t> FastParse::write_fields(StreamFormat f, StreamSource* progr
       true);
   out.put(length_fields[END_LENGTH_VALUE]);
   out.finish();
-  return stream;
+  return {std::move(room), total};
 }
 
 }  // namespace implode

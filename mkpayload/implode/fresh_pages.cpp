@@ -60,7 +60,6 @@ FreshBytes fresh_bytes(size_t bytes) {
   const bool mapped = p != nullptr;
   if (!mapped) p = std::malloc(std::max<size_t>(bytes, 1));
   if (!p) throw std::bad_alloc();
-  populate_pages(p, bytes);
   return FreshBytes(static_cast<uint8_t*>(p), ReleaseBytes{bytes, mapped});
 }
 

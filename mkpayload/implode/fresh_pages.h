@@ -35,10 +35,11 @@ struct ReleaseBytes {
 };
 using FreshBytes = std::unique_ptr<uint8_t[], ReleaseBytes>;
 
-// Room for `bytes` bytes about to be filled whole (a file read into it),
-// uninitialised, its pages taken in one call. From LARGE_PAGE_BYTES on it starts
-// at a large page's boundary, so that every whole large page in it is one (2 MiB
-// of the heap's would start anywhere and hold at most one). Throws bad_alloc.
+// Room for `bytes` bytes, uninitialised (take its pages with populate_pages()
+// before writing it, whole or a step at a time). From LARGE_PAGE_BYTES on it
+// starts at a large page's boundary, so that every whole large page in it is one
+// (2 MiB of the heap's would start anywhere and hold at most one). Throws
+// bad_alloc.
 FreshBytes fresh_bytes(size_t bytes);
 
 // `bytes` of zeroed memory at an address aligned to LARGE_PAGE_BYTES, asking

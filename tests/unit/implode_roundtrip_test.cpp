@@ -278,6 +278,29 @@ TEST(FastParse, WrittenStreamIsTheStreamWritersOne) {
   }
 }
 
+// A stream of 1 MiB or more is written into whole large pages, taken a step at
+// a time: streams on both sides of one and two large pages come out as the
+// stream writer writes them, in room that starts on a large page (Linux).
+TEST(FastParse, LargeStreamsAreWrittenWholeIntoLargePages) {
+  const StreamFormat f{LiteralCoding::binary, 6};
+  // Streams of 0.72, 1.07 and 2.33 MB: below 1 MiB, just above it and above 2 MiB.
+  for (const size_t size : {size_t{2000000}, size_t{3000000}, size_t{6500000}}) {
+    const Bytes data = random_bytes(size, 85, 4);
+    implode::FastParse parse(data, f.literals, f.dict_bits);
+    implode::StreamWriter writer(f);
+    parse.emit(f, writer);
+    const Bytes expected = writer.finish();
+    SCOPED_TRACE(expected.size());
+    const implode::StreamBytes written = parse.write_stream_bytes(f, nullptr);
+    EXPECT_TRUE(std::ranges::equal(written.bytes(), expected));
+#if defined(__linux__)
+    if (expected.size() >= (1u << 20)) {
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(written.bytes().data()) % implode::LARGE_PAGE_BYTES, 0u);
+    }
+#endif
+  }
+}
+
 // A reader follows the writing and gets every byte once, in order; a reader
 // that stops early or throws leaves the writer to finish (its exception comes
 // back to the caller), and nothing waits forever.
