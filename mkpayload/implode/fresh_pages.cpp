@@ -17,10 +17,22 @@ size_t small_page() {
   static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return bytes;
 }
-
-// Whether a buffer of `bytes` is mapped in large pages (a whole number of them).
-bool in_large_pages(size_t bytes) { return bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0; }
 #endif
+
+struct Taken {
+  void* p;
+  ReleasePages release;
+};
+
+// `bytes` from map_large_pages() where `map` says so and the system can, else
+// from the heap.
+Taken take(size_t bytes, bool map) {
+  void* p = map ? map_large_pages(bytes) : nullptr;
+  const bool mapped = p != nullptr;
+  if (!mapped) p = std::malloc(std::max<size_t>(bytes, 1));
+  if (!p) throw std::bad_alloc();
+  return {p, {bytes, mapped}};
+}
 
 }  // namespace
 
@@ -48,29 +60,11 @@ void* map_large_pages(size_t) { return nullptr; }
 void unmap_large_pages(void*, size_t) {}
 #endif
 
-void ReleaseBytes::operator()(uint8_t* p) const {
+void ReleasePages::operator()(void* p) const {
   if (mapped)
     unmap_large_pages(p, bytes);
   else
     std::free(p);
-}
-
-FreshBytes fresh_bytes(size_t bytes) {
-  void* p = bytes >= LARGE_PAGE_BYTES ? map_large_pages(bytes) : nullptr;
-  const bool mapped = p != nullptr;
-  if (!mapped) p = std::malloc(std::max<size_t>(bytes, 1));
-  if (!p) throw std::bad_alloc();
-  return FreshBytes(static_cast<uint8_t*>(p), ReleaseBytes{bytes, mapped});
-}
-
-void ReleasePages::operator()(uint32_t* p) const {
-#if defined(__linux__)
-  if (in_large_pages(bytes)) {
-    unmap_large_pages(p, bytes);
-    return;
-  }
-#endif
-  std::free(p);
 }
 
 void populate_pages(void* p, size_t bytes) {
@@ -84,15 +78,17 @@ void populate_pages(void* p, size_t bytes) {
 #endif
 }
 
+// A whole number of large pages only: a block of the token list that is not one
+// would hold part of a large page at most.
 FreshPages fresh_pages(size_t words) {
   const size_t bytes = words * sizeof(uint32_t);
-#if defined(__linux__)
-  void* const p = in_large_pages(bytes) ? map_large_pages(bytes) : std::malloc(bytes);
-#else
-  void* const p = std::malloc(bytes);
-#endif
-  if (!p) throw std::bad_alloc();
-  return FreshPages(static_cast<uint32_t*>(p), ReleasePages{bytes});
+  const Taken t = take(bytes, bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0);
+  return FreshPages(static_cast<uint32_t*>(t.p), t.release);
+}
+
+FreshBytes fresh_bytes(size_t bytes) {
+  const Taken t = take(bytes, bytes >= LARGE_PAGE_BYTES);
+  return FreshBytes(static_cast<uint8_t*>(t.p), t.release);
 }
 
 }  // namespace implode

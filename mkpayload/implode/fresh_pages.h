@@ -15,11 +15,14 @@ namespace implode {
 // Size of a large page, and of the buffers worth asking large pages for.
 inline constexpr size_t LARGE_PAGE_BYTES = size_t{2} << 20;
 
+// Gives back what fresh_pages() or fresh_bytes() took.
 struct ReleasePages {
-  size_t bytes = 0;  // as asked of fresh_pages()
-  void operator()(uint32_t* p) const;
+  size_t bytes = 0;     // as asked
+  bool mapped = false;  // map_large_pages' (else the heap's)
+  void operator()(void* p) const;
 };
 using FreshPages = std::unique_ptr<uint32_t[], ReleasePages>;
+using FreshBytes = std::unique_ptr<uint8_t[], ReleasePages>;
 
 // Room for `words` 32-bit words, uninitialised; throws bad_alloc.
 FreshPages fresh_pages(size_t words);
@@ -27,13 +30,6 @@ FreshPages fresh_pages(size_t words);
 // Takes the pages of [p, p + bytes) from the system in one call where it can
 // (about half the cost of a fault for each); the memory is not changed.
 void populate_pages(void* p, size_t bytes);
-
-struct ReleaseBytes {
-  size_t bytes = 0;     // as asked of fresh_bytes()
-  bool mapped = false;  // map_large_pages' (else the heap's)
-  void operator()(uint8_t* p) const;
-};
-using FreshBytes = std::unique_ptr<uint8_t[], ReleaseBytes>;
 
 // Room for `bytes` bytes, uninitialised (take its pages with populate_pages()
 // before writing it, whole or a step at a time). From LARGE_PAGE_BYTES on it
