@@ -15,8 +15,9 @@
 //   position, with no per-bit refill and no per-byte bounds check. One load from
 //   a 13-bit token table resolves the flag bit and the ASCII literal (two, where
 //   both codes fit) or the length code with its extra bits, and for most short
-//   matches the distance position code as well. When the margin runs out it hands the bit position back to the
-//   exact path in the form that path keeps (in_next, bit_buf, spare_bits).
+//   matches the distance position code as well. When the margin runs out it
+//   hands the bit position back to the exact path in the form that path keeps
+//   (in_next, bit_buf, spare_bits).
 //
 // Output, explode_stream: out_buf[0, 4096) is history, fresh bytes go from 4096
 // on. A token starts with out_fill in [4096, 8191] and writes at most 518 bytes, so
@@ -435,9 +436,10 @@ struct FastRun {
 //
 // Most tokens take the straight route: one load from the fast token table gives
 // the bits to take and a source to copy 32 bytes from, the output for a literal
-// or two ASCII ones (from the table of byte values and pairs) or for a match of up to 32 bytes at a distance
-// of 16 or more (from the output; shorter distances repeat their pattern), so that literals and short matches, however
-// they alternate, meet no branch that depends on which they are. Tokens marked
+// or two ASCII ones (from the table of byte values and pairs) or for a match of
+// up to 32 bytes at a distance of 16 or more (from the output; shorter distances
+// repeat their pattern), so that literals and short matches, however they
+// alternate, meet no branch that depends on which they are. Tokens marked
 // stepwise take the general route, and with Checked so does every match that
 // reaches before the first output byte. Checked is for explode_buffer's first
 // 4096 output bytes, where a match may do that; from then on no distance can.

@@ -34,13 +34,15 @@ struct CompressionFault : std::runtime_error {
 class EntryStream {
  public:
   explicit EntryStream(std::vector<uint8_t> bytes) : vector_(std::move(bytes)) {}
-  explicit EntryStream(implode::StreamBytes bytes) : own_(std::move(bytes)), in_vector_(false) {}
-  std::span<const uint8_t> bytes() const { return in_vector_ ? std::span<const uint8_t>(vector_) : own_.bytes(); }
+  explicit EntryStream(implode::StreamBytes bytes) : own_(std::move(bytes)) {}
+  // Whichever holds the stream: the other is empty.
+  std::span<const uint8_t> bytes() const {
+    return own_.bytes().empty() ? std::span<const uint8_t>(vector_) : own_.bytes();
+  }
 
  private:
   std::vector<uint8_t> vector_;
   implode::StreamBytes own_;
-  bool in_vector_ = true;
 };
 
 // Returns the complete implode stream (header included) for `data`, or nullopt

@@ -29,15 +29,7 @@ class ByteSink {
 // as a vector's would be (on our machines the first write to fresh memory costs
 // several times a copy, so clearing a large input cost as much as reading it),
 // and in large pages where it is large (see fresh_bytes()).
-class FileBytes {
- public:
-  FileBytes(implode::FreshBytes bytes, size_t size) : bytes_(std::move(bytes)), size_(size) {}
-  std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
-
- private:
-  implode::FreshBytes bytes_;
-  size_t size_;
-};
+using FileBytes = implode::FilledBytes;
 
 // The file's bytes, or nullopt with `error` set. A file larger than `limit` is
 // refused before any of it is read.

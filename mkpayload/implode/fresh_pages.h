@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 namespace implode {
 
@@ -37,6 +38,19 @@ void populate_pages(void* p, size_t bytes);
 // (2 MiB of the heap's would start anywhere and hold at most one). Throws
 // bad_alloc.
 FreshBytes fresh_bytes(size_t bytes);
+
+// fresh_bytes() room with its first `size` bytes written (a file read into it,
+// a stream written into it), held together.
+class FilledBytes {
+ public:
+  FilledBytes() = default;
+  FilledBytes(FreshBytes room, size_t size) : room_(std::move(room)), size_(size) {}
+  std::span<const uint8_t> bytes() const { return {room_.get(), size_}; }
+
+ private:
+  FreshBytes room_;
+  size_t size_ = 0;
+};
 
 // `bytes` of zeroed memory at an address aligned to LARGE_PAGE_BYTES, asking
 // for large pages, or nullptr where the system cannot map it so. Give it back

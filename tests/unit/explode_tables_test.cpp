@@ -284,10 +284,6 @@ TEST(ExplodeTables, LookupsBuiltAtRunTimeEqualTheConstantOnesAndPlainSearch) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // ASCII streams read pair tokens: wherever the index holds two whole literals,
 // one token for both, whose copy source holds their two bytes; elsewhere the
 // single token. Checked against the plain search, in the constant lookups and in
