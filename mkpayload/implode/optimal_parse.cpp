@@ -39,6 +39,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "finder_ahead.h"
 #include "implode_encoder.h"
 #include "optimal_search.h"
 #include "split_search.h"
@@ -56,8 +57,8 @@ std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
   TableArena arena;
   detail::BinaryTreeFinder finder(data, &arena);
   auto optimal = make_in_arena<OptimalSearch<N, FORMATS, Paths>>(&arena, data, formats, std::move(paths), &arena);
-  std::array<detail::Pair, MAX_MATCH> pairs;
-  for (size_t p = 0; p < data.size(); ++p) optimal->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
+  detail::feed_found_pairs(finder, data.size(), detail::finder_ahead_pays(data.size()),
+                           [&](size_t p, const detail::Pair* pairs, size_t count) { optimal->feed(p, pairs, count); });
   return optimal->finish();
 }
 

@@ -45,6 +45,7 @@
 #endif
 
 #include "chosen_lane_paths.h"
+#include "finder_ahead.h"
 #include "optimal_search.h"
 
 namespace implode::detail {
@@ -114,7 +115,6 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
   const size_t n = data.size();
   using Paths = ChosenLanePaths<N, FORMATS>;
   using Search = OptimalSearch<N, FORMATS, Paths>;
-  std::array<Pair, MAX_MATCH> pairs;
   TableArena arena;  // each search's tables in one block (table_arena.h)
   BinaryTreeFinder finder(data, &arena);
   StreamWriter* out = nullptr;
@@ -131,11 +131,13 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
                                           &arena, two ? &lane : nullptr),
                                       &arena);
   if (!two) {
-    for (size_t p = 0; p < n; ++p) search->feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
+    feed_found_pairs(finder, n, finder_ahead_pays(n),
+                     [&](size_t p, const Pair* found, size_t count) { search->feed(p, found, count); });
     const auto bits = search->finish();
     return {bits, search->paths().lane()};
   }
 #if KVN_IMPLODE_THREADS
+  std::array<Pair, MAX_MATCH> pairs;
   // B: from the split point on, in its own thread. It records its settled costs
   // over the overlap and says how far it has come.
   const size_t overlap = SPLICE_OVERLAP;
