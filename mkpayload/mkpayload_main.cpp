@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <system_error>
 
 #include "argument_file.h"
 #include "build_plan.h"
@@ -155,7 +157,16 @@ int run_mkpayload(std::span<const std::string> args) {
     std::printf("mkpayload %s\n", common::KIT_VERSION);
     return 0;
   }
-  return line->mode == Mode::build ? build(*line) : inspect(*line);
+  // The system refusing memory or a thread is an error like any other: the
+  // message, and the unwinding removes a half-written installer or extracted
+  // file (an installer that was there before stays as it was).
+  try {
+    return line->mode == Mode::build ? build(*line) : inspect(*line);
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory");
+  } catch (const std::system_error& e) {
+    return fail(std::string("the system refused: ") + e.what());
+  }
 }
 
 }  // namespace mkpayload

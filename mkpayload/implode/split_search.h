@@ -144,9 +144,12 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
   std::vector<std::array<int32_t, FORMATS>> b_costs(overlap);
   std::atomic<size_t> b_progress{0};  // positions of the overlap recorded
   std::atomic<bool> b_dropped{false};
+  // B stopped by an exception (its memory refused, say): A goes on alone, to
+  // the same result. B's progress jumps to the end so that A does not wait.
+  std::atomic<bool> b_failed{false};
   std::optional<SpliceRecorder> recorder;  // for A's lane, once B knows it
   std::array<uint64_t, FORMATS> b_bits{};
-  std::thread b([&] {
+  const auto b_search_rest = [&] {
     std::array<Pair, MAX_MATCH> b_pairs;
     TableArena b_arena;
     BinaryTreeFinder b_finder(data, &b_arena);
@@ -173,6 +176,15 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
       }
     }
     b_bits = b_search->finish();
+  };
+  std::thread b([&] {
+    try {
+      b_search_rest();
+    } catch (...) {
+      b_failed.store(true, std::memory_order_relaxed);
+      b_progress.store(SIZE_MAX, std::memory_order_release);
+      b_progress.notify_one();
+    }
   });
   struct Joiner {
     std::thread& t;
@@ -207,6 +219,7 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
       for (size_t seen = b_progress.load(std::memory_order_acquire); seen <= q;
            seen = b_progress.load(std::memory_order_acquire))
         b_progress.wait(seen, std::memory_order_acquire);
+      if (b_failed.load(std::memory_order_relaxed)) break;
       for (unsigned l = 0; l < FORMATS; ++l) {
         if (agreed[l]) continue;
         const int64_t d = search->settled_cost(l) - b_costs[q][l];
@@ -230,6 +243,9 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
   }
   if (spliced) {
     b.join();
+    spliced = !b_failed.load(std::memory_order_relaxed);
+  }
+  if (spliced) {
     const auto bit = recorder->bit_at(merge - split);
     spliced = bit.has_value();  // always, by the argument above
     if (spliced) {

@@ -1,6 +1,9 @@
 // mkpayload as a user meets it: the command line, the stub check, refusals that
 // lose nothing, and --verify's report on installers it did not make.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include "command_line.h"
 #include "entry_rules.h"
 #include "file_io.h"
+#include "implode_corpus.h"
 #include "installer_inspect.h"
 #include "kit_version.h"
 #include "mkpayload_main.h"
@@ -428,6 +432,51 @@ TEST_F(Mkpayload, SameInputsGiveTheSameInstallerByteForByte) {
   EXPECT_EQ(*read_whole_file(first, error), *read_whole_file(again, error))
       << "an argument file gives what the same arguments give, and nothing of the time, paths or temporary names "
          "goes into an installer";
+}
+
+// Memory or a thread that the system refuses, wherever that happens (reading,
+// either thread of the split search, writing), is an error like any other:
+// mkpayload says so and exits 2, an installer that was there before stays as
+// it was, and no temporary file is left; or, where only the second search
+// thread's memory was refused, the first goes on alone to the same installer.
+// Never an abort. Each limit on the address space is tried in a child process.
+TEST_F(Mkpayload, RefusedMemoryIsAnErrorThatLosesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs the address space that the limits take away";
+#else
+  const std::string input = write("text.txt", implode_test::generated_text(600000, 5));  // split in two
+  const fs::path output = dir / "setup.exe";
+  ASSERT_EQ(run({"--stub", stub, "-o", (dir / "full.exe").string(), "--quiet", input}), 0) << err;
+  std::string error;
+  const std::vector<uint8_t> full = *read_whole_file(dir / "full.exe", error);
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;  // the address space in use
+  const rlim_t in_use = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+  const auto exited_0_or_2 = [](int status) {
+    return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2);
+  };
+  unsigned refused = 0, built = 0;
+  for (rlim_t extra_mib = 2; extra_mib <= 48; extra_mib += 2) {
+    SCOPED_TRACE(testing::Message() << extra_mib << " MiB more address space");
+    write("setup.exe", bytes_of("earlier"));
+    const auto limited_run = [&] {
+      const rlimit limit{in_use + (extra_mib << 20), in_use + (extra_mib << 20)};
+      setrlimit(RLIMIT_AS, &limit);
+      std::exit(run_mkpayload(std::vector<std::string>{"--stub", stub, "-o", output.string(), "--quiet", input}));
+    };
+    EXPECT_EXIT(limited_run(), exited_0_or_2, "^$|mkpayload: (out of memory|the system refused)");
+    const std::vector<uint8_t> now = *read_whole_file(output, error);
+    if (now == full) {
+      ++built;
+    } else {
+      EXPECT_EQ(now, bytes_of("earlier"));
+      ++refused;
+    }
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+  }
+  EXPECT_GT(refused, 0u) << "the limits are too wide to refuse anything";
+  EXPECT_GT(built, 0u) << "the limits are too narrow to build anything";
+#endif
 }
 
 TEST_F(Mkpayload, HelpAndVersion) {
