@@ -21,6 +21,7 @@
 #endif
 
 #include "binary_tree_finder.h"
+#include "two_cores.h"
 
 namespace implode::detail {
 
@@ -31,16 +32,8 @@ namespace implode::detail {
 // fresh process's first thread took 0.2 to 0.7 ms to start and finish).
 inline constexpr size_t MIN_FINDER_AHEAD_INPUT = size_t{128} << 10;
 
-// Whether an input of `size` bytes is searched with the finder ahead: a build
-// with threads on a machine with two cores or more.
-inline bool finder_ahead_pays(size_t size) {
-#if KVN_IMPLODE_THREADS
-  return size >= MIN_FINDER_AHEAD_INPUT && std::thread::hardware_concurrency() >= 2;
-#else
-  (void)size;
-  return false;
-#endif
-}
+// Whether an input of `size` bytes is searched with the finder ahead.
+inline bool finder_ahead_pays(size_t size) { return size >= MIN_FINDER_AHEAD_INPUT && two_cores(); }
 
 // Pairs handed from the finder's thread to the search's: a ring of blocks, each
 // some positions' pair counts and their pairs one after another. A block ends at

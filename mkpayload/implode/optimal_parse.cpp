@@ -43,6 +43,7 @@
 #include "implode_encoder.h"
 #include "optimal_search.h"
 #include "split_search.h"
+#include "two_cores.h"
 
 namespace implode {
 
@@ -101,10 +102,7 @@ uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, Stre
 }
 
 size_t optimal_split_point(size_t size) {
-  if (!KVN_IMPLODE_THREADS || size < MIN_SPLIT_INPUT) return 0;
-#if KVN_IMPLODE_THREADS
-  if (std::thread::hardware_concurrency() < 2) return 0;
-#endif
+  if (size < MIN_SPLIT_INPUT || !detail::two_cores()) return 0;
   // A little past the middle: A also settles the overlap.
   return (size / 2 + detail::SPLICE_OVERLAP / 4) / detail::SPLIT_ALIGNMENT * detail::SPLIT_ALIGNMENT;
 }
