@@ -58,7 +58,6 @@ constexpr unsigned LAZY_LENGTH = 4;    // a match this long is taken without loo
 constexpr unsigned MIN_KEYED_RUN = 4;  // a run this long is also looked up by the key where it ends
 constexpr unsigned TRACKED_RUN = 32;   // and by earlier runs of its byte value up to this long
 constexpr unsigned HISTORY = 4096;     // widest window (k = 6)
-constexpr uint32_t NO_POSITION = UINT32_MAX;
 // The match finder's tables hold positions by their low 16 bits, which name the
 // latest position before the one searched with those bits: the window (4096) is
 // far shorter than 2^16, so a position that matters is always read right.
@@ -68,9 +67,11 @@ static_assert(POSITION_PERIOD > HISTORY);
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
-constexpr size_t POPULATED_SPAN = size_t{256} << 10;  // see Parser()
-constexpr size_t SUM_RING = 1024;                     // running literal sums from the position searched on
-constexpr size_t SUM_STEP = 64;                       // summed this many bytes at a time
+constexpr size_t POPULATED_SPAN = size_t{4} << 10;  // see Parser()
+constexpr size_t RUN_END_WORDS = 256 * (TRACKED_RUN + 1);
+constexpr uint32_t NO_RUN_END = 0;  // a run's end is a position of MIN_KEYED_RUN or more
+constexpr size_t SUM_RING = 1024;   // running literal sums from the position searched on
+constexpr size_t SUM_STEP = 64;     // summed this many bytes at a time
 // The sums reach at most one position past the one searched on, plus a match
 // and a step, ahead of the oldest one read.
 static_assert(SUM_RING > 1 + MAX_MATCH + SUM_STEP && (SUM_RING & (SUM_RING - 1)) == 0);
@@ -98,24 +99,29 @@ class FastParse::Parser {
   // Parses data[begin, end) into `out`, with matches reaching back before begin.
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
-    // The tables hold positions' low bits (PositionBits). They come zeroed from
-    // the heap (calloc: the system hands fresh pages over untouched, so a small
-    // input faults in only the pages it uses); the hashed ones are sized to the
-    // span parsed.
+    // The tables hold positions' low bits (PositionBits), the run table whole
+    // positions. They come zeroed from the heap (calloc: the system hands fresh
+    // pages over untouched); the hashed ones are sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
-    tables_ = arena_table<PositionBits>(nullptr, entries);
-    // A long span touches nearly every page of the tables: take them in one call.
+    static_assert((PAIR_KEYS + HISTORY) * sizeof(PositionBits) % alignof(uint32_t) == 0);
+    tables_ = arena_table<PositionBits>(nullptr, entries + RUN_END_WORDS * sizeof(uint32_t) / sizeof(PositionBits));
+    // The hashed tables are read before they are written, so each fresh page
+    // they touch faults twice (a zero page, then a copy of it), and on our
+    // machines that costs five times a page taken ahead with the others in one
+    // call. Past a few kilobytes most of their pages are touched (the pair table
+    // by text: about half): take them all at once. The run table (zero: no run)
+    // is touched at few places and left to fault where it is written.
     if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(PositionBits));
     last_pair_ = tables_.get();
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
     prev_ = head_ + hash_keys;
-    for (auto& ends : run_end_) ends.fill(NO_POSITION);
+    run_end_ = reinterpret_cast<uint32_t*>(prev_ + HISTORY);
     for (size_t pos = first; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
@@ -217,7 +223,7 @@ class FastParse::Parser {
       return;
     size_t length = MIN_KEYED_RUN;
     while (length < TRACKED_RUN && length < pos && data_[pos - 1 - length] == value) ++length;
-    uint32_t* const ends = run_end_[value].data();
+    uint32_t* const ends = run_end_ + value * (TRACKED_RUN + 1);
     for (size_t l = MIN_KEYED_RUN; l <= length; ++l) ends[l] = static_cast<uint32_t>(pos);
   }
 
@@ -308,8 +314,8 @@ class FastParse::Parser {
     if (one_value(bytes)) {  // the four bytes here: limit >= 4
       const size_t run = 1 + common_length(data_.data() + pos, data_.data() + pos + 1, 3, limit - 1);
       const size_t tracked = std::min<size_t>(run, TRACKED_RUN);
-      const uint32_t run_end = run_end_[data_[pos]][tracked];
-      if (run_end != NO_POSITION && pos - (run_end - tracked) <= window_ &&
+      const uint32_t run_end = run_end_[data_[pos] * (TRACKED_RUN + 1) + tracked];
+      if (run_end != NO_RUN_END && pos - (run_end - tracked) <= window_ &&
           consider(pos, run_end - tracked, limit, longest, best) == 2)
         return best;
       if (run + 3 <= limit) {
@@ -419,9 +425,9 @@ class FastParse::Parser {
   PositionBits* last_triple_;  // by hash of three bytes: the latest position
   PositionBits* head_;         // by hash of four bytes: the latest position, the chain's head
   PositionBits* prev_;         // by position: the previous one of its chain
-  // By byte value and run length: where the latest run of that value at least
-  // that long ended.
-  std::array<std::array<uint32_t, TRACKED_RUN + 1>, 256> run_end_;
+  // By byte value and run length (TRACKED_RUN + 1 lengths a value): where the
+  // latest run of that value at least that long ended, or NO_RUN_END.
+  uint32_t* run_end_;
   std::array<uint32_t, SUM_RING> sums_;
   size_t summed_ = 0;
   size_t run_ = 0;  // literals since the last match
