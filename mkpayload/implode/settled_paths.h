@@ -53,6 +53,14 @@ class SettledPaths {
   // With positions up to s settled: for each lane, hands on the path up to the
   // latest position that the best paths of all frontier positions pass through.
   void commit(size_t s) {
+    // A commit's path and marks reach as far as the references: room for what
+    // the search holds between commits, taken at the first (a vector grown a step
+    // at a time in the arena leaves every smaller buffer behind, and spilled to
+    // fresh heap pages; an input too small for a commit takes none).
+    if (marks_.capacity() == 0) {
+      marks_.reserve(std::max(back_.size(), HELD_BETWEEN_COMMITS));
+      path_.reserve(marks_.capacity());
+    }
     // Marks of earlier walks (other epochs) mean nothing, wherever they now sit:
     // the vector only grows, and is neither cleared nor moved with the references.
     if (marks_.size() < back_.size()) marks_.resize(back_.size(), Mark{0, 0});
