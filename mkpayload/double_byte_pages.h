@@ -1,6 +1,7 @@
-// The double-byte ANSI code pages (932, 936, 949, 950) come from the system's own
-// converter: the C library's iconv on Linux, the Windows API on Windows. These are
-// the two functions each platform layer provides.
+// The double-byte ANSI code pages (932, 936, 949, 950): on Linux from tables
+// made at build time from the C library's iconv (posix/double_byte_tables.h), on
+// Windows from the Windows API. These are the two functions each platform layer
+// provides.
 #pragma once
 
 #include <optional>

@@ -4,12 +4,15 @@
 #include <iconv.h>
 
 #include <cstring>
+#include <random>
 
 #include "build_plan.h"
 #include "code_page.h"
 #include "code_page_tables.h"
+#include "double_byte_pages.h"
 #include "entry_rules.h"
 #include "name_display.h"
+#include "tools/iconv_converter.h"
 
 namespace {
 
@@ -83,6 +86,60 @@ TEST(CodePage, SingleByteTablesAgreeWithIconv) {
       EXPECT_EQ(page.upper_half[byte - 0x80], converted ? c : 0u) << name << " byte " << byte;
     }
     iconv_close(cd);
+  }
+}
+
+// The double-byte tables, made from iconv when the program is built, against
+// iconv itself: every sequence of one or two bytes read, longer texts of
+// characters, pairs and stray bytes read, and every character below 64 Ki (and
+// a few above) written, where what iconv writes must read back as it.
+TEST(CodePage, DoubleByteTablesAgreeWithIconv) {
+  std::mt19937 random(932);
+  for (unsigned page : {932u, 936u, 949u, 950u}) {
+    const std::string name = "CP" + std::to_string(page);
+    tools::IconvConverter reader("UTF-32LE", name), writer(name, "UTF-32LE");
+    ASSERT_TRUE(reader.ok() && writer.ok()) << name;
+    auto iconv_read = [&](const std::string& bytes) -> std::optional<std::u32string> {
+      const auto out = reader.convert(bytes);
+      if (!out) return std::nullopt;
+      return tools::from_utf32le(*out);
+    };
+    int wrong = 0;  // the first few are reported
+    auto check_read = [&](const std::string& bytes) {
+      if (code_pages::decode_double_byte(bytes, page) == iconv_read(bytes)) return;
+      std::string shown;
+      for (char b : bytes) shown += std::to_string(static_cast<unsigned char>(b)) + " ";
+      if (++wrong <= 5) ADD_FAILURE() << name << " reads " << shown << "otherwise than iconv";
+    };
+    for (unsigned first = 0; first < 256; ++first) {
+      check_read(std::string(1, static_cast<char>(first)));
+      for (unsigned second = 0; second < 256; ++second)
+        check_read({static_cast<char>(first), static_cast<char>(second)});
+    }
+    std::uniform_int_distribution<unsigned> kind(0, 9), byte(0, 255), lead(0x81, 0xFE), trail(0x40, 0xFE);
+    for (int text = 0; text < 20000; ++text) {
+      std::string bytes;
+      for (unsigned n = 2 + text % 6; bytes.size() < n;) {
+        const unsigned k = kind(random);
+        if (k < 4) {
+          bytes += static_cast<char>(byte(random) & 0x7F);
+        } else if (k < 9) {
+          bytes += static_cast<char>(lead(random));
+          bytes += static_cast<char>(trail(random));
+        } else {
+          bytes += static_cast<char>(byte(random));
+        }
+      }
+      check_read(bytes);
+    }
+    for (char32_t c = 0x80; c <= 0x10FFFF; c = c < 0xFFFF ? c + 1 : c + 0x3FFF) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      auto expected = writer.convert(tools::to_utf32le(c));
+      if (expected && iconv_read(*expected) != std::u32string(1, c)) expected.reset();
+      if (code_pages::encode_double_byte(c, page) != expected && ++wrong <= 5)
+        ADD_FAILURE() << name << " writes U+" << std::hex << static_cast<uint32_t>(c) << " otherwise than iconv";
+    }
+    EXPECT_EQ(wrong, 0) << name;
   }
 }
 
