@@ -24,6 +24,18 @@ def only(pattern):
     return found[0]
 
 
+def has_program_interpreter(path):
+    """Whether an ELF64 program names a dynamic loader (a PT_INTERP header)."""
+    data = pathlib.Path(path).read_bytes()
+    assert data[:5] == b"\x7fELF\x02", path
+    phoff = int.from_bytes(data[32:40], "little")
+    phentsize = int.from_bytes(data[54:56], "little")
+    phnum = int.from_bytes(data[56:58], "little")
+    PT_INTERP = 3
+    return any(int.from_bytes(data[phoff + i * phentsize:phoff + i * phentsize + 4], "little") == PT_INTERP
+               for i in range(phnum))
+
+
 class ReleaseArchives(ExtractorCase):
     def setUp(self):
         super().setUp()
@@ -59,6 +71,18 @@ class ReleaseArchives(ExtractorCase):
                                  env=env, check=True).stdout
         self.assertIn(f"stub version: extractor {kit_version}", listing)
         self.check_installer_runs(self.payload / "setup.exe")
+
+        # One static program, that needs no loader or library of the system, and
+        # still converts names to the double-byte code pages (their tables are in
+        # it: a converter loaded at run time could not be).
+        self.assertFalse(has_program_interpreter(mkpayload))
+        (self.payload / "日本ソ.txt").write_bytes(b"x")
+        made = subprocess.run([mkpayload, "-o", "names.exe", "--codepage", "932", "日本ソ.txt"], cwd=self.payload,
+                              capture_output=True, text=True, env=env)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        listing = subprocess.run([mkpayload, "--list", "--codepage", "932", "names.exe"], cwd=self.payload,
+                                 capture_output=True, text=True, env=env, check=True).stdout
+        self.assertIn("日本ソ.txt", listing)
 
         # The manual page comes from the --help text: every option of one is in the other.
         help_text = subprocess.run([mkpayload, "--help"], capture_output=True, text=True, env=env, check=True).stdout
