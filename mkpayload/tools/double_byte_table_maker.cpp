@@ -58,16 +58,13 @@ bool read_page(unsigned number, Page& page, std::string& error) {
     page.decoding[key] = static_cast<uint16_t>(c);
     return true;
   };
-  bool single[256] = {};
   for (unsigned b = 0; b < 256; ++b)
-    if (const auto c = one_character(std::string(1, static_cast<char>(b)))) {
+    if (const auto c = one_character(std::string(1, static_cast<char>(b))))
       if (!add(static_cast<uint16_t>(b), *c)) return false;
-      single[b] = true;
-    }
   for (unsigned lead = 0x80; lead < 256; ++lead)  // a pair's lead byte is never ASCII
     for (unsigned trail = 0; trail < 256; ++trail)
       if (const auto c = one_character({static_cast<char>(lead), static_cast<char>(trail)})) {
-        if (single[lead]) {
+        if (page.decoding.contains(static_cast<uint16_t>(lead))) {  // a character by itself
           error = name + ": byte " + std::to_string(lead) + " is a character and starts a pair";
           return false;
         }
