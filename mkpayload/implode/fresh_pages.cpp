@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -84,6 +85,38 @@ FreshPages fresh_pages(size_t words) {
   const size_t bytes = words * sizeof(uint32_t);
   const Taken t = take(bytes, bytes >= LARGE_PAGE_BYTES && bytes % LARGE_PAGE_BYTES == 0);
   return FreshPages(static_cast<uint32_t*>(t.p), t.release);
+}
+
+namespace {
+// The room given back last on this thread, and its size.
+thread_local FreshBytes spare_room;
+thread_local size_t spare_bytes = 0;
+}  // namespace
+
+ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes) : bytes_(std::max<size_t>(bytes, 1)) {
+  if (spare_room && spare_bytes >= bytes_) {
+    room_ = std::move(spare_room);
+    bytes_ = spare_bytes;
+    std::memset(room_.get(), 0, bytes);  // the rest is never read
+    return;
+  }
+  spare_room.reset();
+#if defined(__linux__)
+  void* const p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes_, true});
+  populate_pages(p, std::min(populated_bytes, bytes_));
+#else
+  (void)populated_bytes;
+  void* const p = std::calloc(bytes_, 1);
+  if (!p) throw std::bad_alloc();
+  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes_, false});
+#endif
+}
+
+ReusedZeroedRoom::~ReusedZeroedRoom() {
+  spare_room = std::move(room_);
+  spare_bytes = bytes_;
 }
 
 FreshBytes fresh_bytes(size_t bytes) {

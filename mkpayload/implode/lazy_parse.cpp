@@ -36,6 +36,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
 #if KVN_IMPLODE_THREADS
 #include <exception>
 #include <thread>
@@ -44,7 +45,6 @@
 #include "common_length.h"
 #include "fresh_pages.h"
 #include "implode_encoder.h"
-#include "table_arena.h"
 
 namespace implode {
 namespace {
@@ -100,8 +100,9 @@ class FastParse::Parser {
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
     // The tables hold positions' low bits (PositionBits), the run table whole
-    // positions. They come zeroed from the heap (calloc: the system hands fresh
-    // pages over untouched); the hashed ones are sized to the span parsed.
+    // positions. They come zeroed, the last parse's on this thread if it is
+    // large enough (its pages are there already), else fresh from the system;
+    // the hashed ones are sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
@@ -109,15 +110,16 @@ class FastParse::Parser {
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
     static_assert((PAIR_KEYS + HISTORY) * sizeof(PositionBits) % alignof(uint32_t) == 0);
-    tables_ = arena_table<PositionBits>(nullptr, entries + RUN_END_WORDS * sizeof(uint32_t) / sizeof(PositionBits));
+    tables_.emplace(entries * sizeof(PositionBits) + RUN_END_WORDS * sizeof(uint32_t),
+                    end - first >= POPULATED_SPAN ? entries * sizeof(PositionBits) : 0);
     // The hashed tables are read before they are written, so each fresh page
     // they touch faults twice (a zero page, then a copy of it), and on our
     // machines that costs five times a page taken ahead with the others in one
     // call. Past a few kilobytes most of their pages are touched (the pair table
-    // by text: about half): take them all at once. The run table (zero: no run)
-    // is touched at few places and left to fault where it is written.
-    if (end - first >= POPULATED_SPAN) populate_pages(tables_.get(), entries * sizeof(PositionBits));
-    last_pair_ = tables_.get();
+    // by text: about half): fresh ones are taken all at once. The run table
+    // (zero: no run) is touched at few places and left to fault where it is
+    // written.
+    last_pair_ = reinterpret_cast<PositionBits*>(tables_->get());
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
     prev_ = head_ + hash_keys;
@@ -416,7 +418,7 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  ArenaTable<PositionBits> tables_;  // the four below
+  std::optional<ReusedZeroedRoom> tables_;  // the five below
   // 32 - the hashed tables' key bits. Not an unsigned int: stores through
   // uint32_t pointers (the run table's) may alias one, and the compiler would
   // read it again after each.

@@ -1,8 +1,10 @@
 // The fast parse's token list: blocks of large pages, joined by moving blocks and
-// read back (optionally releasing what was read) in the order written; and the
-// builder's room for its inputs, in large pages too.
+// read back (optionally releasing what was read) in the order written; the
+// builder's room for its inputs, in large pages too; and the parse's zeroed
+// room, taken again by the next parse on the thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -70,6 +72,26 @@ TEST(ImplodeFreshBytes, WholeRoomAtEverySizeAndLargeOnesOnALargePageEdge) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(room.get()) % LARGE, 0u);
     }
 #endif
+  }
+}
+
+// Zeroed room is zero whether it is fresh or taken again after another user
+// wrote it, larger or smaller than it, or while another one is held.
+TEST(ImplodeReusedZeroedRoom, ZeroWhetherFreshOrTakenAgain) {
+  const auto all_zero = [](const implode::ReusedZeroedRoom& room, size_t size) {
+    return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
+  };
+  for (const size_t size : {size_t{100000}, size_t{60000}, size_t{100000}, size_t{300000}, size_t{1}}) {
+    SCOPED_TRACE(size);
+    implode::ReusedZeroedRoom room(size, size / 2);
+    ASSERT_TRUE(all_zero(room, size));
+    {
+      implode::ReusedZeroedRoom other(size, 2 * size);  // held together: room of its own
+      EXPECT_NE(other.get(), room.get());
+      EXPECT_TRUE(all_zero(other, size));
+      std::fill_n(other.get(), size, uint8_t{0x5A});
+    }
+    std::fill_n(room.get(), size, uint8_t{0xA5});
   }
 }
 
