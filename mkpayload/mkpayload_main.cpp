@@ -82,10 +82,11 @@ int build(CommandLine line) {
   std::error_code ec;
   if (fs::is_directory(path_from_utf8(line.output), ec)) return fail(line.output + ": is a directory");
 
-  auto stub_file = read_whole_file(path_from_utf8(line.stub), error, MAX_INSTALLER_BYTES);
+  const auto stub_file = read_file_bytes(path_from_utf8(line.stub), error, MAX_INSTALLER_BYTES);
   if (!stub_file) return fail(line.stub + ": " + error);
-  if (std::string problem = stub_program_problem(*stub_file); !problem.empty()) return fail(line.stub + ": " + problem);
-  auto stub = usable_stub(*stub_file, line.replace_payload, error);
+  if (std::string problem = stub_program_problem(stub_file->bytes()); !problem.empty())
+    return fail(line.stub + ": " + problem);
+  auto stub = usable_stub(stub_file->bytes(), line.replace_payload, error);
   if (!stub) return fail(line.stub + ": " + error);
 
   AtomicOutputFile out;
