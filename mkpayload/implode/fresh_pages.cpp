@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#if KVN_IMPLODE_THREADS
+#include <mutex>
+#endif
 #include <new>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -88,35 +92,54 @@ FreshPages fresh_pages(size_t words) {
 }
 
 namespace {
-// The room given back last on this thread, and its size.
-thread_local FreshBytes spare_room;
-thread_local size_t spare_bytes = 0;
+// The room given back last, kept for the next user (one for the program: the
+// halves of a split parse each take one, and the larger is kept). Never given
+// back at exit: the system takes it with the rest, without a call of its own
+// (unmapping it at exit took 2 % of a run on a small file).
+struct SpareRoom {
+#if KVN_IMPLODE_THREADS
+  std::mutex mutex;
+  std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex); }
+#else
+  int lock() { return 0; }  // one thread
+#endif
+  uint8_t* room = nullptr;
+  ReleasePages release;
+};
+SpareRoom spare;
 }  // namespace
 
-ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes) : bytes_(std::max<size_t>(bytes, 1)) {
-  if (spare_room && spare_bytes >= bytes_) {
-    room_ = std::move(spare_room);
-    bytes_ = spare_bytes;
+ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes) {
+  bytes = std::max<size_t>(bytes, 1);
+  {
+    [[maybe_unused]] const auto lock = spare.lock();
+    if (spare.room && spare.release.bytes >= bytes)
+      room_ = FreshBytes(std::exchange(spare.room, nullptr), spare.release);
+  }
+  if (room_) {
     std::memset(room_.get(), 0, bytes);  // the rest is never read
     return;
   }
-  spare_room.reset();
 #if defined(__linux__)
-  void* const p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes_, true});
-  populate_pages(p, std::min(populated_bytes, bytes_));
+  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes, true});
+  populate_pages(p, std::min(populated_bytes, bytes));
 #else
   (void)populated_bytes;
-  void* const p = std::calloc(bytes_, 1);
+  void* const p = std::calloc(bytes, 1);
   if (!p) throw std::bad_alloc();
-  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes_, false});
+  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes, false});
 #endif
 }
 
 ReusedZeroedRoom::~ReusedZeroedRoom() {
-  spare_room = std::move(room_);
-  spare_bytes = bytes_;
+  FreshBytes smaller;  // given back after the lock
+  [[maybe_unused]] const auto lock = spare.lock();
+  if (spare.room && spare.release.bytes >= room_.get_deleter().bytes) return;  // room_ goes
+  smaller = FreshBytes(spare.room, spare.release);
+  spare.release = room_.get_deleter();
+  spare.room = room_.release();
 }
 
 FreshBytes fresh_bytes(size_t bytes) {

@@ -39,12 +39,11 @@ void populate_pages(void* p, size_t bytes);
 // bad_alloc.
 FreshBytes fresh_bytes(size_t bytes);
 
-// Zeroed room for one user at a time on a thread, such as a parse's tables: the
-// first on a thread comes straight from the system (untouched pages; the heap's
-// calloc clears memory it reuses, a fault a page), with its first
-// `populated_bytes` taken in one call (populate_pages()); when it goes, the next
-// one on the thread takes it again, cleared, if it is large enough. So a builder
-// that compresses many files pays for the pages once. Throws bad_alloc.
+// Zeroed room, such as a parse's tables: fresh from the system (untouched
+// pages; the heap's calloc clears memory it reuses, a fault a page), with its
+// first `populated_bytes` taken in one call (populate_pages()); or, when the
+// last one given back is large enough, that one, cleared. So a builder that
+// compresses many files pays for the pages once. Throws bad_alloc.
 class ReusedZeroedRoom {
  public:
   ReusedZeroedRoom(size_t bytes, size_t populated_bytes);
@@ -55,7 +54,6 @@ class ReusedZeroedRoom {
 
  private:
   FreshBytes room_;
-  size_t bytes_;  // room_'s size
 };
 
 // fresh_bytes() room with its first `size` bytes written (a file read into it,

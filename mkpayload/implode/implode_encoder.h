@@ -66,8 +66,7 @@ class StreamSource {
 // `guide` literal coding and the window of `dict_bits`), kept as a compact token
 // list: a 32-bit word per match holding the literals before it. Memory beyond the
 // input: 4 bytes per match and, while parsing, about 300 KiB of match finder
-// tables (twice for an input parsed in halves), kept by the thread for its next
-// parse.
+// tables (twice for an input parsed in halves), kept for the next parse.
 class FastParse {
  public:
   // Inputs of MIN_SPLIT_INPUT or more are parsed as two halves (see lazy_parse.cpp).

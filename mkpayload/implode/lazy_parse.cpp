@@ -100,9 +100,9 @@ class FastParse::Parser {
   Parser(FastParse& out, size_t begin, size_t end)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
     // The tables hold positions' low bits (PositionBits), the run table whole
-    // positions. They come zeroed, the last parse's on this thread if it is
-    // large enough (its pages are there already), else fresh from the system;
-    // the hashed ones are sized to the span parsed.
+    // positions. They come zeroed: the last parse's if it is large enough (its
+    // pages are there already), else fresh from the system; the hashed ones are
+    // sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
     const unsigned hash_bits =
         std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
