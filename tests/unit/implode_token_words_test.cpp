@@ -1,7 +1,7 @@
 // The fast parse's token list: blocks of large pages, joined by moving blocks and
 // read back (optionally releasing what was read) in the order written; the
 // builder's room for its inputs, in large pages too; and the parse's zeroed
-// room, taken again by the next parse on the thread.
+// room, taken again by the next parse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
