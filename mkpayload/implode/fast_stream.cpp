@@ -10,9 +10,9 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 #endif
 
+#include "core_thread.h"
 #include "fresh_pages.h"
 #include "implode_encoder.h"
 #include "stream_fields.h"
@@ -196,7 +196,7 @@ StreamBytes FastParse::write_stream_bytes(StreamFormat f, const std::function<vo
   std::exception_ptr failure;  // the reader's, rethrown here
   StreamBytes stream;
   {
-    std::jthread other([&] {
+    detail::CoreThread other([&] {
       try {
         reader(progress);
       } catch (...) {

@@ -17,10 +17,10 @@
 #include <memory>
 #if KVN_IMPLODE_THREADS
 #include <atomic>
-#include <thread>
 #endif
 
 #include "binary_tree_finder.h"
+#include "core_thread.h"
 #include "two_cores.h"
 
 namespace implode::detail {
@@ -71,7 +71,7 @@ void feed_found_pairs(BinaryTreeFinder& finder, size_t size, bool ahead, Feed&& 
   if (ahead) {
     const auto blocks = std::make_unique_for_overwrite<FinderBlocks>();
     FinderBlocks& b = *blocks;
-    std::jthread finding([&] {
+    CoreThread finding([&] {
       size_t p = 0;
       for (uint32_t n = 0; p < size; ++n) {
         if (n - b.taken.load(std::memory_order_acquire) >= FinderBlocks::BLOCKS) {

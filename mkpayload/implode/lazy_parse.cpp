@@ -39,10 +39,10 @@
 #include <optional>
 #if KVN_IMPLODE_THREADS
 #include <exception>
-#include <thread>
 #endif
 
 #include "common_length.h"
+#include "core_thread.h"
 #include "fresh_pages.h"
 #include "implode_encoder.h"
 
@@ -448,7 +448,7 @@ FastParse::FastParse(std::span<const uint8_t> data, LiteralCoding guide, unsigne
 #if KVN_IMPLODE_THREADS
   std::exception_ptr failure;  // the other thread's, rethrown here (say, bad_alloc)
   {
-    std::jthread other([&] {
+    detail::CoreThread other([&] {
       try {
         second.parse(guide, split, data.size());
       } catch (...) {

@@ -41,10 +41,10 @@
 #include <vector>
 #if KVN_IMPLODE_THREADS
 #include <atomic>
-#include <thread>
 #endif
 
 #include "chosen_lane_paths.h"
+#include "core_thread.h"
 #include "finder_ahead.h"
 #include "optimal_search.h"
 
@@ -177,7 +177,7 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
     }
     b_bits = b_search->finish();
   };
-  std::thread b([&] {
+  CoreThread b([&] {
     try {
       b_search_rest();
     } catch (...) {
@@ -187,7 +187,7 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
     }
   });
   struct Joiner {
-    std::thread& t;
+    CoreThread& t;
     std::atomic<unsigned>& lane;
     std::atomic<bool>& dropped;
     unsigned fallback_lane;
