@@ -6,6 +6,14 @@
 // bit; only the time differs. The finder takes a little less than half of the
 // work, and the hand-overs cost some: 200 KB searched 1.3 to 1.5 times as fast.
 //
+// A new thread takes a while to run (0.2 to 0.35 ms in a fresh process on our
+// machines, longer where the other core is busy): until it asks for the finder,
+// the search finds for itself, so that it never waits for the thread to start.
+// It looks for the question every HANDOVER_CHECK positions and then hands over
+// the finder and the position to go on from; the thread spins for the answer
+// (it comes within microseconds; a thread that slept would wait for its core to
+// wake up again).
+//
 // Used where one search covers the input: not on inputs split in two (see
 // split_search.h), whose halves each take a core already.
 #pragma once
@@ -17,20 +25,26 @@
 #include <memory>
 #if KVN_IMPLODE_THREADS
 #include <atomic>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #endif
 
 #include "binary_tree_finder.h"
 #include "core_thread.h"
+#include "table_arena.h"
 #include "two_cores.h"
 
 namespace implode::detail {
 
-// Below this size a thread's start and hand-overs cost more than they save: on
-// our machines a whole mkpayload run on 35 KB of text took 1.16 times as long
-// with the finder ahead, on 64 KiB as long, on 128 KiB 0.82 times (in a process
-// that has run threads before, as in a benchmark loop, it pays from 32 KiB; a
-// fresh process's first thread took 0.2 to 0.7 ms to start and finish).
-inline constexpr size_t MIN_FINDER_AHEAD_INPUT = size_t{128} << 10;
+// Below this size the thread's start and hand-overs cost more than they save. On
+// our machines, with the thread placed on the other core at once (core_thread.h),
+// the search finding for itself until the thread runs, and the ring among the
+// search's tables, whole mkpayload runs took against the search alone: on 12 and
+// 16 KiB of English text 1.02 to 1.08 times as long, on 24 KiB 0.94 to 0.96, on
+// 16 KiB of an executable 0.91 to 0.93. (With none of the three, a run on 35 KB
+// of text took 1.16 times as long, on 64 KiB as long, on 128 KiB 0.82 times.)
+inline constexpr size_t MIN_FINDER_AHEAD_INPUT = size_t{24} << 10;
 
 // Whether an input of `size` bytes is searched with the finder ahead.
 inline bool finder_ahead_pays(size_t size) { return size >= MIN_FINDER_AHEAD_INPUT && two_cores(); }
@@ -58,21 +72,41 @@ struct FinderBlocks {
   std::atomic<uint32_t> filled{0};     // blocks the finder has stored
   std::atomic<uint32_t> taken{0};      // blocks the search is done with
   std::atomic<bool> abandoned{false};  // the search stopped early (an exception)
+  // The hand-over of the finder: the thread asks once it runs; the search
+  // answers with the position the thread finds from (the input's size: none).
+  static constexpr size_t HANDOVER_CHECK = 64;
+  static constexpr size_t NOT_HANDED = SIZE_MAX;
+  static constexpr uint32_t HANDOVER_SPINS = 1u << 14;  // about a third of a millisecond, then it sleeps
+  std::atomic<bool> asking{false};
+  std::atomic<size_t> handed{NOT_HANDED};
 #endif
 };
 
 // Calls feed(p, pairs, count) for every position p of [0, finder's data size) in
 // order, with the finder's pairs for p; with `ahead`, the finder works on another
 // thread (see above), else between the calls. Should feed throw, the finder's
-// thread stops and the exception goes on.
+// thread stops and the exception goes on. The ring of blocks comes from `arena`
+// where it has room (table_arena.h).
 template <class Feed>
-void feed_found_pairs(BinaryTreeFinder& finder, size_t size, bool ahead, Feed&& feed) {
+void feed_found_pairs(BinaryTreeFinder& finder, size_t size, bool ahead, Feed&& feed, TableArena* arena = nullptr) {
 #if KVN_IMPLODE_THREADS
   if (ahead) {
-    const auto blocks = std::make_unique_for_overwrite<FinderBlocks>();
+    // The ring among the search's tables where there is room: as fresh heap
+    // pages (288 KiB) its faults took a small input longer than the finder saved.
+    const auto blocks = make_in_arena<FinderBlocks>(arena);
     FinderBlocks& b = *blocks;
     CoreThread finding([&] {
-      size_t p = 0;
+      b.asking.store(true, std::memory_order_relaxed);
+      size_t p = b.handed.load(std::memory_order_acquire);
+      for (uint32_t spins = 0; p == FinderBlocks::NOT_HANDED; p = b.handed.load(std::memory_order_acquire)) {
+        if (++spins < FinderBlocks::HANDOVER_SPINS) {
+#if defined(__x86_64__) || defined(__i386__)
+          _mm_pause();
+#endif
+        } else {
+          b.handed.wait(FinderBlocks::NOT_HANDED, std::memory_order_acquire);
+        }
+      }
       for (uint32_t n = 0; p < size; ++n) {
         if (n - b.taken.load(std::memory_order_acquire) >= FinderBlocks::BLOCKS) {
           // The first count the search wakes it at that frees this block.
@@ -108,7 +142,24 @@ void feed_found_pairs(BinaryTreeFinder& finder, size_t size, bool ahead, Feed&& 
         b.taken.notify_one();
       }
     } abandon{b};
+    // A search that stops before it hands over the finder (an exception) lets
+    // the thread go.
+    struct HandOver {
+      FinderBlocks& b;
+      size_t size;
+      void to_thread(size_t from) {
+        b.handed.store(from, std::memory_order_release);
+        b.handed.notify_one();
+      }
+      ~HandOver() {
+        if (b.handed.load(std::memory_order_relaxed) == FinderBlocks::NOT_HANDED) to_thread(size);
+      }
+    } hand_over{b, size};
+    std::array<Pair, MAX_MATCH> own_pairs;
     size_t p = 0;
+    for (; p < size && !(p % FinderBlocks::HANDOVER_CHECK == 0 && b.asking.load(std::memory_order_relaxed)); ++p)
+      feed(p, own_pairs.data(), finder.find_and_insert(p, own_pairs.data()));
+    hand_over.to_thread(p);
     for (uint32_t n = 0; p < size; ++n) {
       for (uint32_t filled = b.filled.load(std::memory_order_acquire); filled == n;
            filled = b.filled.load(std::memory_order_acquire))

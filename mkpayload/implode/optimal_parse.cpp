@@ -58,8 +58,9 @@ std::array<uint64_t, FORMATS> run_search(std::span<const uint8_t> data,
   TableArena arena;
   detail::BinaryTreeFinder finder(data, &arena);
   auto optimal = make_in_arena<OptimalSearch<N, FORMATS, Paths>>(&arena, data, formats, std::move(paths), &arena);
-  detail::feed_found_pairs(finder, data.size(), detail::finder_ahead_pays(data.size()),
-                           [&](size_t p, const detail::Pair* pairs, size_t count) { optimal->feed(p, pairs, count); });
+  detail::feed_found_pairs(
+      finder, data.size(), detail::finder_ahead_pays(data.size()),
+      [&](size_t p, const detail::Pair* pairs, size_t count) { optimal->feed(p, pairs, count); }, &arena);
   return optimal->finish();
 }
 
