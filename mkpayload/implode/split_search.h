@@ -132,8 +132,8 @@ SearchResult<FORMATS> split_search(std::span<const uint8_t> data, const std::arr
                                       &arena);
   if (!two) {
     feed_found_pairs(
-        finder, n, finder_ahead_pays(n), [&](size_t p, const Pair* found, size_t count) { search->feed(p, found, count); },
-        &arena);
+        finder, n, finder_ahead_pays(n),
+        [&](size_t p, const Pair* found, size_t count) { search->feed(p, found, count); }, &arena);
     const auto bits = search->finish();
     return {bits, search->paths().lane()};
   }

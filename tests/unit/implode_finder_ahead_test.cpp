@@ -113,8 +113,9 @@ TEST(ImplodeFinderAhead, HandsOverTheFinderAtAnyPosition) {
     const Fed ahead = feed_all(data, true);
     ASSERT_EQ(ahead.positions, in_turn.positions);
     ASSERT_EQ(ahead.counts, in_turn.counts);
-    ASSERT_TRUE(std::equal(ahead.pairs.begin(), ahead.pairs.end(), in_turn.pairs.begin(), in_turn.pairs.end(),
-                           [](const Pair& a, const Pair& b) { return a.length == b.length && a.distance == b.distance; }));
+    ASSERT_TRUE(
+        std::equal(ahead.pairs.begin(), ahead.pairs.end(), in_turn.pairs.begin(), in_turn.pairs.end(),
+                   [](const Pair& a, const Pair& b) { return a.length == b.length && a.distance == b.distance; }));
   }
 }
 
