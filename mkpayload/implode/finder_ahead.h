@@ -177,6 +177,7 @@ void feed_found_pairs(BinaryTreeFinder& finder, size_t size, bool ahead, Feed&& 
   }
 #else
   (void)ahead;
+  (void)arena;
 #endif
   std::array<Pair, MAX_MATCH> pairs;
   for (size_t p = 0; p < size; ++p) feed(p, pairs.data(), finder.find_and_insert(p, pairs.data()));
