@@ -1,6 +1,5 @@
 #include "core_thread.h"
 
-#include <cerrno>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -17,12 +16,13 @@ namespace implode::detail {
 struct CoreThread::Handle {
   std::function<void()> body;
   cpu_set_t creators_set;
+  bool placed = false;  // created on the other cores: creators_set is to be taken back
   pthread_t thread{};
   bool running = false;
 
   static void* run(void* self) {
     auto& h = *static_cast<Handle*>(self);
-    sched_setaffinity(0, sizeof h.creators_set, &h.creators_set);  // a failure only keeps the first placement
+    if (h.placed) sched_setaffinity(0, sizeof h.creators_set, &h.creators_set);  // a failure keeps the placement
     h.body();
     return nullptr;
   }
@@ -31,22 +31,22 @@ struct CoreThread::Handle {
 CoreThread::CoreThread(std::function<void()> body) : handle_(std::make_unique<Handle>()) {
   Handle& h = *handle_;
   h.body = std::move(body);
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) throw std::system_error(ENOMEM, std::generic_category());
-  bool placed = false;
+  int error = -1;
   if (sched_getaffinity(0, sizeof h.creators_set, &h.creators_set) == 0) {
     cpu_set_t others = h.creators_set;
     const int here = sched_getcpu();
     if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
-    placed = CPU_COUNT(&others) > 0 && pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0;
+    pthread_attr_t attributes;
+    if (CPU_COUNT(&others) > 0 && pthread_attr_init(&attributes) == 0) {
+      h.placed = pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0;
+      if (h.placed) error = pthread_create(&h.thread, &attributes, &Handle::run, &h);
+      pthread_attr_destroy(&attributes);
+    }
   }
-  int error = pthread_create(&h.thread, &attributes, &Handle::run, &h);
-  if (error != 0 && placed) {  // a set the system turned down: placed by the system instead
-    pthread_attr_destroy(&attributes);
-    pthread_attr_init(&attributes);
-    error = pthread_create(&h.thread, &attributes, &Handle::run, &h);
+  if (error != 0) {  // no other core, or a set the system turned down: placed by the system
+    h.placed = false;
+    error = pthread_create(&h.thread, nullptr, &Handle::run, &h);
   }
-  pthread_attr_destroy(&attributes);
   if (error != 0) throw std::system_error(error, std::generic_category(), "thread");
   h.running = true;
 }
