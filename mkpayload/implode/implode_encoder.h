@@ -191,7 +191,7 @@ std::array<uint64_t, STREAM_FORMATS> optimal_bits_all_formats(std::span<const ui
 // parse_optimal_all_formats'. With `split` (a position, see optimal_split_point)
 // a second search starts there on another thread and the two are spliced where
 // their paths provably agree: the sizes and the stream are exactly those of the
-// single search (split_search.h). Without a split, from 128 KiB on, the match
+// single search (split_search.h). Without a split, from 24 KiB on, the match
 // finder runs ahead on another thread (finder_ahead.h): the same stream. Memory:
 // the input, the stream, and fixed rings and tables (twice with a split; about
 // 290 KiB more with the finder ahead).
