@@ -6,7 +6,6 @@
 // for room or is still finding.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -36,6 +35,18 @@ Fed feed_all(const Bytes& data, bool ahead) {
     fed.pairs.insert(fed.pairs.end(), pairs, pairs + count);
   });
   return fed;
+}
+
+// The finder ahead handed on what the finder called in turn did: the same
+// positions, pair counts and pairs.
+void expect_same_feed(const Fed& ahead, const Fed& in_turn) {
+  EXPECT_EQ(ahead.positions, in_turn.positions);
+  EXPECT_EQ(ahead.counts, in_turn.counts);
+  ASSERT_EQ(ahead.pairs.size(), in_turn.pairs.size());
+  for (size_t i = 0; i < in_turn.pairs.size(); ++i) {
+    ASSERT_EQ(ahead.pairs[i].length, in_turn.pairs[i].length) << "pair " << i;
+    ASSERT_EQ(ahead.pairs[i].distance, in_turn.pairs[i].distance) << "pair " << i;
+  }
 }
 
 // Copies of a random string's prefixes, longer ones farther back, then the string
@@ -88,13 +99,7 @@ TEST(ImplodeFinderAhead, HandsOnTheSamePairsInTheSameOrder) {
     const Fed in_turn = feed_all(data, false), ahead = feed_all(data, true);
     ASSERT_EQ(in_turn.positions.size(), data.size());
     for (size_t p = 0; p < data.size(); ++p) ASSERT_EQ(in_turn.positions[p], p);
-    EXPECT_EQ(ahead.positions, in_turn.positions);
-    EXPECT_EQ(ahead.counts, in_turn.counts);
-    ASSERT_EQ(ahead.pairs.size(), in_turn.pairs.size());
-    for (size_t i = 0; i < in_turn.pairs.size(); ++i) {
-      ASSERT_EQ(ahead.pairs[i].length, in_turn.pairs[i].length) << "pair " << i;
-      ASSERT_EQ(ahead.pairs[i].distance, in_turn.pairs[i].distance) << "pair " << i;
-    }
+    ASSERT_NO_FATAL_FAILURE(expect_same_feed(ahead, in_turn));
     if (std::string_view(name) == "many pairs a position") {  // the input does what it is for
       EXPECT_GT(most_pairs_in_a_block(in_turn), FinderBlocks::BLOCK_PAIRS - implode_format::MAX_MATCH);
     }
@@ -110,12 +115,7 @@ TEST(ImplodeFinderAhead, HandsOverTheFinderAtAnyPosition) {
   const Fed in_turn = feed_all(data, false);
   for (int call = 0; call < 24; ++call) {
     SCOPED_TRACE(call);
-    const Fed ahead = feed_all(data, true);
-    ASSERT_EQ(ahead.positions, in_turn.positions);
-    ASSERT_EQ(ahead.counts, in_turn.counts);
-    ASSERT_TRUE(
-        std::equal(ahead.pairs.begin(), ahead.pairs.end(), in_turn.pairs.begin(), in_turn.pairs.end(),
-                   [](const Pair& a, const Pair& b) { return a.length == b.length && a.distance == b.distance; }));
+    ASSERT_NO_FATAL_FAILURE(expect_same_feed(feed_all(data, true), in_turn));
   }
 }
 
