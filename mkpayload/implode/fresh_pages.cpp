@@ -109,7 +109,7 @@ struct SpareRoom {
 SpareRoom spare;
 }  // namespace
 
-ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes) {
+ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes, bool large_pages) {
   bytes = std::max<size_t>(bytes, 1);
   {
     [[maybe_unused]] const auto lock = spare.lock();
@@ -121,12 +121,20 @@ ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes) {
     return;
   }
 #if defined(__linux__)
-  void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes, true});
-  populate_pages(p, std::min(populated_bytes, bytes));
+  // Whole large pages where asked (a system without them maps ordinary ones,
+  // which the populating below then takes as it would).
+  const size_t whole = (bytes + LARGE_PAGE_BYTES - 1) / LARGE_PAGE_BYTES * LARGE_PAGE_BYTES;
+  if (void* const p = large_pages ? map_large_pages(whole) : nullptr) {
+    room_ = FreshBytes(static_cast<uint8_t*>(p), {whole, true});
+  } else {
+    void* const q = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (q == MAP_FAILED) throw std::bad_alloc();
+    room_ = FreshBytes(static_cast<uint8_t*>(q), {bytes, true});
+  }
+  populate_pages(room_.get(), std::min(populated_bytes, bytes));
 #else
   (void)populated_bytes;
+  (void)large_pages;
   void* const p = std::calloc(bytes, 1);
   if (!p) throw std::bad_alloc();
   room_ = FreshBytes(static_cast<uint8_t*>(p), {bytes, false});

@@ -41,12 +41,14 @@ FreshBytes fresh_bytes(size_t bytes);
 
 // Zeroed room, such as a parse's tables: fresh from the system (untouched
 // pages; the heap's calloc clears memory it reuses, a fault a page), with its
-// first `populated_bytes` taken in one call (populate_pages()); or, when the
-// last one given back is large enough, that one, cleared. So a builder that
-// compresses many files pays for the pages once. Throws bad_alloc.
+// first `populated_bytes` taken in one call (populate_pages()), or, with
+// `large_pages`, whole large pages where the system offers them (map_large_pages();
+// else as without); or, when the last one given back is large enough, that one,
+// cleared. So a builder that compresses many files pays for the pages once.
+// Throws bad_alloc.
 class ReusedZeroedRoom {
  public:
-  ReusedZeroedRoom(size_t bytes, size_t populated_bytes);
+  ReusedZeroedRoom(size_t bytes, size_t populated_bytes, bool large_pages = false);
   ~ReusedZeroedRoom();
   ReusedZeroedRoom(const ReusedZeroedRoom&) = delete;
   ReusedZeroedRoom& operator=(const ReusedZeroedRoom&) = delete;

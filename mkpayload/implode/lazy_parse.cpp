@@ -67,7 +67,8 @@ static_assert(POSITION_PERIOD > HISTORY);
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
-constexpr size_t POPULATED_SPAN = size_t{4} << 10;  // see Parser()
+constexpr size_t POPULATED_SPAN = size_t{4} << 10;     // see Parser()
+constexpr size_t MIN_LARGE_PAGE_SPAN = size_t{1} << 10;  // and from here on, below MIN_SPLIT_INPUT
 constexpr size_t RUN_END_WORDS = 256 * (TRACKED_RUN + 1);
 constexpr uint32_t NO_RUN_END = 0;  // a run's end is a position of MIN_KEYED_RUN or more
 constexpr size_t SUM_RING = 1024;   // running literal sums from the position searched on
@@ -104,14 +105,16 @@ class FastParse::Parser {
     // pages are there already), else fresh from the system; the hashed ones are
     // sized to the span parsed.
     const size_t first = begin > HISTORY ? begin - HISTORY : 0;
+    const size_t span = end - first;
     const unsigned hash_bits =
-        std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(end - first)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
+        std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(span)) - 2, MIN_HASH_BITS, MAX_HASH_BITS);
     hash_shift_ = 32 - hash_bits;
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
     static_assert((PAIR_KEYS + HISTORY) * sizeof(PositionBits) % alignof(uint32_t) == 0);
     tables_.emplace(entries * sizeof(PositionBits) + RUN_END_WORDS * sizeof(uint32_t),
-                    end - first >= POPULATED_SPAN ? entries * sizeof(PositionBits) : 0);
+                    span >= POPULATED_SPAN ? entries * sizeof(PositionBits) : 0,
+                    span >= MIN_LARGE_PAGE_SPAN && data_.size() < MIN_SPLIT_INPUT);
     // The hashed tables are read before they are written, so each fresh page
     // they touch faults twice (a zero page, then a copy of it), and on our
     // machines that costs five times a page taken ahead with the others in one
@@ -119,6 +122,14 @@ class FastParse::Parser {
     // by text: about half): fresh ones are taken all at once. The run table
     // (zero: no run) is touched at few places and left to fault where it is
     // written.
+    //
+    // Even a page taken in one call costs its first touch from the program
+    // (some 6 µs on our VM, against about 0.15 ms for a whole large page), and
+    // from 1 KiB of text on a parse touches a few dozen: an input too small to be
+    // split takes one large page for its tables where the system offers them
+    // (whole runs on 1 to 200 KB took 0.90 to 0.98 of the time). A split one
+    // does not: each half would hold one, and the one kept for the next parse
+    // would add 1.7 MB to the peak of a large input.
     last_pair_ = reinterpret_cast<PositionBits*>(tables_->get());
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;

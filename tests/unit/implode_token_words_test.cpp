@@ -95,4 +95,27 @@ TEST(ImplodeReusedZeroedRoom, ZeroWhetherFreshOrTakenAgain) {
   }
 }
 
+// Room asked in large pages is whole large pages: zero and writable to the last
+// byte, and kept for a later user that asks for up to all of it.
+TEST(ImplodeReusedZeroedRoom, LargePagesServeLaterRoomUpToTheirWholeSize) {
+  const auto all_zero = [](const implode::ReusedZeroedRoom& room, size_t size) {
+    return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
+  };
+  constexpr size_t WHOLE = implode::LARGE_PAGE_BYTES;
+  const implode::ReusedZeroedRoom held(1, 0);  // takes the room an earlier test left, so the next is fresh
+  const uint8_t* first;
+  {
+    implode::ReusedZeroedRoom room(100000, 50000, true);
+    first = room.get();
+    ASSERT_TRUE(all_zero(room, 100000));
+    std::fill_n(room.get(), 100000, uint8_t{0xA5});
+  }
+  implode::ReusedZeroedRoom later(WHOLE, 0);
+#if defined(__linux__)
+  EXPECT_EQ(later.get(), first);
+#endif
+  EXPECT_TRUE(all_zero(later, WHOLE));
+  std::fill_n(later.get(), WHOLE, uint8_t{0x5A});
+}
+
 }  // namespace
