@@ -67,7 +67,7 @@ static_assert(POSITION_PERIOD > HISTORY);
 constexpr unsigned PAIR_KEYS = 1u << 16;
 constexpr unsigned MAX_HASH_BITS = 15;  // three- and four-byte keys, for spans of 64 KiB or more
 constexpr unsigned MIN_HASH_BITS = 10;
-constexpr size_t POPULATED_SPAN = size_t{4} << 10;     // see Parser()
+constexpr size_t POPULATED_SPAN = size_t{4} << 10;       // see Parser()
 constexpr size_t MIN_LARGE_PAGE_SPAN = size_t{1} << 10;  // and from here on, below MIN_SPLIT_INPUT
 constexpr size_t RUN_END_WORDS = 256 * (TRACKED_RUN + 1);
 constexpr uint32_t NO_RUN_END = 0;  // a run's end is a position of MIN_KEYED_RUN or more

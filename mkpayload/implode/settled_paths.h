@@ -26,6 +26,29 @@
 
 namespace implode {
 
+// Hands on to `sink` the token that ends at `position`, whose back-reference is `via`.
+inline void hand_on_token(std::span<const uint8_t> data, TokenSink& sink, size_t position, uint32_t via) {
+  if (is_literal(via))
+    sink.literal(data[position - 1]);
+  else
+    sink.match(match_length(via), match_distance(via));
+}
+
+// Hands on to `sink` the path that ends at `end`, from `from` on; via_at(q) is
+// position q's back-reference. The walk back counts the tokens first, so that
+// `steps` (a vector of positions) takes its room once.
+template <class ViaAt, class Steps>
+void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end, const ViaAt& via_at,
+                  Steps& steps) {
+  size_t tokens = 0;
+  for (size_t q = end; q > from; q -= token_span(via_at(q))) ++tokens;
+  steps.clear();
+  steps.reserve(tokens);
+  for (size_t q = end; q > from; q -= token_span(via_at(q)))
+    steps.push_back(static_cast<typename Steps::value_type>(q));
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) hand_on_token(data, sink, *it, via_at(*it));
+}
+
 template <unsigned N, unsigned FORMATS>
 class SettledPaths {
  public:
@@ -96,7 +119,7 @@ class SettledPaths {
       }
       if (merge > committed) {
         for (auto it = path_.rbegin(); it != path_.rend() && it->position <= merge; ++it)
-          hand_on(lane, it->position, it->via);
+          hand_on_token(data_, *sinks_[lane], it->position, it->via);
         committed_[lane] = merge;
       }
     }
@@ -111,9 +134,8 @@ class SettledPaths {
   // With every position up to `end` settled: hands on the rest of each lane's path.
   void finish(size_t end) {
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
-      steps_.clear();
-      for (size_t q = end; q > committed_[lane]; q = predecessor(lane, q)) steps_.push_back(q);
-      for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) hand_on(lane, *it, back_[*it - base_][lane]);
+      hand_on_path(
+          data_, *sinks_[lane], committed_[lane], end, [&](size_t q) { return back_[q - base_][lane]; }, steps_);
       committed_[lane] = end;
     }
   }
@@ -124,15 +146,6 @@ class SettledPaths {
   static constexpr size_t HELD_BETWEEN_COMMITS = (size_t{1} << 16) + 2 * implode_format::MAX_MATCH;
 
   size_t predecessor(unsigned lane, size_t q) const { return q - token_span(back_[q - base_][lane]); }
-
-  // The token that ends at `position`.
-  void hand_on(unsigned lane, size_t position, uint32_t via) {
-    TokenSink& sink = *sinks_[lane];
-    if (is_literal(via))
-      sink.literal(data_[position - 1]);
-    else
-      sink.match(match_length(via), match_distance(via));
-  }
 
   std::span<const uint8_t> data_;
   std::array<TokenSink*, FORMATS> sinks_;
