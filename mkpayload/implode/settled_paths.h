@@ -35,15 +35,15 @@ inline void hand_on_token(std::span<const uint8_t> data, TokenSink& sink, size_t
 }
 
 // Hands on to `sink` the path that ends at `end`, from `from` on; via_at(q) is
-// position q's back-reference. The walk back counts the tokens first, so that
-// `steps` (a vector of positions) takes its room once.
+// position q's back-reference. `steps` (a vector of positions) takes room for
+// the longest path, every position a literal, at once: only the part written is
+// touched, and the vector does not grow a step at a time (which leaves every
+// smaller buffer behind in an arena).
 template <class ViaAt, class Steps>
 void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end, const ViaAt& via_at,
                   Steps& steps) {
-  size_t tokens = 0;
-  for (size_t q = end; q > from; q -= token_span(via_at(q))) ++tokens;
   steps.clear();
-  steps.reserve(tokens);
+  steps.reserve(end - from);
   for (size_t q = end; q > from; q -= token_span(via_at(q)))
     steps.push_back(static_cast<typename Steps::value_type>(q));
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) hand_on_token(data, sink, *it, via_at(*it));
