@@ -66,6 +66,7 @@ void unmap_large_pages(void*, size_t) {}
 #endif
 
 void ReleasePages::operator()(void* p) const {
+  if (borrowed) return;
   if (mapped)
     unmap_large_pages(p, bytes);
   else

@@ -16,10 +16,12 @@ namespace implode {
 // Size of a large page, and of the buffers worth asking large pages for.
 inline constexpr size_t LARGE_PAGE_BYTES = size_t{2} << 20;
 
-// Gives back what fresh_pages() or fresh_bytes() took.
+// Gives back what fresh_pages() or fresh_bytes() took (nothing for room
+// borrowed from another owner).
 struct ReleasePages {
-  size_t bytes = 0;     // as asked
-  bool mapped = false;  // map_large_pages' (else the heap's)
+  size_t bytes = 0;       // as asked
+  bool mapped = false;    // map_large_pages' (else the heap's)
+  bool borrowed = false;  // another owner's
   void operator()(void* p) const;
 };
 using FreshPages = std::unique_ptr<uint32_t[], ReleasePages>;
@@ -53,6 +55,9 @@ class ReusedZeroedRoom {
   ReusedZeroedRoom(const ReusedZeroedRoom&) = delete;
   ReusedZeroedRoom& operator=(const ReusedZeroedRoom&) = delete;
   uint8_t* get() const { return room_.get(); }
+  // Bytes of room from get() on: as asked, or more (whole large pages, or the
+  // larger room taken again).
+  size_t size() const { return room_.get_deleter().bytes; }
 
  private:
   FreshBytes room_;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -112,6 +113,9 @@ class FastParse {
   };
   std::span<const uint8_t> data_;
   unsigned dict_bits_;
+  // The match finder's tables; kept after the parse while the token list lies
+  // in the same room (see lazy_parse.cpp).
+  std::optional<ReusedZeroedRoom> tables_;
   TokenWords words_;
   uint64_t literal_count_ = 0;
   uint64_t literal_ascii_bits_ = 0;

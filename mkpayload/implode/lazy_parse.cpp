@@ -34,6 +34,7 @@
 // while parsing, and each is exactly the size of the stream emit() writes.
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -97,8 +98,9 @@ struct Candidate {
 template <LiteralCoding GUIDE>
 class FastParse::Parser {
  public:
-  // Parses data[begin, end) into `out`, with matches reaching back before begin.
-  Parser(FastParse& out, size_t begin, size_t end)
+  // Parses data[begin, end) into `out`, with matches reaching back before begin;
+  // its token list takes at most `most_words` words.
+  Parser(FastParse& out, size_t begin, size_t end, size_t most_words)
       : out_(out), data_(out.data_), end_(end), window_(max_distance(out.dict_bits_)) {
     // The tables hold positions' low bits (PositionBits), the run table whole
     // positions. They come zeroed: the last parse's if it is large enough (its
@@ -112,9 +114,11 @@ class FastParse::Parser {
     const size_t hash_keys = size_t{1} << hash_bits;
     const size_t entries = PAIR_KEYS + 2 * hash_keys + HISTORY;
     static_assert((PAIR_KEYS + HISTORY) * sizeof(PositionBits) % alignof(uint32_t) == 0);
-    tables_.emplace(entries * sizeof(PositionBits) + RUN_END_WORDS * sizeof(uint32_t),
-                    span >= POPULATED_SPAN ? entries * sizeof(PositionBits) : 0,
-                    span >= MIN_LARGE_PAGE_SPAN && data_.size() < MIN_SPLIT_INPUT);
+    const size_t table_bytes = entries * sizeof(PositionBits) + RUN_END_WORDS * sizeof(uint32_t);
+    const bool whole = begin == 0 && end == data_.size();  // not a half, whose list is appended to another
+    const bool large_pages = whole && span >= MIN_LARGE_PAGE_SPAN && data_.size() < MIN_SPLIT_INPUT;
+    ReusedZeroedRoom& tables =
+        out.tables_.emplace(table_bytes, span >= POPULATED_SPAN ? entries * sizeof(PositionBits) : 0, large_pages);
     // The hashed tables are read before they are written, so each fresh page
     // they touch faults twice (a zero page, then a copy of it), and on our
     // machines that costs five times a page taken ahead with the others in one
@@ -130,11 +134,17 @@ class FastParse::Parser {
     // (whole runs on 1 to 200 KB took 0.90 to 0.98 of the time). A split one
     // does not: each half would hold one, and the one kept for the next parse
     // would add 1.7 MB to the peak of a large input.
-    last_pair_ = reinterpret_cast<PositionBits*>(tables_->get());
+    last_pair_ = reinterpret_cast<PositionBits*>(tables.get());
     last_triple_ = last_pair_ + PAIR_KEYS;
     head_ = last_triple_ + hash_keys;
     prev_ = head_ + hash_keys;
     run_end_ = reinterpret_cast<uint32_t*>(prev_ + HISTORY);
+    // In a large page the token list fits after the tables (in the part never
+    // cleared for them: the list needs no zeros), whose pages are there already:
+    // the room is then kept until the list goes.
+    static_assert(RUN_END_WORDS * sizeof(uint32_t) % alignof(uint32_t) == 0);
+    if (large_pages && tables.size() >= table_bytes + most_words * sizeof(uint32_t))
+      out.words_ = TokenWords(reinterpret_cast<uint32_t*>(tables.get() + table_bytes), most_words);
     for (size_t pos = first; pos < begin; ++pos) insert(pos);
     begin_ = begin;
     summed_ = begin;
@@ -429,7 +439,6 @@ class FastParse::Parser {
   size_t begin_ = 0;
   size_t end_;  // no match reaches past it
   size_t window_;
-  std::optional<ReusedZeroedRoom> tables_;  // the five below
   // 32 - the hashed tables' key bits. Not an unsigned int: stores through
   // uint32_t pointers (the run table's) may alias one, and the compiler would
   // read it again after each.
@@ -481,15 +490,18 @@ FastParse::FastParse(std::span<const uint8_t> data, unsigned dict_bits) : data_(
 void FastParse::parse(LiteralCoding guide, size_t begin, size_t end) {
   // Every match takes two bytes or more, and a word holds at most MAX_RUN literals.
   const size_t span = end - begin;
-  words_ = TokenWords(span / 2 + span / MAX_RUN + 2);
+  const size_t most_words = span / 2 + span / MAX_RUN + 2;
+  words_ = TokenWords(most_words);
   if (guide == LiteralCoding::binary)
-    Parser<LiteralCoding::binary>(*this, begin, end).run();
+    Parser<LiteralCoding::binary>(*this, begin, end, most_words).run();
   else
-    Parser<LiteralCoding::ascii>(*this, begin, end).run();
+    Parser<LiteralCoding::ascii>(*this, begin, end, most_words).run();
+  if (!words_.borrows()) tables_.reset();  // kept for the next parse (fresh_pages.h)
 }
 
 // The later half's words and totals after this one's.
 void FastParse::append(FastParse&& later) {
+  assert(!later.words_.borrows());  // its room goes with it
   words_.append(std::move(later.words_));
   literal_count_ += later.literal_count_;
   literal_ascii_bits_ += later.literal_ascii_bits_;

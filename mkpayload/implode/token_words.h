@@ -19,6 +19,11 @@ class TokenWords {
   // `most_words`: a bound on the words this list will be given (its first block
   // is no larger, so a short list takes little memory).
   explicit TokenWords(size_t most_words = 0) : block_words_(block_words(most_words)) {}
+  // A list whose first block is `words` words of another owner's room, which
+  // must outlive the list.
+  TokenWords(uint32_t* room, size_t words) : block_words_(block_words(words)) {
+    blocks_.push_back({FreshPages(room, {words * sizeof(uint32_t), false, true}), words, 0});
+  }
 
   void push(uint32_t word) {
     if (blocks_.empty() || blocks_.back().count == blocks_.back().capacity) [[unlikely]]
@@ -26,6 +31,9 @@ class TokenWords {
     Block& b = blocks_.back();
     b.words[b.count++] = word;
   }
+
+  // Whether the first block is another owner's room.
+  bool borrows() const { return !blocks_.empty() && blocks_.front().words.get_deleter().borrowed; }
 
   // The words of `later` after this list's (later is empty afterwards).
   void append(TokenWords&& later) {

@@ -53,6 +53,28 @@ TEST(ImplodeTokenWords, ReadsBackJoinedListsInOrderAcrossBlocks) {
   }
 }
 
+// A list over another owner's room fills it, reads back, and gives nothing back
+// when its words are released or it goes: the room stays its owner's.
+TEST(ImplodeTokenWords, ListInBorrowedRoomLeavesTheRoomToItsOwner) {
+  constexpr size_t WORDS = 3000;
+  std::vector<uint32_t> room(WORDS + 1, 0xFEEDu);
+  std::vector<uint32_t> expected;
+  for (bool release : {false, true}) {
+    SCOPED_TRACE(release ? "released" : "kept");
+    TokenWords words(room.data(), WORDS);
+    EXPECT_TRUE(words.borrows());
+    expected.clear();
+    for (size_t i = 0; i < WORDS; ++i) {
+      words.push(word_at(3, i));
+      expected.push_back(word_at(3, i));
+    }
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), room.begin()));
+    EXPECT_TRUE(read_back(words, release) == expected);
+  }
+  EXPECT_EQ(room[WORDS], 0xFEEDu);  // not written past its words
+  EXPECT_FALSE(TokenWords(WORDS).borrows());
+}
+
 // Room for a file's bytes: every page writable at every size, and from a large
 // page on, starting at a large page's boundary so that each whole large page in
 // it can be one (where the system maps memory so; elsewhere the heap's).
@@ -111,6 +133,7 @@ TEST(ImplodeReusedZeroedRoom, LargePagesServeLaterRoomUpToTheirWholeSize) {
     std::fill_n(room.get(), 100000, uint8_t{0xA5});
   }
   implode::ReusedZeroedRoom later(WHOLE, 0);
+  EXPECT_GE(later.size(), WHOLE);
 #if defined(__linux__)
   EXPECT_EQ(later.get(), first);
 #endif
