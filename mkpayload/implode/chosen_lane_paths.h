@@ -72,10 +72,8 @@ class ChosenLanePaths {
   void push(const ReferenceLanes<N>& via) {
     if (chosen_)
       chosen_->push(ReferenceLanes<1>{via[lane_]});
-    else if (lane_ == NO_LANE)
+    else  // before the choice, or after one whose paths are not made yet (chosen())
       std::memcpy(held_.emplace_back().data(), &via, sizeof(Held));  // the formats' lanes come first
-    else
-      chosen().push(ReferenceLanes<1>{via[lane_]});
   }
 
   // Before the first commit and before the end: `costs` are the lanes' costs
@@ -126,8 +124,8 @@ class ChosenLanePaths {
 #endif
   }
 
-  // The chosen lane's paths, made at the first reference or commit after the
-  // choice, with the references held until then.
+  // The chosen lane's paths, made at the first commit after the choice, with the
+  // references held until then.
   SettledPaths<1, 1>& chosen() {
     if (!chosen_) {
       chosen_.emplace(data_, std::array<TokenSink*, 1>{sink_}, arena_);
