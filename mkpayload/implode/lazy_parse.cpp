@@ -128,7 +128,7 @@ class FastParse::Parser {
     // written.
     //
     // Even a page taken in one call costs its first touch from the program
-    // (some 6 µs on our VM, against about 0.15 ms for a whole large page), and
+    // (4 to 6 µs on our VM, against about 0.15 ms for a whole large page), and
     // from 1 KiB of text on a parse touches a few dozen: an input too small to be
     // split takes one large page for its tables where the system offers them
     // (whole runs on 1 to 200 KB took 0.90 to 0.98 of the time). A split one
