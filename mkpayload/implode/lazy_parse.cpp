@@ -141,8 +141,8 @@ class FastParse::Parser {
     run_end_ = reinterpret_cast<uint32_t*>(prev_ + HISTORY);
     // In a large page the token list fits after the tables (in the part never
     // cleared for them: the list needs no zeros), whose pages are there already:
-    // the room is then kept until the list goes.
-    static_assert(RUN_END_WORDS * sizeof(uint32_t) % alignof(uint32_t) == 0);
+    // the room is then kept until the list goes. It starts where the run table
+    // ends, so at a 32-bit word as that table does.
     if (large_pages && tables.size() >= table_bytes + most_words * sizeof(uint32_t))
       out.words_ = TokenWords(reinterpret_cast<uint32_t*>(tables.get() + table_bytes), most_words);
     for (size_t pos = first; pos < begin; ++pos) insert(pos);

@@ -22,7 +22,7 @@ class TokenWords {
   // A list whose first block is `words` words of another owner's room, which
   // must outlive the list.
   TokenWords(uint32_t* room, size_t words) : block_words_(block_words(words)) {
-    blocks_.push_back({FreshPages(room, {words * sizeof(uint32_t), false, true}), words, 0});
+    blocks_.push_back({FreshPages(room, {.bytes = words * sizeof(uint32_t), .borrowed = true}), words, 0});
   }
 
   void push(uint32_t word) {

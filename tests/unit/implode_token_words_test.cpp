@@ -97,12 +97,13 @@ TEST(ImplodeFreshBytes, WholeRoomAtEverySizeAndLargeOnesOnALargePageEdge) {
   }
 }
 
+bool all_zero(const implode::ReusedZeroedRoom& room, size_t size) {
+  return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
+}
+
 // Zeroed room is zero whether it is fresh or taken again after another user
 // wrote it, larger or smaller than it, or while another one is held.
 TEST(ImplodeReusedZeroedRoom, ZeroWhetherFreshOrTakenAgain) {
-  const auto all_zero = [](const implode::ReusedZeroedRoom& room, size_t size) {
-    return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
-  };
   for (const size_t size : {size_t{100000}, size_t{60000}, size_t{100000}, size_t{300000}, size_t{1}}) {
     SCOPED_TRACE(size);
     implode::ReusedZeroedRoom room(size, size / 2);
@@ -120,9 +121,6 @@ TEST(ImplodeReusedZeroedRoom, ZeroWhetherFreshOrTakenAgain) {
 // Room asked in large pages is whole large pages: zero and writable to the last
 // byte, and kept for a later user that asks for up to all of it.
 TEST(ImplodeReusedZeroedRoom, LargePagesServeLaterRoomUpToTheirWholeSize) {
-  const auto all_zero = [](const implode::ReusedZeroedRoom& room, size_t size) {
-    return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
-  };
   constexpr size_t WHOLE = implode::LARGE_PAGE_BYTES;
   const implode::ReusedZeroedRoom held(1, 0);  // takes the room an earlier test left, so the next is fresh
   const uint8_t* first;
