@@ -60,9 +60,12 @@ void* map_large_pages(size_t bytes) {
 }
 
 void unmap_large_pages(void* p, size_t bytes) { munmap(p, bytes); }
+
+bool discard_pages(void* p, size_t bytes) { return madvise(p, bytes, MADV_DONTNEED) == 0; }
 #else
 void* map_large_pages(size_t) { return nullptr; }
 void unmap_large_pages(void*, size_t) {}
+bool discard_pages(void*, size_t) { return false; }
 #endif
 
 void ReleasePages::operator()(void* p) const {
@@ -93,10 +96,10 @@ FreshPages fresh_pages(size_t words) {
 }
 
 namespace {
-// The room given back last, kept for the next user (one for the program: the
-// halves of a split parse each take one, and the larger is kept). Never given
-// back at exit: the system takes it with the rest, without a call of its own
-// (unmapping it at exit took 2 % of a run on a small file).
+// The room kept (keep_room()): the halves of a split parse each give one back,
+// and the larger is kept. Never given back at exit: the system takes it with the
+// rest, without a call of its own (unmapping it at exit took 2 % of a run on a
+// small file).
 struct SpareRoom {
 #if KVN_IMPLODE_THREADS
   std::mutex mutex;
@@ -104,21 +107,29 @@ struct SpareRoom {
 #else
   int lock() { return 0; }  // one thread
 #endif
-  uint8_t* room = nullptr;
-  ReleasePages release;
+  KeptRoom kept;
 };
 SpareRoom spare;
 }  // namespace
 
+KeptRoom take_kept_room(size_t bytes) {
+  [[maybe_unused]] const auto lock = spare.lock();
+  if (!spare.kept.room || spare.kept.room.get_deleter().bytes < bytes) return {};
+  return std::exchange(spare.kept, {});
+}
+
+void keep_room(KeptRoom kept) {
+  KeptRoom smaller;  // given back after the lock
+  [[maybe_unused]] const auto lock = spare.lock();
+  if (spare.kept.room && spare.kept.room.get_deleter().bytes >= kept.room.get_deleter().bytes) return;  // kept goes
+  smaller = std::exchange(spare.kept, std::move(kept));
+}
+
 ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes, bool large_pages) {
   bytes = std::max<size_t>(bytes, 1);
-  {
-    [[maybe_unused]] const auto lock = spare.lock();
-    if (spare.room && spare.release.bytes >= bytes)
-      room_ = FreshBytes(std::exchange(spare.room, nullptr), spare.release);
-  }
-  if (room_) {
-    std::memset(room_.get(), 0, bytes);  // the rest is never read
+  if (KeptRoom kept = take_kept_room(bytes); kept.room) {
+    room_ = std::move(kept.room);
+    std::memset(room_.get(), 0, std::min(bytes, kept.written));  // the rest is zero, or never read
     return;
   }
 #if defined(__linux__)
@@ -142,13 +153,10 @@ ReusedZeroedRoom::ReusedZeroedRoom(size_t bytes, size_t populated_bytes, bool la
 #endif
 }
 
+// Kept as written throughout: past the tables it may hold a token list.
 ReusedZeroedRoom::~ReusedZeroedRoom() {
-  FreshBytes smaller;  // given back after the lock
-  [[maybe_unused]] const auto lock = spare.lock();
-  if (spare.room && spare.release.bytes >= room_.get_deleter().bytes) return;  // room_ goes
-  smaller = FreshBytes(spare.room, spare.release);
-  spare.release = room_.get_deleter();
-  spare.room = room_.release();
+  const size_t written = size();
+  keep_room({std::move(room_), written});
 }
 
 FreshBytes fresh_bytes(size_t bytes) {

@@ -41,13 +41,27 @@ void populate_pages(void* p, size_t bytes);
 // bad_alloc.
 FreshBytes fresh_bytes(size_t bytes);
 
+// Room one user gave back for the next (one for the program: the larger is
+// kept), so that a builder that compresses many files pays for the pages once.
+// Its first `written` bytes may hold anything; the rest is zero.
+struct KeptRoom {
+  FreshBytes room;
+  size_t written = 0;
+};
+
+// The kept room if it holds `bytes` or more (then it is no longer kept), else
+// an empty one.
+KeptRoom take_kept_room(size_t bytes);
+// Keeps `kept` for a later user unless the room kept already is as large (then
+// `kept` goes).
+void keep_room(KeptRoom kept);
+
 // Zeroed room, such as a parse's tables: fresh from the system (untouched
 // pages; the heap's calloc clears memory it reuses, a fault a page), with its
 // first `populated_bytes` taken in one call (populate_pages()), or, with
 // `large_pages`, whole large pages where the system offers them (map_large_pages();
-// else as without); or, when the last one given back is large enough, that one,
-// cleared. So a builder that compresses many files pays for the pages once.
-// Throws bad_alloc.
+// else as without); or the kept room (take_kept_room()), cleared as far as it
+// was written. Given back to be kept. Throws bad_alloc.
 class ReusedZeroedRoom {
  public:
   ReusedZeroedRoom(size_t bytes, size_t populated_bytes, bool large_pages = false);
@@ -81,5 +95,10 @@ class FilledBytes {
 // with unmap_large_pages (same size).
 void* map_large_pages(size_t bytes);
 void unmap_large_pages(void* p, size_t bytes);
+
+// Gives the pages of [p, p + bytes) (whole pages of a map_large_pages() mapping)
+// back to the system, which then reads them as zero; false where it cannot (the
+// memory is unchanged).
+bool discard_pages(void* p, size_t bytes);
 
 }  // namespace implode

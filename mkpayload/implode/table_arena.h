@@ -14,6 +14,13 @@
 // Taking memory is a bump of an offset; nothing is given back before the arena
 // goes. What does not fit comes from the heap, so a table never fails for want
 // of arena room (and a null arena means the heap for everything).
+//
+// When the arena goes, a block of pages is kept for the next search
+// (take_kept_room()): a builder that compresses many files pays for the pages
+// once. Only its first large page is kept, which is all that the search of an
+// input up to a few dozen kilobytes writes, so what stays taken between
+// searches is at most 2 MiB. A later arena clears what it takes of the part
+// written before.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +30,8 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "fresh_pages.h"
 
 namespace implode {
 
@@ -44,10 +53,10 @@ class TableArena {
   }
 
  private:
+  FreshBytes room_;  // what the system or an earlier arena handed over (the block lies inside)
   std::byte* base_ = nullptr;
   size_t used_ = 0;
-  void* mapping_ = nullptr;  // what the system handed over (the block lies inside)
-  bool mapped_ = false;      // mapping_ is map_large_pages' (else the heap's)
+  size_t written_before_ = 0;  // bytes from base_ that an earlier search may have written
 };
 
 // Frees a table that came from the heap; one in the arena goes with the arena.

@@ -3,11 +3,17 @@
 // format's optimal stream and the sizes those of the search that only prices; on
 // an input of up to 64 Ki bytes the choice must be the smallest format. Split on
 // two threads, the search from the split point must write the lane the first one
-// chose. Also the table block the searches take their tables from.
+// chose. Also the table block the searches take their tables from, and keep for
+// the next search.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "implode_corpus.h"
 #include "implode_encoder.h"
@@ -129,6 +135,65 @@ TEST(TableArena, TablesAreZeroedAlignedAndComeFromTheHeapOnceItIsFull) {
   const auto heap = implode::arena_table<uint32_t>(nullptr, 100);
   EXPECT_FALSE(arena.holds(heap.get()));
   EXPECT_EQ(heap[99], 0u);
+}
+
+// An arena that goes keeps its block for the next one, holding on to no more
+// than the first large page of it; the next arena's tables are zero wherever the
+// earlier search wrote.
+TEST(TableArena, NextArenaTakesTheBlockBackZeroedAndOnlyItsFirstLargePageStaysTaken) {
+  constexpr size_t LARGE = implode::LARGE_PAGE_BYTES;
+  constexpr size_t BYTES = implode::TableArena::BYTES;
+  const implode::ReusedZeroedRoom held(1, 0);  // takes any room an earlier test left, so the first arena is fresh
+  std::byte* first_block = nullptr;
+  {
+    implode::TableArena arena;
+    std::vector<implode::ArenaTable<uint8_t>> tables;
+    for (size_t bytes = 100003, taken = 0; taken < LARGE + LARGE / 2; taken += (bytes + 63) / 64 * 64) {
+      tables.push_back(implode::arena_table<uint8_t>(&arena, bytes));  // past the first large page
+      if (taken == 0) first_block = reinterpret_cast<std::byte*>(tables.back().get());
+      ASSERT_TRUE(arena.holds(tables.back().get()));
+      std::memset(tables.back().get(), 0xA5, bytes);
+    }
+  }
+#if defined(__linux__)
+  // The block kept: its second large page is the system's again.
+  std::vector<unsigned char> resident((BYTES - LARGE) / static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+  ASSERT_EQ(mincore(first_block + LARGE, BYTES - LARGE, resident.data()), 0);
+  EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }), 0);
+#endif
+  implode::TableArena later;
+  size_t taken = 0;
+  for (size_t bytes = 1000; taken + bytes <= BYTES; bytes = bytes * 2 + 7) {
+    const auto table = implode::arena_table<uint8_t>(&later, bytes);
+#if defined(__linux__)
+    if (taken == 0) {
+      EXPECT_EQ(reinterpret_cast<std::byte*>(table.get()), first_block);
+    }
+#endif
+    ASSERT_TRUE(std::all_of(table.get(), table.get() + bytes, [](uint8_t b) { return b == 0; }))
+        << bytes << " bytes after " << taken;
+    taken = (taken + bytes + 63) / 64 * 64;
+  }
+}
+
+// A larger room that another user kept, written to its end, serves an arena and
+// is kept again zero past its first large page, to its end.
+TEST(TableArena, LargerRoomOfAnotherUserIsKeptZeroPastItsFirstLargePage) {
+  constexpr size_t LARGE = implode::LARGE_PAGE_BYTES;
+  constexpr size_t WHOLE = implode::TableArena::BYTES + LARGE;
+  const implode::ReusedZeroedRoom held(1, 0);  // takes any room an earlier test left
+  {
+    implode::ReusedZeroedRoom room(WHOLE, 0, true);
+    std::memset(room.get(), 0xA5, room.size());
+  }
+  {
+    implode::TableArena arena;
+    const auto table = implode::arena_table<uint8_t>(&arena, LARGE + 1);  // past its first large page
+    ASSERT_TRUE(arena.holds(table.get()));
+    ASSERT_TRUE(std::all_of(table.get(), table.get() + LARGE + 1, [](uint8_t b) { return b == 0; }));
+  }
+  const implode::ReusedZeroedRoom later(WHOLE, 0);
+  EXPECT_TRUE(std::all_of(later.get(), later.get() + WHOLE, [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace
