@@ -54,10 +54,10 @@ TableArena::~TableArena() {
   keep_room({std::move(room_), written});
 }
 
-void* TableArena::take(size_t bytes) {
+void* TableArena::take(size_t bytes, bool any_contents) {
   if (!base_ || bytes > BYTES - used_) return nullptr;
   void* p = base_ + used_;
-  if (used_ < written_before_) std::memset(p, 0, std::min(bytes, written_before_ - used_));
+  if (!any_contents && used_ < written_before_) std::memset(p, 0, std::min(bytes, written_before_ - used_));
   used_ += (bytes + ALIGNMENT - 1) & ~(ALIGNMENT - 1);
   if (used_ > BYTES) used_ = BYTES;
   return p;

@@ -43,9 +43,12 @@ class TableArena {
   TableArena(const TableArena&) = delete;
   TableArena& operator=(const TableArena&) = delete;
 
-  // Zeroed room for `bytes` at an alignment of 64 (a cache line), or nullptr if
-  // the rest of the arena is smaller.
-  void* take(size_t bytes);
+  // Room for `bytes` at an alignment of 64 (a cache line), or nullptr if the
+  // rest of the arena is smaller: zeroed, or with `any_contents` as it happens to
+  // be (for an object or a vector's elements, which their constructors set, as
+  // in the heap's memory that serves them when the arena is full; a block taken
+  // again then need not be cleared for them).
+  void* take(size_t bytes, bool any_contents = false);
   // Whether `p` lies in the arena.
   bool holds(const void* p) const {
     const auto at = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(base_);
@@ -100,7 +103,7 @@ template <typename T, typename... Args>
 ArenaObject<T> make_in_arena(TableArena* arena, Args&&... args) {
   static_assert(alignof(T) <= 64);
   if (arena)
-    if (void* p = arena->take(sizeof(T))) return ArenaObject<T>(new (p) T(std::forward<Args>(args)...), {false});
+    if (void* p = arena->take(sizeof(T), true)) return ArenaObject<T>(new (p) T(std::forward<Args>(args)...), {false});
   return ArenaObject<T>(new T(std::forward<Args>(args)...), {true});
 }
 
@@ -116,7 +119,7 @@ class ArenaAllocator {
   ArenaAllocator(const ArenaAllocator<U>& other) : arena_(other.arena()) {}
   T* allocate(size_t n) {
     if (arena_)
-      if (void* p = arena_->take(n * sizeof(T))) return static_cast<T*>(p);
+      if (void* p = arena_->take(n * sizeof(T), true)) return static_cast<T*>(p);
     return std::allocator<T>().allocate(n);
   }
   void deallocate(T* p, size_t n) {
