@@ -137,6 +137,10 @@ TEST(TableArena, TablesAreZeroedAlignedAndComeFromTheHeapOnceItIsFull) {
   EXPECT_EQ(heap[99], 0u);
 }
 
+bool all_zero(const uint8_t* bytes, size_t size) {
+  return std::all_of(bytes, bytes + size, [](uint8_t b) { return b == 0; });
+}
+
 // An arena that goes keeps its block for the next one, holding on to no more
 // than the first large page of it; the next arena's tables are zero wherever the
 // earlier search wrote.
@@ -170,8 +174,7 @@ TEST(TableArena, NextArenaTakesTheBlockBackZeroedAndOnlyItsFirstLargePageStaysTa
       EXPECT_EQ(reinterpret_cast<std::byte*>(table.get()), first_block);
     }
 #endif
-    ASSERT_TRUE(std::all_of(table.get(), table.get() + bytes, [](uint8_t b) { return b == 0; }))
-        << bytes << " bytes after " << taken;
+    ASSERT_TRUE(all_zero(table.get(), bytes)) << bytes << " bytes after " << taken;
     taken = (taken + bytes + 63) / 64 * 64;
   }
 }
@@ -190,10 +193,10 @@ TEST(TableArena, LargerRoomOfAnotherUserIsKeptZeroPastItsFirstLargePage) {
     implode::TableArena arena;
     const auto table = implode::arena_table<uint8_t>(&arena, LARGE + 1);  // past its first large page
     ASSERT_TRUE(arena.holds(table.get()));
-    ASSERT_TRUE(std::all_of(table.get(), table.get() + LARGE + 1, [](uint8_t b) { return b == 0; }));
+    ASSERT_TRUE(all_zero(table.get(), LARGE + 1));
   }
   const implode::ReusedZeroedRoom later(WHOLE, 0);
-  EXPECT_TRUE(std::all_of(later.get(), later.get() + WHOLE, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(all_zero(later.get(), WHOLE));
 }
 
 }  // namespace
