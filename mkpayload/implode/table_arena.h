@@ -19,8 +19,8 @@
 // (take_kept_room()): a builder that compresses many files pays for the pages
 // once. Only its first large page is kept, which is all that the search of an
 // input up to a few dozen kilobytes writes, so what stays taken between
-// searches is at most 2 MiB. A later arena clears what it takes of the part
-// written before.
+// searches is at most 2 MiB. A later arena clears the tables it takes within
+// the part written before (objects and vectors set their own memory).
 #pragma once
 
 #include <cstddef>
