@@ -2,7 +2,8 @@
 # make test   installs what is missing, builds, runs every test (unit tests natively and under
 #             ASan/UBSan, fuzz smoke runs, Wine end to end)
 # make fuzz   runs each fuzzer longer (FUZZ_SECONDS each)
-# make bench  runs the decoder/encoder benchmark
+# make bench  runs the decoder/encoder benchmarks: in one process against libdeflate
+#             and zlib, then whole mkpayload runs against gzip
 # make dist   builds the release archives into build/dist (CPack): the Linux
 #             tar.gz and the Windows zip
 # Only demo, test and deps install anything; every build target uses what the
@@ -68,8 +69,10 @@ demo: deps
 fuzz: build-fuzz
 	@bash scripts/fuzz-long.sh $(FUZZ_SECONDS)
 
-bench: build-host
+# The whole runs build real installers: the stub comes from the Windows build.
+bench: build-win32
 	build/host/explode_bench --benchmark_enable_random_interleaving=true --benchmark_repetitions=3
+	build/host/whole_run_bench --mkpayload build/host/mkpayload/mkpayload --stub build/win32/extractor.exe
 
 clean:
 	rm -rf build

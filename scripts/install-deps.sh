@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs whatever the build and the tests need and is not on the machine yet:
 # the MinGW-w64 i686 cross compiler, Wine with its 32-bit part, CMake, GoogleTest,
-# Google Benchmark, zlib and libdeflate (benchmark baselines), clang's libFuzzer and
-# clang-format, icoutils and osslsigncode.
+# Google Benchmark, zlib, libdeflate and gzip (benchmark baselines), clang's
+# libFuzzer and clang-format, icoutils and osslsigncode.
 #
 #   scripts/install-deps.sh          says in one line what it will install or change,
 #                                    then does it; changes nothing when all is present
@@ -41,6 +41,7 @@ missing_packages() {
   have_pkg libbenchmark-dev     || echo libbenchmark-dev
   have_pkg zlib1g-dev           || echo zlib1g-dev
   have_pkg libdeflate-dev       || echo libdeflate-dev
+  have_cmd gzip                 || echo gzip
   if ! have_pkg wine32:i386 || ! have_cmd wine; then printf '%s\n' wine wine32:i386 wine64; fi
 }
 
