@@ -118,7 +118,7 @@ Row measure(const Options& o, const std::string& input, const fs::path& folder, 
     return TimedCommand{{o.mkpayload, "--quiet", "--level", level, "--stub", o.stub, "-o", installer, input},
                         installer};
   };
-  auto gzip = [&](const char* level) { return TimedCommand{{"gzip", level, "-c", input}, gz, true}; };
+  auto gzip = [&](const char* level) { return TimedCommand{{"gzip", level, "-c", "--", input}, gz, true}; };
   auto pairs = [&](const char* our_level, const char* gzip_level) {
     return bench::time_in_turn(ours(our_level), gzip(gzip_level), o.pairs, WARM_UP_PAIRS, log);
   };
