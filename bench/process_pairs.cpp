@@ -66,14 +66,20 @@ double run_once(const TimedCommand& command, const std::string& error_log) {
 
 }  // namespace
 
-PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, unsigned pairs, unsigned warm_up,
+PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, const PairPlan& plan,
                         const std::string& error_log) {
-  for (unsigned i = 0; i < warm_up; ++i) {
+  for (unsigned i = 0; i < plan.warm_up; ++i) {
     run_once(first, error_log);
     run_once(second, error_log);
   }
   std::vector<double> first_ms, second_ms, ratios;
-  for (unsigned i = 0; i < pairs; ++i) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto enough = [&](unsigned done) {
+    if (done >= plan.max_pairs) return true;
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+    return done >= plan.min_pairs && spent.count() >= plan.min_seconds;
+  };
+  for (unsigned i = 0; !enough(i); ++i) {
     double a = 0, b = 0;
     if (i % 2 == 0) {
       a = run_once(first, error_log);
@@ -86,7 +92,7 @@ PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, u
     second_ms.push_back(b);
     ratios.push_back(b / a);
   }
-  return {median(first_ms), median(second_ms), median(ratios)};
+  return {median(first_ms), median(second_ms), median(ratios), static_cast<unsigned>(ratios.size())};
 }
 
 OneCoreScope::OneCoreScope() : saved_(sizeof(cpu_set_t)) {

@@ -21,19 +21,30 @@ struct TimedCommand {
   bool output_is_stdout = false;  // the program writes the file to its standard output
 };
 
+// How many pairs: at least `min_pairs`, and as many more as fit in `min_seconds`
+// (so that short runs, whose ratios scatter most, get many), never more than
+// `max_pairs`; `warm_up` pairs first that are not counted (the page cache, the
+// processor's clock).
+struct PairPlan {
+  unsigned min_pairs = 9;
+  double min_seconds = 2;
+  unsigned max_pairs = 1000;
+  unsigned warm_up = 1;
+};
+
 struct PairTiming {
   double first_ms = 0;   // median wall time of the first command
   double second_ms = 0;  // and of the second
   // Median over the pairs of the second's time / the first's: the first's speed
   // relative to the second's (above 1: the first is faster).
   double speed_ratio = 0;
+  unsigned pairs = 0;  // counted
 };
 
-// Runs `warm_up` pairs that are not counted (page cache, the CPU's clock), then
-// `pairs` counted ones. A command that cannot be started, exits with a non-zero
-// status or leaves no output throws std::runtime_error, its standard error
-// output in the message.
-PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, unsigned pairs, unsigned warm_up,
+// Runs the pairs. A command that cannot be started, exits with a non-zero status
+// or leaves no output throws std::runtime_error, its standard error output in
+// the message.
+PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, const PairPlan& plan,
                         const std::string& error_log);
 
 // While it lives, the programs this process starts may use one core only (the

@@ -7,10 +7,15 @@
 // (process_pairs.h); with more than one core usable, every comparison is made
 // again with every program kept to one core.
 //
-//   whole_run_bench --mkpayload PATH --stub PATH [--pairs N]
+//   whole_run_bench --mkpayload PATH --stub PATH [--pairs N] [--seconds S]
+//
+// Each comparison runs at least N pairs (default 9) and as many more as fit in S
+// seconds (default 2), at most MAX_PAIRS: a run on a small file is short and
+// its ratio scatters most, so it gets hundreds.
 //
 // Corpora: those of explode_bench (bench_corpora.h, KVN_BENCH_CORPUS), the
 // generated ones written to a temporary folder first.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -33,14 +38,13 @@ namespace fs = std::filesystem;
 using bench::PairTiming;
 using bench::TimedCommand;
 
-constexpr unsigned DEFAULT_PAIRS = 9;
 constexpr unsigned MAX_PAIRS = 1000;
-constexpr unsigned WARM_UP_PAIRS = 1;
+constexpr double MAX_SECONDS = 600;
 
 struct Options {
   std::string mkpayload;
   std::string stub;
-  unsigned pairs = DEFAULT_PAIRS;
+  bench::PairPlan plan{.min_pairs = 9, .min_seconds = 2, .max_pairs = MAX_PAIRS, .warm_up = 1};
 };
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -55,7 +59,12 @@ std::optional<Options> parse(int argc, char** argv) {
       char* end = nullptr;
       const unsigned long n = std::strtoul(argv[i + 1], &end, 10);
       if (*end != '\0' || n == 0 || n > MAX_PAIRS) return std::nullopt;
-      o.pairs = static_cast<unsigned>(n);
+      o.plan.min_pairs = static_cast<unsigned>(n);
+    } else if (flag == "--seconds") {
+      char* end = nullptr;
+      const double seconds = std::strtod(argv[i + 1], &end);
+      if (end == argv[i + 1] || *end != '\0' || !(seconds >= 0 && seconds <= MAX_SECONDS)) return std::nullopt;
+      o.plan.min_seconds = seconds;
     } else {
       return std::nullopt;
     }
@@ -120,7 +129,7 @@ Row measure(const Options& o, const std::string& input, const fs::path& folder, 
   };
   auto gzip = [&](const char* level) { return TimedCommand{{"gzip", level, "-c", "--", input}, gz, true}; };
   auto pairs = [&](const char* our_level, const char* gzip_level) {
-    return bench::time_in_turn(ours(our_level), gzip(gzip_level), o.pairs, WARM_UP_PAIRS, log);
+    return bench::time_in_turn(ours(our_level), gzip(gzip_level), o.plan, log);
   };
   Row row{pairs("fast", "-1"), pairs("best", "-9"), std::nullopt, std::nullopt};
   if (one_core_too) {
@@ -145,11 +154,13 @@ int run(const Options& o) {
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", std::localtime(&now));
   std::printf(
       "Whole runs, %s, %u core%s usable: mkpayload building an installer from the file\n"
-      "against gzip writing its .gz, each a fresh process, run in turn; medians of %u pairs.\n"
+      "against gzip writing its .gz, each a fresh process, run in turn; medians of at least\n"
+      "%u pairs a comparison and of as many as fit in %g s (\"pairs\": the fewest in the row).\n"
       "Times in ms; ratios are speed ratios (above 1: mkpayload faster)%s.\n",
-      date, cores, cores == 1 ? "" : "s", o.pairs, cores > 1 ? "; \"one core\": every program kept to one" : "");
-  std::printf("  %-16s %8s %8s %9s %8s %8s %9s   %s\n", "corpus", "fast", "gzip -1", "fast/gz1", "best", "gzip -9",
-              "best/gz9", "one core: fast/gz1 best/gz9");
+      date, cores, cores == 1 ? "" : "s", o.plan.min_pairs, o.plan.min_seconds,
+      cores > 1 ? "; \"one core\": every program kept to one" : "");
+  std::printf("  %-16s %8s %8s %9s %8s %8s %9s   %s %6s\n", "corpus", "fast", "gzip -1", "fast/gz1", "best", "gzip -9",
+              "best/gz9", "one core: fast/gz1 best/gz9", "pairs");
   const TemporaryFolder folder;
   for (const bench::CorpusSource& source : bench::corpus_sources()) {
     const auto input = corpus_file(source, folder.path());
@@ -158,9 +169,12 @@ int run(const Options& o) {
       continue;
     }
     const Row r = measure(o, *input, folder.path(), cores > 1);
-    std::printf("  %-16s %8.2f %8.2f %9s %8.2f %8.2f %9s   %18s %8s\n", source.name.c_str(), r.fast.first_ms,
+    unsigned fewest = std::min(r.fast.pairs, r.best.pairs);
+    for (const auto& one : {r.fast_one, r.best_one})
+      if (one) fewest = std::min(fewest, one->pairs);
+    std::printf("  %-16s %8.2f %8.2f %9s %8.2f %8.2f %9s   %18s %8s %6u\n", source.name.c_str(), r.fast.first_ms,
                 r.fast.second_ms, ratio(r.fast).c_str(), r.best.first_ms, r.best.second_ms, ratio(r.best).c_str(),
-                ratio(r.fast_one).c_str(), ratio(r.best_one).c_str());
+                ratio(r.fast_one).c_str(), ratio(r.best_one).c_str(), fewest);
     std::fflush(stdout);
   }
   return 0;
@@ -171,8 +185,10 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
   const auto options = parse(argc, argv);
   if (!options) {
-    std::fprintf(stderr, "usage: whole_run_bench --mkpayload PATH --stub PATH [--pairs N (1 to %u, default %u)]\n",
-                 MAX_PAIRS, DEFAULT_PAIRS);
+    std::fprintf(stderr,
+                 "usage: whole_run_bench --mkpayload PATH --stub PATH [--pairs N (1 to %u, default %u)]\n"
+                 "       [--seconds S (0 to %g, default %g)]\n",
+                 MAX_PAIRS, Options{}.plan.min_pairs, MAX_SECONDS, Options{}.plan.min_seconds);
     return 2;
   }
   try {
