@@ -270,6 +270,8 @@ std::vector<CorpusSource> corpus_sources() {
           {"short-runs", "generated:runs"}};
 }
 
+bool is_generated(const CorpusSource& source) { return source.origin.starts_with("generated:"); }
+
 std::optional<Bytes> load_corpus(const CorpusSource& source) {
   if (source.origin == "generated:english") return generated_english(GENERATED_ENGLISH_SIZE);
   if (source.origin == "generated:runs") return generated_runs(GENERATED_RUNS_SIZE);

@@ -24,6 +24,9 @@ struct CorpusSource {
 // (a bare path is named after its file).
 std::vector<CorpusSource> corpus_sources();
 
+// Whether the corpus comes from a generator ("generated:..."), not a file.
+bool is_generated(const CorpusSource& source);
+
 // The corpus's bytes; nullopt when its file is missing or empty, or the
 // generator is unknown.
 std::optional<Bytes> load_corpus(const CorpusSource& source);

@@ -95,23 +95,17 @@ PairTiming time_in_turn(const TimedCommand& first, const TimedCommand& second, c
   return {median(first_ms), median(second_ms), median(ratios), static_cast<unsigned>(ratios.size())};
 }
 
-OneCoreScope::OneCoreScope() : saved_(sizeof(cpu_set_t)) {
-  cpu_set_t all;
-  if (sched_getaffinity(0, sizeof all, &all) != 0) throw std::runtime_error("the usable cores cannot be read");
-  std::memcpy(saved_.data(), &all, sizeof all);
+OneCoreScope::OneCoreScope() {
+  if (sched_getaffinity(0, sizeof saved_, &saved_) != 0) throw std::runtime_error("the usable cores cannot be read");
   unsigned first = 0;
-  while (first < CPU_SETSIZE && !CPU_ISSET(first, &all)) ++first;
+  while (first < CPU_SETSIZE && !CPU_ISSET(first, &saved_)) ++first;
   cpu_set_t one;
   CPU_ZERO(&one);
   CPU_SET(first, &one);
   if (sched_setaffinity(0, sizeof one, &one) != 0) throw std::runtime_error("cannot keep to one core");
 }
 
-OneCoreScope::~OneCoreScope() {
-  cpu_set_t all;
-  std::memcpy(&all, saved_.data(), sizeof all);
-  sched_setaffinity(0, sizeof all, &all);
-}
+OneCoreScope::~OneCoreScope() { sched_setaffinity(0, sizeof saved_, &saved_); }
 
 unsigned usable_cores() {
   cpu_set_t set;

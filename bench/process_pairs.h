@@ -8,6 +8,8 @@
 // sees the same machine, where two separate series would not.
 #pragma once
 
+#include <sched.h>
+
 #include <string>
 #include <vector>
 
@@ -57,7 +59,7 @@ class OneCoreScope {
   OneCoreScope& operator=(const OneCoreScope&) = delete;
 
  private:
-  std::vector<unsigned char> saved_;  // the set of cores before (a cpu_set_t's bytes)
+  cpu_set_t saved_;  // the set of cores before
 };
 
 // The number of cores this process may use.

@@ -96,7 +96,7 @@ class TemporaryFolder {
 
 // The corpus as a file: its own when it is one, else written out.
 std::optional<std::string> corpus_file(const bench::CorpusSource& source, const fs::path& folder) {
-  if (source.origin.rfind("generated:", 0) != 0) {
+  if (!bench::is_generated(source)) {
     std::error_code error;
     return fs::file_size(source.origin, error) > 0 && !error ? std::optional(source.origin) : std::nullopt;
   }
