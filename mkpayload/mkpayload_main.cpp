@@ -2,6 +2,8 @@
 // lists, verifies and unpacks them without running them.
 #include "mkpayload_main.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -11,6 +13,7 @@
 #include "build_plan.h"
 #include "command_line.h"
 #include "file_io.h"
+#include "implode_encoder.h"
 #include "installer_builder.h"
 #include "installer_inspect.h"
 #include "kit_version.h"
@@ -71,6 +74,15 @@ std::optional<std::string> stub_path(const CommandLine& line, std::string& error
   return utf8_of(*found);
 }
 
+// The largest input that the best level compresses (0: none).
+size_t largest_best_level_input(std::span<const InputEntry> entries) {
+  uint64_t largest = 0;
+  for (const InputEntry& entry : entries)
+    if (entry.compression.compress && entry.compression.level == CompressionLevel::best)
+      largest = std::max(largest, entry.size());
+  return static_cast<size_t>(std::min<uint64_t>(largest, SIZE_MAX));
+}
+
 int build(CommandLine line) {
   std::string error;
   const auto stub_name = stub_path(line, error);
@@ -81,6 +93,8 @@ int build(CommandLine line) {
   if (std::string clash = output_clash(line, *entries); !clash.empty()) return fail(clash);
   std::error_code ec;
   if (fs::is_directory(path_from_utf8(line.output), ec)) return fail(line.output + ": is a directory");
+  // Made ready while the stub and the first input are read.
+  const implode::SecondCoreAhead second_core(largest_best_level_input(*entries));
 
   const auto stub_file = read_file_bytes(path_from_utf8(line.stub), error, MAX_INSTALLER_BYTES);
   if (!stub_file) return fail(line.stub + ": " + error);

@@ -1,8 +1,12 @@
 #include "core_thread.h"
 
+#include <atomic>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#include "spin_wait.h"
 
 #if defined(__linux__)
 #include <pthread.h>
@@ -11,10 +15,65 @@
 
 namespace implode::detail {
 
+// An early thread's side of the hand-over: the work it is given, once (or
+// NO_WORK: it stops), and whether that is done.
+struct WaitingThread {
+  std::atomic<std::function<void()>*> work{nullptr};
+  std::atomic<bool> done{false};
+};
+
+namespace {
+
+std::function<void()> NO_WORK;
+// An early thread's work comes within a millisecond or so of its start (the
+// builder reads the stub and the first input meanwhile), or much later.
+constexpr uint32_t EARLY_SPINS = 4 * SPINS_THIRD_MS;  // about 1.3 ms
+
+// The early thread waiting for work, if any.
+std::atomic<WaitingThread*> waiting_thread{nullptr};
+
+// The waiting early thread, if any, takes `body`; false if there is none (or it
+// was told to stop meanwhile).
+bool give_to_early_thread(std::function<void()>& body, WaitingThread*& taken) {
+  if (!waiting_thread.load(std::memory_order_relaxed)) return false;  // the usual case: none
+  WaitingThread* const w = waiting_thread.exchange(nullptr, std::memory_order_acq_rel);
+  std::function<void()>* none = nullptr;
+  if (!w || !w->work.compare_exchange_strong(none, &body, std::memory_order_acq_rel)) return false;
+  w->work.notify_one();
+  taken = w;
+  return true;
+}
+
+}  // namespace
+
+EarlyCoreThread::EarlyCoreThread(std::function<void()> first)
+    : waiting_(std::make_unique<WaitingThread>()),
+      thread_(CoreThread::OWN_THREAD, [w = waiting_.get(), first = std::move(first)] {
+        first();
+        WaitingThread* none = nullptr;
+        const bool published = waiting_thread.compare_exchange_strong(none, w, std::memory_order_acq_rel);
+        std::function<void()>* const work = wait_for_change<std::function<void()>*>(w->work, nullptr, EARLY_SPINS);
+        if (work == &NO_WORK) {  // not taken: no longer waiting
+          WaitingThread* self = w;
+          if (published) waiting_thread.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+          return;
+        }
+        (*work)();
+        w->done.store(true, std::memory_order_release);
+        w->done.notify_one();
+      }) {}
+
+EarlyCoreThread::~EarlyCoreThread() {
+  std::function<void()>* none = nullptr;
+  if (waiting_->work.compare_exchange_strong(none, &NO_WORK, std::memory_order_acq_rel)) waiting_->work.notify_one();
+  thread_.join();
+}
+
 #if defined(__linux__)
 
 struct CoreThread::Handle {
   std::function<void()> body;
+  WaitingThread* early = nullptr;  // the early thread running body, if one does
   cpu_set_t creators_set;
   bool placed = false;  // created on the other cores: creators_set is to be taken back
   pthread_t thread{};
@@ -28,9 +87,15 @@ struct CoreThread::Handle {
   }
 };
 
-CoreThread::CoreThread(std::function<void()> body) : handle_(std::make_unique<Handle>()) {
+CoreThread::CoreThread(std::function<void()> body) : CoreThread(TAKES_EARLY_THREAD, std::move(body)) {}
+
+CoreThread::CoreThread(Placement placement, std::function<void()> body) : handle_(std::make_unique<Handle>()) {
   Handle& h = *handle_;
   h.body = std::move(body);
+  if (placement == TAKES_EARLY_THREAD && give_to_early_thread(h.body, h.early)) {
+    h.running = true;
+    return;
+  }
   int error = -1;
   if (sched_getaffinity(0, sizeof h.creators_set, &h.creators_set) == 0) {
     cpu_set_t others = h.creators_set;
@@ -55,24 +120,39 @@ bool CoreThread::joinable() const { return handle_->running; }
 
 void CoreThread::join() {
   if (!handle_->running) return;
-  pthread_join(handle_->thread, nullptr);
+  if (handle_->early)
+    wait_for_change(handle_->early->done, false);
+  else
+    pthread_join(handle_->thread, nullptr);
   handle_->running = false;
 }
 
 #else
 
 struct CoreThread::Handle {
+  std::function<void()> body;
+  WaitingThread* early = nullptr;  // the early thread running body, if one does
+  bool early_joined = false;
   std::thread thread;
 };
 
-CoreThread::CoreThread(std::function<void()> body) : handle_(std::make_unique<Handle>()) {
-  handle_->thread = std::thread(std::move(body));
+CoreThread::CoreThread(std::function<void()> body) : CoreThread(TAKES_EARLY_THREAD, std::move(body)) {}
+
+CoreThread::CoreThread(Placement placement, std::function<void()> body) : handle_(std::make_unique<Handle>()) {
+  handle_->body = std::move(body);
+  if (placement == TAKES_EARLY_THREAD && give_to_early_thread(handle_->body, handle_->early)) return;
+  handle_->thread = std::thread([h = handle_.get()] { h->body(); });
 }
 
-bool CoreThread::joinable() const { return handle_->thread.joinable(); }
+bool CoreThread::joinable() const { return handle_->early ? !handle_->early_joined : handle_->thread.joinable(); }
 
 void CoreThread::join() {
-  if (handle_->thread.joinable()) handle_->thread.join();
+  if (handle_->early) {
+    if (!handle_->early_joined) wait_for_change(handle_->early->done, false);
+    handle_->early_joined = true;
+  } else if (handle_->thread.joinable()) {
+    handle_->thread.join();
+  }
 }
 
 #endif

@@ -13,6 +13,10 @@
 // and with no other core allowed, it is a plain std::thread.
 //
 // Like std::jthread it is joined when it goes; its function must not throw.
+//
+// A thread can also be started before the work is known (EarlyCoreThread): the
+// next CoreThread made then runs its function on that one, which is running
+// already, instead of on a thread of its own.
 #pragma once
 
 #include <functional>
@@ -20,10 +24,15 @@
 
 namespace implode::detail {
 
+struct WaitingThread;
+
 class CoreThread {
  public:
-  // Starts `body` on a new thread; throws std::system_error if there can be none.
+  // Starts `body` on a new thread, or on an early thread that waits for work;
+  // throws std::system_error if there can be none.
   explicit CoreThread(std::function<void()> body);
+  enum Placement { TAKES_EARLY_THREAD, OWN_THREAD };
+  CoreThread(Placement placement, std::function<void()> body);
   ~CoreThread();
   CoreThread(const CoreThread&) = delete;
   CoreThread& operator=(const CoreThread&) = delete;
@@ -34,6 +43,26 @@ class CoreThread {
  private:
   struct Handle;
   std::unique_ptr<Handle> handle_;
+};
+
+// A second thread started ahead of the work: it runs `first` (what the work
+// will want ready), then waits, spinning a while so that its core stays awake,
+// then sleeping. The next CoreThread made in the process runs its function on
+// it: on our machines that saves the new thread's creation (about 0.2 ms of its
+// creator's time) and the wait until it runs (0.15 to 0.35 ms). One not taken
+// stops when it goes. At most one waits at a time (a second one only runs
+// `first`). It must outlive the CoreThread that takes it, and must not go while
+// a CoreThread is being made on another thread.
+class EarlyCoreThread {
+ public:
+  explicit EarlyCoreThread(std::function<void()> first);
+  ~EarlyCoreThread();
+  EarlyCoreThread(const EarlyCoreThread&) = delete;
+  EarlyCoreThread& operator=(const EarlyCoreThread&) = delete;
+
+ private:
+  std::unique_ptr<WaitingThread> waiting_;
+  CoreThread thread_;  // declared after waiting_: joined before it goes
 };
 
 }  // namespace implode::detail

@@ -8,10 +8,15 @@
 //
 // A new thread takes a while to run (0.2 to 0.35 ms in a fresh process on our
 // machines, longer where the other core is busy): until it asks for the finder,
-// the search finds for itself, so that it never waits for the thread to start.
-// It looks for the question every HANDOVER_CHECK positions and then hands over
-// the finder and the position to go on from. Both threads spin a while before
-// they sleep when they wait for each other (wait_for_change).
+// the search finds for itself, so that it never waits for the thread to start
+// (a thread made ready before the search, SecondCoreAhead in implode_encoder.h,
+// asks at once). It looks for the question every HANDOVER_CHECK positions and then hands over
+// the finder and the position to go on from. Both threads spin a third of a
+// millisecond before they sleep when they wait for each other (spin_wait.h):
+// the hand-over's answer comes within microseconds and the next block within
+// about a tenth of a millisecond (with the search sleeping whenever it caught
+// up with the finder, it waited 0.85 ms in all on 64 KiB of text, 0.35 ms
+// spinning first).
 //
 // Used where one search covers the input: not on inputs split in two (see
 // split_search.h), whose halves each take a core already.
@@ -24,9 +29,8 @@
 #include <memory>
 #if KVN_IMPLODE_THREADS
 #include <atomic>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+
+#include "spin_wait.h"
 #endif
 
 #include "binary_tree_finder.h"
@@ -79,30 +83,6 @@ struct FinderBlocks {
   std::atomic<size_t> handed{NOT_HANDED};
 #endif
 };
-
-#if KVN_IMPLODE_THREADS
-// Waits until `value` is no longer `old` and returns it: spinning for a while
-// first, then sleeping on it. The hand-over's answer comes within microseconds
-// and the next block within about a tenth of a millisecond, and a thread that
-// sleeps waits for its core to wake up again when it is woken (0.2 to 0.35 ms on
-// our machines): with the search sleeping whenever it caught up with the finder,
-// it waited 0.85 ms in all on 64 KiB of text, 0.35 ms spinning first.
-template <typename T>
-T wait_for_change(const std::atomic<T>& value, T old) {
-  constexpr uint32_t SPINS = 1u << 14;  // about a third of a millisecond
-  for (uint32_t spins = 0;; ++spins) {
-    const T now = value.load(std::memory_order_acquire);
-    if (now != old) return now;
-    if (spins < SPINS) {
-#if defined(__x86_64__) || defined(__i386__)
-      _mm_pause();
-#endif
-    } else {
-      value.wait(old, std::memory_order_acquire);
-    }
-  }
-}
-#endif
 
 // Calls feed(p, pairs, count) for every position p of [0, finder's data size) in
 // order, with the finder's pairs for p; with `ahead`, the finder works on another

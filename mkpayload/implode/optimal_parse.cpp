@@ -102,6 +102,24 @@ uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, Stre
       .bits[0];
 }
 
+#if KVN_IMPLODE_THREADS
+SecondCoreAhead::SecondCoreAhead(size_t largest) {
+  if (detail::finder_ahead_pays(largest))  // also where it would be split
+    early_.reset(new detail::EarlyCoreThread([] {
+      TableArena arena;
+      arena.take_first_pages();
+    }));  // kept when it goes, for the first search (table_arena.h)
+}
+
+void SecondCoreAhead::Stop::operator()(detail::EarlyCoreThread* early) const { delete early; }
+#else
+SecondCoreAhead::SecondCoreAhead(size_t) {}
+
+void SecondCoreAhead::Stop::operator()(detail::EarlyCoreThread*) const {}  // never made
+#endif
+
+SecondCoreAhead::~SecondCoreAhead() = default;
+
 size_t optimal_split_point(size_t size) {
   if (size < MIN_SPLIT_INPUT || !detail::two_cores()) return 0;
   // A little past the middle: A also settles the overlap.

@@ -54,6 +54,10 @@ TableArena::~TableArena() {
   keep_room({std::move(room_), written});
 }
 
+void TableArena::take_first_pages() {
+  if (room_ && room_.get_deleter().mapped) populate_pages(base_, LARGE_PAGE_BYTES);
+}
+
 void* TableArena::take(size_t bytes, bool any_contents) {
   if (!base_ || bytes > BYTES - used_) return nullptr;
   void* p = base_ + used_;

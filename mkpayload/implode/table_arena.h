@@ -49,6 +49,9 @@ class TableArena {
   // in the heap's memory that serves them when the arena is full; a block taken
   // again then need not be cleared for them).
   void* take(size_t bytes, bool any_contents = false);
+  // Takes the block's first large page from the system now (where the block is
+  // mapped in large pages), which is all that a small input's search touches.
+  void take_first_pages();
   // Whether `p` lies in the arena.
   bool holds(const void* p) const {
     const auto at = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(base_);

@@ -81,6 +81,33 @@ TEST(ImplodeChosenStream, WritesTheOptimalStreamOfTheFormatItChooses) {
   }
 }
 
+// The best level's second core made ready before the search (a thread that
+// takes a search's tables and waits to become the search's second thread)
+// changes no stream, with the finder ahead or split, and is made only where a
+// search of that size would use two threads.
+TEST(ImplodeChosenStream, SecondCoreMadeReadyChangesNoStream) {
+  EXPECT_FALSE(implode::SecondCoreAhead(16 << 10).started());
+  struct Case {
+    const char* name;
+    Bytes data;
+    size_t split;
+  };
+  const std::vector<Case> cases = {
+      {"text, the finder ahead", generated_text(40000, 95), 0},
+      {"short runs, the finder ahead", short_runs(100000, 96), 0},
+      {"text, split", generated_text(200000, 97), 97920},
+  };
+  for (const auto& [name, data, split] : cases) {
+    SCOPED_TRACE(name);
+    implode::ChosenOptimalStream without = implode::optimal_stream_chosen(data, 0b111111, split);
+    const implode::SecondCoreAhead second_core(data.size());
+    implode::ChosenOptimalStream with = implode::optimal_stream_chosen(data, 0b111111, split);
+    EXPECT_EQ(with.bits, without.bits);
+    ASSERT_EQ(with.written, without.written);
+    EXPECT_TRUE(with.stream->finish() == without.stream->finish());
+  }
+}
+
 // The search from the split point cannot choose: it writes the lane that the
 // search from the start chose at its first commit, whichever that is.
 TEST(ImplodeChosenStream, SplitSearchWritesTheLaneTheFirstSearchChose) {

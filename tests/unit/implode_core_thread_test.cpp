@@ -2,10 +2,13 @@
 // waited for, however the thread ends; and on Linux a thread first placed away
 // from its creator's core takes the creator's whole set of cores back before
 // the function runs, also where that set is one core (no other core to place it
-// on), so that a thread is never left pinned.
+// on), so that a thread is never left pinned. A thread started early runs the
+// next CoreThread's function once its own first work is done, and one that
+// nobody takes stops when it goes.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -17,6 +20,57 @@
 namespace {
 
 using implode::detail::CoreThread;
+using implode::detail::EarlyCoreThread;
+
+// Set on an early thread by its first work: a CoreThread's function that sees it
+// runs there (thread ids are no proof: a new thread may reuse a gone one's).
+thread_local bool on_early_thread = false;
+
+// Whether a new CoreThread's function runs on an early thread.
+bool next_runs_on_early_thread() {
+  bool seen = false;
+  CoreThread([&] { seen = on_early_thread; }).join();
+  return seen;
+}
+
+TEST(EarlyCoreThread, TheNextCoreThreadRunsOnItOnceItsFirstWorkIsDone) {
+  std::atomic<int> firsts{0};
+  EarlyCoreThread early([&] {
+    on_early_thread = true;
+    firsts.fetch_add(1);
+  });
+  // It waits for work only after its first work; a CoreThread made before that
+  // gets a thread of its own. So they are made until one lands on it.
+  int made = 0;
+  bool landed = false;
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       !landed && std::chrono::steady_clock::now() < until; ++made) {
+    landed = next_runs_on_early_thread();
+    if (!landed) std::this_thread::yield();
+  }
+  EXPECT_TRUE(landed) << made << " CoreThreads made";
+  EXPECT_EQ(firsts.load(), 1);
+  // Taken, it no longer waits: the next one gets a thread of its own.
+  EXPECT_FALSE(next_runs_on_early_thread());
+}
+
+TEST(EarlyCoreThread, OneNobodyTakesStopsWhenItGoes) {
+  for (const bool waiting : {false, true}) {
+    SCOPED_TRACE(waiting ? "gone after its first work" : "gone at once");
+    std::atomic<int> firsts{0};
+    {
+      EarlyCoreThread early([&] {
+        on_early_thread = true;
+        firsts.fetch_add(1);
+      });
+      for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+           waiting && firsts.load() == 0 && std::chrono::steady_clock::now() < until;)
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(firsts.load(), 1);
+    EXPECT_FALSE(next_runs_on_early_thread());
+  }
+}
 
 TEST(CoreThread, RunsTheFunctionOnceAndIsJoinedWhenItGoes) {
   for (const bool join_first : {false, true}) {
