@@ -81,18 +81,20 @@ TEST(ImplodeChosenStream, WritesTheOptimalStreamOfTheFormatItChooses) {
   }
 }
 
+// An input searched with the split point `split` (0: one search).
+struct SplitCase {
+  const char* name;
+  Bytes data;
+  size_t split;
+};
+
 // The best level's second core made ready before the search (a thread that
 // takes a search's tables and waits to become the search's second thread)
 // changes no stream, with the finder ahead or split, and is made only where a
 // search of that size would use two threads.
 TEST(ImplodeChosenStream, SecondCoreMadeReadyChangesNoStream) {
   EXPECT_FALSE(implode::SecondCoreAhead(16 << 10).started());
-  struct Case {
-    const char* name;
-    Bytes data;
-    size_t split;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<SplitCase> cases = {
       {"text, the finder ahead", generated_text(40000, 95), 0},
       {"short runs, the finder ahead", short_runs(100000, 96), 0},
       {"text, split", generated_text(200000, 97), 97920},
@@ -114,12 +116,7 @@ TEST(ImplodeChosenStream, SplitSearchWritesTheLaneTheFirstSearchChose) {
   Bytes text_then_runs = generated_text(100000, 91);
   const Bytes runs = short_runs(150000, 92);
   text_then_runs.insert(text_then_runs.end(), runs.begin(), runs.end());
-  struct Case {
-    const char* name;
-    Bytes data;
-    size_t split;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<SplitCase> cases = {
       {"short runs", short_runs(260000, 93), 130560},
       {"text", generated_text(200000, 94), 97920},
       {"text, then runs from before the split on", text_then_runs, 130560},

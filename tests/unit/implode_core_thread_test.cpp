@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -33,22 +34,29 @@ bool next_runs_on_early_thread() {
   return seen;
 }
 
-TEST(EarlyCoreThread, TheNextCoreThreadRunsOnItOnceItsFirstWorkIsDone) {
-  std::atomic<int> firsts{0};
-  EarlyCoreThread early([&] {
+// An early thread's first work: it marks the thread and counts.
+std::function<void()> first_work(std::atomic<int>& firsts) {
+  return [&firsts] {
     on_early_thread = true;
     firsts.fetch_add(1);
-  });
+  };
+}
+
+// Tries `done` until it holds, for at most 10 s; whether it held.
+template <class Done>
+bool eventually(Done done) {
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       std::chrono::steady_clock::now() < until; std::this_thread::yield())
+    if (done()) return true;
+  return false;
+}
+
+TEST(EarlyCoreThread, TheNextCoreThreadRunsOnItOnceItsFirstWorkIsDone) {
+  std::atomic<int> firsts{0};
+  EarlyCoreThread early(first_work(firsts));
   // It waits for work only after its first work; a CoreThread made before that
   // gets a thread of its own. So they are made until one lands on it.
-  int made = 0;
-  bool landed = false;
-  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-       !landed && std::chrono::steady_clock::now() < until; ++made) {
-    landed = next_runs_on_early_thread();
-    if (!landed) std::this_thread::yield();
-  }
-  EXPECT_TRUE(landed) << made << " CoreThreads made";
+  EXPECT_TRUE(eventually(next_runs_on_early_thread));
   EXPECT_EQ(firsts.load(), 1);
   // Taken, it no longer waits: the next one gets a thread of its own.
   EXPECT_FALSE(next_runs_on_early_thread());
@@ -59,13 +67,10 @@ TEST(EarlyCoreThread, OneNobodyTakesStopsWhenItGoes) {
     SCOPED_TRACE(waiting ? "gone after its first work" : "gone at once");
     std::atomic<int> firsts{0};
     {
-      EarlyCoreThread early([&] {
-        on_early_thread = true;
-        firsts.fetch_add(1);
-      });
-      for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-           waiting && firsts.load() == 0 && std::chrono::steady_clock::now() < until;)
-        std::this_thread::yield();
+      EarlyCoreThread early(first_work(firsts));
+      if (waiting) {
+        EXPECT_TRUE(eventually([&] { return firsts.load() == 1; }));
+      }
     }
     EXPECT_EQ(firsts.load(), 1);
     EXPECT_FALSE(next_runs_on_early_thread());
