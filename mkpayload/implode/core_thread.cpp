@@ -74,10 +74,10 @@ EarlyCoreThread::~EarlyCoreThread() {
 struct CoreThread::Handle {
   std::function<void()> body;
   WaitingThread* early = nullptr;  // the early thread running body, if one does
+  bool running = false;
   cpu_set_t creators_set;
   bool placed = false;  // created on the other cores: creators_set is to be taken back
   pthread_t thread{};
-  bool running = false;
 
   static void* run(void* self) {
     auto& h = *static_cast<Handle*>(self);
@@ -85,34 +85,53 @@ struct CoreThread::Handle {
     h.body();
     return nullptr;
   }
+
+  // Runs body on a thread of its own.
+  void start() {
+    int error = -1;
+    if (sched_getaffinity(0, sizeof creators_set, &creators_set) == 0) {
+      cpu_set_t others = creators_set;
+      const int here = sched_getcpu();
+      if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
+      pthread_attr_t attributes;
+      if (CPU_COUNT(&others) > 0 && pthread_attr_init(&attributes) == 0) {
+        placed = pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0;
+        if (placed) error = pthread_create(&thread, &attributes, &Handle::run, this);
+        pthread_attr_destroy(&attributes);
+      }
+    }
+    if (error != 0) {  // no other core, or a set the system turned down: placed by the system
+      placed = false;
+      error = pthread_create(&thread, nullptr, &Handle::run, this);
+    }
+    if (error != 0) throw std::system_error(error, std::generic_category(), "thread");
+  }
+
+  void join_thread() { pthread_join(thread, nullptr); }
 };
+
+#else
+
+struct CoreThread::Handle {
+  std::function<void()> body;
+  WaitingThread* early = nullptr;  // the early thread running body, if one does
+  bool running = false;
+  std::thread thread;
+
+  void start() {
+    thread = std::thread([this] { body(); });
+  }
+  void join_thread() { thread.join(); }
+};
+
+#endif
 
 CoreThread::CoreThread(std::function<void()> body) : CoreThread(TAKES_EARLY_THREAD, std::move(body)) {}
 
 CoreThread::CoreThread(Placement placement, std::function<void()> body) : handle_(std::make_unique<Handle>()) {
   Handle& h = *handle_;
   h.body = std::move(body);
-  if (placement == TAKES_EARLY_THREAD && give_to_early_thread(h.body, h.early)) {
-    h.running = true;
-    return;
-  }
-  int error = -1;
-  if (sched_getaffinity(0, sizeof h.creators_set, &h.creators_set) == 0) {
-    cpu_set_t others = h.creators_set;
-    const int here = sched_getcpu();
-    if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
-    pthread_attr_t attributes;
-    if (CPU_COUNT(&others) > 0 && pthread_attr_init(&attributes) == 0) {
-      h.placed = pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0;
-      if (h.placed) error = pthread_create(&h.thread, &attributes, &Handle::run, &h);
-      pthread_attr_destroy(&attributes);
-    }
-  }
-  if (error != 0) {  // no other core, or a set the system turned down: placed by the system
-    h.placed = false;
-    error = pthread_create(&h.thread, nullptr, &Handle::run, &h);
-  }
-  if (error != 0) throw std::system_error(error, std::generic_category(), "thread");
+  if (placement != TAKES_EARLY_THREAD || !give_to_early_thread(h.body, h.early)) h.start();
   h.running = true;
 }
 
@@ -123,39 +142,9 @@ void CoreThread::join() {
   if (handle_->early)
     wait_for_change(handle_->early->done, false);
   else
-    pthread_join(handle_->thread, nullptr);
+    handle_->join_thread();
   handle_->running = false;
 }
-
-#else
-
-struct CoreThread::Handle {
-  std::function<void()> body;
-  WaitingThread* early = nullptr;  // the early thread running body, if one does
-  bool early_joined = false;
-  std::thread thread;
-};
-
-CoreThread::CoreThread(std::function<void()> body) : CoreThread(TAKES_EARLY_THREAD, std::move(body)) {}
-
-CoreThread::CoreThread(Placement placement, std::function<void()> body) : handle_(std::make_unique<Handle>()) {
-  handle_->body = std::move(body);
-  if (placement == TAKES_EARLY_THREAD && give_to_early_thread(handle_->body, handle_->early)) return;
-  handle_->thread = std::thread([h = handle_.get()] { h->body(); });
-}
-
-bool CoreThread::joinable() const { return handle_->early ? !handle_->early_joined : handle_->thread.joinable(); }
-
-void CoreThread::join() {
-  if (handle_->early) {
-    if (!handle_->early_joined) wait_for_change(handle_->early->done, false);
-    handle_->early_joined = true;
-  } else if (handle_->thread.joinable()) {
-    handle_->thread.join();
-  }
-}
-
-#endif
 
 CoreThread::~CoreThread() { join(); }
 

@@ -10,13 +10,13 @@
 // machines, longer where the other core is busy): until it asks for the finder,
 // the search finds for itself, so that it never waits for the thread to start
 // (a thread made ready before the search, SecondCoreAhead in implode_encoder.h,
-// asks at once). It looks for the question every HANDOVER_CHECK positions and then hands over
-// the finder and the position to go on from. Both threads spin a third of a
-// millisecond before they sleep when they wait for each other (spin_wait.h):
-// the hand-over's answer comes within microseconds and the next block within
-// about a tenth of a millisecond (with the search sleeping whenever it caught
-// up with the finder, it waited 0.85 ms in all on 64 KiB of text, 0.35 ms
-// spinning first).
+// asks at once). It looks for the question every HANDOVER_CHECK positions and
+// then hands over the finder and the position to go on from. Both threads spin
+// a third of a millisecond before they sleep when they wait for each other
+// (spin_wait.h): the hand-over's answer comes within microseconds and the next
+// block within about a tenth of a millisecond (with the search sleeping
+// whenever it caught up with the finder, it waited 0.85 ms in all on 64 KiB of
+// text, 0.35 ms spinning first).
 //
 // Used where one search covers the input: not on inputs split in two (see
 // split_search.h), whose halves each take a core already.
