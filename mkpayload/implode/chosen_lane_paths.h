@@ -102,10 +102,8 @@ class ChosenLanePaths {
       chosen_->finish(end);
       return;
     }
-    // Positions held before a choice are at most HELD_BEFORE_CHOICE: 32 bits each.
-    std::vector<uint32_t, ArenaAllocator<uint32_t>> steps{ArenaAllocator<uint32_t>(arena_)};
-    hand_on_path(
-        data_, *sink_, 0, end, [&](size_t q) { return held_[q][lane_]; }, steps);
+    std::vector<uint32_t, ArenaAllocator<uint32_t>> vias{ArenaAllocator<uint32_t>(arena_)};
+    hand_on_path(data_, *sink_, 0, end, held_.data(), 0, lane_, vias);
   }
   unsigned lane() const { return lane_; }
 

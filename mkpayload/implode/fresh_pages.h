@@ -31,7 +31,8 @@ using FreshBytes = std::unique_ptr<uint8_t[], ReleasePages>;
 FreshPages fresh_pages(size_t words);
 
 // Takes the pages of [p, p + bytes) from the system in one call where it can
-// (about half the cost of a fault for each); the memory is not changed.
+// (about half the cost of a fault for each), each large page in it by a write
+// first (see fresh_pages.cpp); the memory is not changed.
 void populate_pages(void* p, size_t bytes);
 
 // Room for `bytes` bytes, uninitialised (take its pages with populate_pages()

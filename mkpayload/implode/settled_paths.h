@@ -34,19 +34,33 @@ inline void hand_on_token(std::span<const uint8_t> data, TokenSink& sink, size_t
     sink.match(match_length(via), match_distance(via));
 }
 
-// Hands on to `sink` the path that ends at `end`, from `from` on; via_at(q) is
-// position q's back-reference. `steps` (a vector of positions) takes room for
-// the longest path, every position a literal, at once: only the part written is
-// touched, and the vector does not grow a step at a time (which leaves every
-// smaller buffer behind in an arena).
-template <class ViaAt, class Steps>
-void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end, const ViaAt& via_at,
-                  Steps& steps) {
-  steps.clear();
-  steps.reserve(end - from);
-  for (size_t q = end; q > from; q -= token_span(via_at(q)))
-    steps.push_back(static_cast<typename Steps::value_type>(q));
-  for (auto it = steps.rbegin(); it != steps.rend(); ++it) hand_on_token(data, sink, *it, via_at(*it));
+// Hands on to `sink` the path that ends at `end`, from `from` on: lane `lane` of
+// `references` (by position, from `first` on). The walk back reads a reference
+// a token, each where the one before points, so the references some positions
+// back are fetched ahead of it: as cache misses that each waited for the last,
+// the walk over 35 KB of text took about 0.08 ms, 0.05 with them fetched
+// ahead. It keeps the tokens in `vias` (the tokens are then handed on without
+// reading the references again), which takes room for the longest path, every
+// position a literal, at once: only the part written is touched, and the
+// vector does not grow a step at a time (which leaves every smaller buffer
+// behind in an arena).
+template <class References, class Vias>
+void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end,
+                  const References* references, size_t first, unsigned lane, Vias& vias) {
+  constexpr size_t AHEAD = 256;  // positions: about 70 tokens of text back
+  vias.clear();
+  vias.reserve(end - from);
+  for (size_t q = end; q > from;) {
+    if (q >= first + AHEAD) __builtin_prefetch(references + (q - first - AHEAD));
+    const uint32_t via = references[q - first][lane];
+    vias.push_back(via);
+    q -= token_span(via);
+  }
+  size_t q = from;
+  for (auto it = vias.rbegin(); it != vias.rend(); ++it) {
+    q += token_span(*it);
+    hand_on_token(data, sink, q, *it);
+  }
 }
 
 template <unsigned N, unsigned FORMATS>
@@ -63,7 +77,8 @@ class SettledPaths {
         back_(ArenaAllocator<References>(arena)),
         marks_(ArenaAllocator<Mark>(arena)),
         path_(ArenaAllocator<Step>(arena)),
-        steps_(ArenaAllocator<size_t>(arena)) {
+        steps_(ArenaAllocator<size_t>(arena)),
+        vias_(ArenaAllocator<uint32_t>(arena)) {
     committed_.fill(0);
     // What the search holds between its commits, at once: growing there copied
     // it over and over, most of a small input's page faults.
@@ -134,8 +149,7 @@ class SettledPaths {
   // With every position up to `end` settled: hands on the rest of each lane's path.
   void finish(size_t end) {
     for (unsigned lane = 0; lane < FORMATS; ++lane) {
-      hand_on_path(
-          data_, *sinks_[lane], committed_[lane], end, [&](size_t q) { return back_[q - base_][lane]; }, steps_);
+      hand_on_path(data_, *sinks_[lane], committed_[lane], end, back_.data(), base_, lane, vias_);
       committed_[lane] = end;
     }
   }
@@ -166,6 +180,7 @@ class SettledPaths {
   };
   std::vector<Step, ArenaAllocator<Step>> path_;
   std::vector<size_t, ArenaAllocator<size_t>> steps_;
+  std::vector<uint32_t, ArenaAllocator<uint32_t>> vias_;  // a path's tokens, at the end
 };
 
 }  // namespace implode

@@ -97,6 +97,28 @@ TEST(ImplodeFreshBytes, WholeRoomAtEverySizeAndLargeOnesOnALargePageEdge) {
   }
 }
 
+// Taking pages in one call leaves what they hold as it was, over any range:
+// one that starts or ends inside a large page, spans several, or is one byte.
+// (Each large page is first written to, with its own byte.)
+TEST(ImplodePopulatePages, LeavesTheMemoryAsItWas) {
+  constexpr size_t LARGE = implode::LARGE_PAGE_BYTES;
+  const implode::FreshBytes room = implode::fresh_bytes(3 * LARGE + 5);
+  const auto pattern = [](size_t i) { return static_cast<uint8_t>(i * 13 + (i >> 12) + 1); };
+  // The bytes the populating may write to: each large page's first, and those around them.
+  std::vector<size_t> at = {0, 1, 4095, 4096, 3 * LARGE + 4};
+  for (size_t page = LARGE; page <= 3 * LARGE; page += LARGE)
+    for (size_t i = page - 2; i < page + 2; ++i) at.push_back(i);
+  for (size_t i : at) room[i] = pattern(i);
+  const struct {
+    size_t from, bytes;
+  } ranges[] = {{0, 3 * LARGE + 5}, {1, LARGE}, {LARGE - 1, 2}, {LARGE + 100, 2 * LARGE}, {2 * LARGE, 1}, {5, 0}};
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(testing::Message() << "from " << r.from << ", " << r.bytes << " bytes");
+    implode::populate_pages(room.get() + r.from, r.bytes);
+    for (size_t i : at) ASSERT_EQ(room[i], pattern(i)) << i;
+  }
+}
+
 bool all_zero(const implode::ReusedZeroedRoom& room, size_t size) {
   return std::all_of(room.get(), room.get() + size, [](uint8_t b) { return b == 0; });
 }
