@@ -45,8 +45,8 @@ inline void hand_on_token(std::span<const uint8_t> data, TokenSink& sink, size_t
 // vector does not grow a step at a time (which leaves every smaller buffer
 // behind in an arena).
 template <class References, class Vias>
-void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end,
-                  const References* references, size_t first, unsigned lane, Vias& vias) {
+void hand_on_path(std::span<const uint8_t> data, TokenSink& sink, size_t from, size_t end, const References* references,
+                  size_t first, unsigned lane, Vias& vias) {
   constexpr size_t AHEAD = 256;  // positions: about 70 tokens of text back
   vias.clear();
   vias.reserve(end - from);
