@@ -86,9 +86,10 @@ void populate_pages(void* p, size_t bytes) {
   // populating call holds the process's map lock all along, and a thread that
   // grew the heap or mapped memory meanwhile waited for it (the builder reading
   // the stub and the input while the second core took a search's tables: 0.2
-  // ms on our VM). The call then finds those pages in place.
-  for (uintptr_t at = (start + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1}; at < end;
-       at += LARGE_PAGE_BYTES) {
+  // ms on our VM). The call then finds those pages in place. Only the range's
+  // own bytes are written: `start` may lie before it, in another owner's memory.
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
+  for (uintptr_t at = first; at < end; at += LARGE_PAGE_BYTES) {
     auto* const byte = reinterpret_cast<volatile uint8_t*>(at);
     *byte = *byte;
   }
