@@ -22,6 +22,9 @@ size_t small_page() {
   static const auto bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   return bytes;
 }
+
+// The first large page's start at `at` or after it.
+uintptr_t large_page_from(uintptr_t at) { return (at + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1}; }
 #endif
 
 struct Taken {
@@ -50,7 +53,7 @@ void* map_large_pages(size_t bytes) {
   void* const p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t aligned = (start + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
+  const uintptr_t aligned = large_page_from(start);
   if (aligned > start) munmap(p, aligned - start);
   const uintptr_t end = start + mapped, used_end = aligned + bytes;
   if (end > used_end) munmap(reinterpret_cast<void*>(used_end), end - used_end);
@@ -88,8 +91,7 @@ void populate_pages(void* p, size_t bytes) {
   // the stub and the input while the second core took a search's tables: 0.2
   // ms on our VM). The call then finds those pages in place. Only the range's
   // own bytes are written: `start` may lie before it, in another owner's memory.
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + LARGE_PAGE_BYTES - 1) & ~uintptr_t{LARGE_PAGE_BYTES - 1};
-  for (uintptr_t at = first; at < end; at += LARGE_PAGE_BYTES) {
+  for (uintptr_t at = large_page_from(reinterpret_cast<uintptr_t>(p)); at < end; at += LARGE_PAGE_BYTES) {
     auto* const byte = reinterpret_cast<volatile uint8_t*>(at);
     *byte = *byte;
   }
