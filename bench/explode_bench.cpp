@@ -236,18 +236,11 @@ int main(int argc, char** argv) {
     std::string n = std::string(family) + "/" + c.name;
     return level ? n + "/" + level : n;
   };
-  // The decoders' ratios take each one's fastest repetition, its speed when
-  // nothing else ran on the core; on our VMs a slow stretch can hold all three
-  // repetitions of one decoder (explode 1 105 MiB/s on GPL-3 in one run, 1 330
-  // to 1 410 in the others), so they take five. About half a second each.
-  constexpr int DECODER_REPETITIONS = 5;
   for (const auto& c : corpora) {
-    benchmark::RegisterBenchmark(name(EXPLODE, *c).c_str(), BM_Explode, c.get())->Repetitions(DECODER_REPETITIONS);
-    benchmark::RegisterBenchmark(name(EXPLODE_STREAM, *c).c_str(), BM_ExplodeStream, c.get())
-        ->Repetitions(DECODER_REPETITIONS);
-    benchmark::RegisterBenchmark(name(LIBDEFLATE, *c).c_str(), BM_Libdeflate, c.get())
-        ->Repetitions(DECODER_REPETITIONS);
-    benchmark::RegisterBenchmark(name(INFLATE, *c).c_str(), BM_Inflate, c.get())->Repetitions(DECODER_REPETITIONS);
+    benchmark::RegisterBenchmark(name(EXPLODE, *c).c_str(), BM_Explode, c.get());
+    benchmark::RegisterBenchmark(name(EXPLODE_STREAM, *c).c_str(), BM_ExplodeStream, c.get());
+    benchmark::RegisterBenchmark(name(LIBDEFLATE, *c).c_str(), BM_Libdeflate, c.get());
+    benchmark::RegisterBenchmark(name(INFLATE, *c).c_str(), BM_Inflate, c.get());
   }
   for (const auto& c : corpora) {
     for (const auto& [level, text] : {std::pair{CompressionLevel::best, "best"}, {CompressionLevel::fast, "fast"}})
