@@ -36,6 +36,15 @@ consteval AsciiText<Char, N> ascii_text(const char (&ascii)[N]) {
   return out;
 }
 
+// The first `n` characters of `text`, or all of it where it is shorter: what
+// substr(0, n) gives, without the library's out-of-line substr, whose range
+// check carries an error text into every program that calls it (our stub's size
+// counts it, several times over).
+template <class Char>
+constexpr std::basic_string_view<Char> leading(std::basic_string_view<Char> text, std::size_t n) {
+  return {text.data(), n < text.size() ? n : text.size()};
+}
+
 template <class Char>
 class BasicBoundedText {
  public:

@@ -36,7 +36,7 @@ void beep(ExtractSystem& host, BeepTone tone) { host.beep(tone.frequency, tone.m
 
 template <class Char>
 void copy_text(std::span<Char, FAILED_FILE_NAME_CAPACITY> out, std::basic_string_view<Char> text) {
-  BasicBoundedText<Char>(out).append(text.substr(0, out.size() - 1));
+  BasicBoundedText<Char>(out).append(common::leading(text, out.size() - 1));
 }
 
 // The text before the content's first NUL, or all of it when it holds none, run
@@ -61,11 +61,16 @@ void append_entry_name(common::WideBoundedText& text, WideExtractHost& host, std
   text.append_from([&](std::span<char16_t> room) { return host.convert_entry_name(name, room); });
 }
 
-// The name rules once more on the name as the file system reads it. Bytes are
-// what check_entry_name has judged already; a converted name is judged anew.
-payload::NameVerdict check_converted_name(std::string_view) { return payload::NameVerdict::ok; }
+// The name rules once more on the name as the file system reads it: `path` past
+// its first `prefix` characters (the work directory's, which it starts with).
+// Bytes are what check_entry_name has judged already; a converted name is judged
+// anew.
+payload::NameVerdict check_converted_name(std::string_view, size_t) { return payload::NameVerdict::ok; }
 
-payload::NameVerdict check_converted_name(std::u16string_view name) { return payload::check_entry_name(name); }
+payload::NameVerdict check_converted_name(std::u16string_view path, size_t prefix) {
+  path.remove_prefix(prefix);
+  return payload::check_entry_name(path);
+}
 
 // One run of extract_payload: the own file, the payload's reader and what every
 // entry shares (the target path's directory part, the copy buffer, the
@@ -121,7 +126,7 @@ class Extraction {
       target.append(dir_prefix_.view());
       append_entry_name(target, host_, entry.name);
       if (payload::check_entry_name(entry.name) != payload::NameVerdict::ok ||
-          (target.ok() && check_converted_name(target.view().substr(dir_prefix_.size())) != payload::NameVerdict::ok)) {
+          (target.ok() && check_converted_name(target.view(), dir_prefix_.size()) != payload::NameVerdict::ok)) {
         refuse_name(target, entry.name);
         return -static_cast<int32_t>(INVALID_NAME_ERROR);
       }
@@ -153,7 +158,7 @@ class Extraction {
       return;
     }
     Text failed(failed_file_name_);
-    append_entry_name(failed, host_, name.substr(0, failed_file_name_.size() - 1));
+    append_entry_name(failed, host_, common::leading(name, failed_file_name_.size() - 1));
   }
 
   // A stored file goes from the own file to its target a block at a time.

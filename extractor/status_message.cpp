@@ -31,7 +31,7 @@ const Char* status_message(std::span<Char, MESSAGE_CAPACITY> out, int32_t status
     std::basic_string_view<Char> path(failed_file_name);
     const std::string_view tail = "'. ";
     const size_t room = out.size() - 1 - text.size() - tail.size();
-    text.append(path.substr(0, room < path.size() ? room : path.size())).append_ascii(tail);
+    text.append(common::leading(path, room)).append_ascii(tail);
     return text.c_str();
   }
   return text.append_ascii("Error: Extractor failed with error=").append_signed(status).c_str();

@@ -23,7 +23,8 @@ ExtensionMatch classify(std::basic_string_view<Char> name) {
   if (name.empty() || name.front() == Char('.')) return {false, false};
   const std::size_t last_point = name.rfind(Char('.'));
   if (last_point == std::basic_string_view<Char>::npos) return {false, false};
-  const std::basic_string_view<Char> extension = name.substr(last_point);
+  std::basic_string_view<Char> extension = name;
+  extension.remove_prefix(last_point);
   return {is_extension(extension, ".jar"), is_extension(extension, ".dll")};
 }
 

@@ -32,7 +32,8 @@ int feature_version_of_value(std::string_view value) {
     value.remove_suffix(1);
   if (!value.empty() && value.front() == '"') {
     if (value.size() < 2 || value.back() != '"') return 0;
-    value = value.substr(1, value.size() - 2);
+    value.remove_prefix(1);
+    value.remove_suffix(1);
   }
   int feature = take_number(value);
   if (feature < 0 || !ends_feature_number(value)) return 0;
@@ -49,10 +50,13 @@ int feature_version_of_value(std::string_view value) {
 int java_feature_version(std::string_view release_text) {
   while (!release_text.empty()) {
     const size_t end = release_text.find('\n');
-    std::string_view line = release_text.substr(0, end);
-    release_text = end == std::string_view::npos ? std::string_view() : release_text.substr(end + 1);
+    std::string_view line(release_text.data(), end == std::string_view::npos ? release_text.size() : end);
+    release_text.remove_prefix(end == std::string_view::npos ? release_text.size() : end + 1);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.substr(0, KEY.size()) == KEY) return feature_version_of_value(line.substr(KEY.size()));
+    if (line.starts_with(KEY)) {
+      line.remove_prefix(KEY.size());
+      return feature_version_of_value(line);
+    }
   }
   return 0;
 }

@@ -45,19 +45,22 @@ bool is_port_digit(Char c) {
   return sizeof(Char) > 1 && (u == 0xB9 || u == 0xB2 || u == 0xB3);
 }
 
+// Names of devices; a table of fixed-width rows rather than of pointers, which
+// the stub would keep in a writable section of its own (512 bytes of its file).
+constexpr char DEVICE_NAMES[][8] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+
 // Windows maps these names to devices in every directory, whatever follows a dot.
 template <class Char>
 bool is_device_name(std::basic_string_view<Char> component) {
   size_t dot = 0;
   while (dot < component.size() && code(component[dot]) != '.') ++dot;
-  std::basic_string_view<Char> base = component.substr(0, dot);
+  std::basic_string_view<Char> base(component.data(), dot);
   while (!base.empty() && code(base.back()) == ' ') base.remove_suffix(1);
-  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (equals_ignoring_case(base, device)) return true;
-  if (base.size() == 4 &&
-      (equals_ignoring_case(base.substr(0, 3), "COM") || equals_ignoring_case(base.substr(0, 3), "LPT")))
-    return is_port_digit(base[3]);
-  return false;
+  for (const char* device : DEVICE_NAMES)
+    if (equals_ignoring_case(base, std::string_view(device))) return true;
+  if (base.size() != 4) return false;
+  const std::basic_string_view<Char> stem(base.data(), 3);
+  return (equals_ignoring_case(stem, "COM") || equals_ignoring_case(stem, "LPT")) && is_port_digit(base[3]);
 }
 
 template <class Char>
@@ -83,7 +86,7 @@ NameVerdict check_name(std::basic_string_view<Char> name) {
   while (start <= name.size()) {
     size_t end = start;
     while (end < name.size() && !is_separator(name[end])) ++end;
-    std::basic_string_view<Char> component = name.substr(start, end - start);
+    const std::basic_string_view<Char> component(name.data() + start, end - start);
     for (Char c : component) {
       if (code(c) == ':') return NameVerdict::colon;
       if (is_refused_character(c)) return NameVerdict::control_character;

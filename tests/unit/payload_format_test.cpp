@@ -242,8 +242,9 @@ TEST(PayloadEnd, ReaderWalksASignedInstallerLikeTheUnsignedOne) {
 }
 
 TEST(EntryNames, OrdinaryNamesAndSubdirectoriesPass) {
-  for (const char* name : {"a.txt", "Serialio.jar", "sub\\file.dll", "sub/file", "$exec", ".hidden", "a.jar.bak",
-                           "x..y", "console.txt", "COM0", "LPT", "\xE9t\xE9.txt", "_SELF", ".\\a"})
+  for (const char* name :
+       {"a.txt", "Serialio.jar", "sub\\file.dll", "sub/file", "$exec", ".hidden", "a.jar.bak", "x..y", "console.txt",
+        "COM0", "COM10", "LPT", "CONIN", "conout", "PRN1", "\xE9t\xE9.txt", "_SELF", ".\\a"})
     EXPECT_EQ(payload::check_entry_name(name), NameVerdict::ok) << name;
 }
 
@@ -266,6 +267,9 @@ TEST(EntryNames, NamesThatLeaveTheDirectoryOrAreNotFilesAreRefused) {
       {"sub\\Com1", NameVerdict::device_name},
       {"LPT9.log", NameVerdict::device_name},
       {"aux .txt", NameVerdict::device_name},
+      {"prn", NameVerdict::device_name},
+      {"CONIN$", NameVerdict::device_name},
+      {"a\\conout$.log", NameVerdict::device_name},
       {"x.", NameVerdict::trailing_dot_space},
       {"x ", NameVerdict::trailing_dot_space},
       {"...", NameVerdict::trailing_dot_space},
