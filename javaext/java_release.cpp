@@ -1,5 +1,7 @@
 #include "java_release.h"
 
+#include "bounded_text.h"
+
 namespace javaext {
 namespace {
 
@@ -50,7 +52,7 @@ int feature_version_of_value(std::string_view value) {
 int java_feature_version(std::string_view release_text) {
   while (!release_text.empty()) {
     const size_t end = release_text.find('\n');
-    std::string_view line(release_text.data(), end == std::string_view::npos ? release_text.size() : end);
+    std::string_view line = common::leading(release_text, end);
     release_text.remove_prefix(end == std::string_view::npos ? release_text.size() : end + 1);
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     if (line.starts_with(KEY)) {
