@@ -39,6 +39,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <memory>
 #include <utility>
@@ -148,7 +149,7 @@ class OptimalSearch {
 
     relax(p + 1, here + literal_cost_[data_[p]], LITERAL_REFERENCE);
     if (count == 0) {  // no match: no wide code registers here either
-      for (auto& w : wide_) w->close(p);
+      close_wide_codes(p);
       return;
     }
     // Matches: lengths (previous pair's length, this pair's length] at this pair's
@@ -174,6 +175,7 @@ class OptimalSearch {
         const Costs cost = with_distance + Costs::filled(static_cast<int32_t>(lc.bits));
         if (code >= FIRST_WIDE_CODE && shortest <= lc.first && lc.last <= longest) {
           wide_[code - FIRST_WIDE_CODE]->add(p, cost, static_cast<uint16_t>(distance));
+          open_wide_ |= 1u << (code - FIRST_WIDE_CODE);
           quiet_from_ = std::max(quiet_from_, p + 1 + lc.last);
           continue;
         }
@@ -182,7 +184,7 @@ class OptimalSearch {
       }
       shortest = longest + 1;
     }
-    for (auto& w : wide_) w->close(p);
+    close_wide_codes(p);
   }
 
   // The cost of the position fed last, from the search's start.
@@ -217,6 +219,16 @@ class OptimalSearch {
   // Paths that choose the lane they hand on (chosen_lane_paths.h) are given the
   // lanes' costs before the first commit and before the end.
   static constexpr bool CHOOSES_LANE = requires(Paths & x, const std::array<int64_t, FORMATS>& c) { x.choose_lane(c); };
+
+  // Closes p in the wide codes that must (WideCodeMinimum::open()): on most
+  // positions none.
+  void close_wide_codes(size_t p) {
+    for (unsigned m = open_wide_; m != 0; m &= m - 1) {
+      const unsigned w = static_cast<unsigned>(std::countr_zero(m));
+      wide_[w]->close(p);
+      if (!wide_[w]->open()) open_wide_ &= ~(1u << w);
+    }
+  }
 
   void relax(size_t q, const Costs& cost, uint32_t via) {
     Reach& r = ring_[q % COST_RING];
@@ -265,6 +277,7 @@ class OptimalSearch {
   };
   alignas(64) std::array<Reach, COST_RING> ring_;
   std::array<ArenaObject<WideCodeMinimum<N>>, WIDE_CODES> wide_;
+  unsigned open_wide_ = 0;  // a bit per wide code that must close the positions (see close_wide_codes)
   std::array<int64_t, FORMATS> base_cost_{};
   Costs settled_ = Costs::filled(0);
   // From here on no wide code's window holds a registered position (until the

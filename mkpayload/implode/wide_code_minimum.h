@@ -21,7 +21,9 @@
 // Costs and positions are kept per lane (CostLanes), each lane on its own.
 //
 // Blocks in which no position registered (the usual case: long matches are rare
-// in most data) cost one store per position and no suffix pass.
+// in most data) cost nothing a position: they need not be closed, and their
+// positions are counted when next needed (counting five codes' positions one
+// by one took 12 % of a search of text).
 //
 // The window reaches `last` positions back from the one settled, so a ring of
 // the next power of two above last + 1 holds every position still read: 64 to
@@ -72,6 +74,7 @@ class WideCodeMinimum {
   // Position p (not yet closed) registers the cost of its match of `distance`
   // that covers the whole code. At most once per position.
   void add(size_t p, const Costs& cost, uint16_t distance) {
+    if (!block_registered_) count_closed(p);
     at(p).value = cost;
     distance_[p & kept_mask_] = distance;
     if (!block_registered_)  // the earlier positions of the block hold UNREACHED from here on
@@ -85,28 +88,26 @@ class WideCodeMinimum {
 
   uint16_t distance_of(size_t p) const { return distance_[p & kept_mask_]; }
 
-  // After position p's registration, if any. Positions are closed in order.
-  // A block in which no position registered (so far) holds no value below
+  // After position p's registration, if any. Positions are closed in order;
+  // while open() is false, closing one may be left out (it does nothing). A
+  // block in which no position registered (so far) holds no value below
   // UNREACHED: its prefix minima are UNREACHED and neither they nor its suffix
   // minima are stored (covering() knows the block by its flag; the first
-  // registration in a block stores the prefix minima before it). Such a position
-  // costs a count, five times a position, on most data.
+  // registration in a block stores the prefix minima before it).
   void close(size_t p) {
-    if (!block_registered_) {
-      if (++offset_in_block_ == width_) {
-        block_flags_[close_block_++ % BLOCK_FLAGS] = false;
-        offset_in_block_ = 0;
-      }
-      return;
-    }
-    close_registered(p);
+    if (block_registered_) close_registered(p);
   }
+
+  // Whether a position of the block being closed registered: then every
+  // position must be closed until the block is complete.
+  bool open() const { return block_registered_; }
 
   // The minimum over the positions whose range covers q, with those positions.
   // Called once for each q, in increasing order, when positions up to q - 1 are
   // closed. Empty when no position in the window registered.
-  std::optional<Minimum> covering(size_t q) const {
+  std::optional<Minimum> covering(size_t q) {
     if (q < first_) return std::nullopt;
+    if (!block_registered_) count_closed(q);
     const size_t hi = q - first_;
     if (q < last_) return block_registered_up_to_q(0) ? Minimum{at(hi).prefix, at(hi).prefix_from} : unreached();
     const size_t lo = q - last_;
@@ -117,7 +118,7 @@ class WideCodeMinimum {
     const bool aligned = offset_in_block_ + (before ? width_ : 0) - lead_offset_ == 0;
     const size_t lo_block = close_block_ - 1 - lead_blocks_ - (before ? 1 : 0);
     Minimum m = unreached();  // what the suffix minima of an empty block are
-    if (block_flags_[lo_block % BLOCK_FLAGS]) m = {at(lo).suffix, at(lo).suffix_from};
+    if (block_registered_up_to_q(lo_block)) m = {at(lo).suffix, at(lo).suffix_from};
     if (!aligned && block_registered_up_to_q(lo_block + 1))  // hi's block
       take_smaller(m.cost, m.from, at(hi).prefix, at(hi).prefix_from);
     return m;
@@ -135,7 +136,18 @@ class WideCodeMinimum {
   // the block being closed is known by block_registered_, a complete one by its
   // flag.
   bool block_registered_up_to_q(size_t block) const {
-    return block == close_block_ ? block_registered_ : block_flags_[block % BLOCK_FLAGS];
+    return block == close_block_ ? block_registered_ : block_flags_[block % BLOCK_FLAGS] == block + 1;
+  }
+
+  // Counts the positions closed since the last count as `closed` (all of them
+  // in blocks where none registered).
+  void count_closed(size_t closed) {
+    offset_in_block_ += closed - counted_;
+    counted_ = closed;
+    if (offset_in_block_ >= width_) {
+      close_block_ += offset_in_block_ / width_;
+      offset_in_block_ %= width_;
+    }
   }
 
   void close_registered(size_t p) {
@@ -152,6 +164,7 @@ class WideCodeMinimum {
       here.prefix_from = before.prefix_from;
       take_smaller(here.prefix, here.prefix_from, v, from);
     }
+    counted_ = p + 1;
     if (++offset_in_block_ == width_) {  // block complete: suffix minima backwards
       Costs running = v;
       Positions running_from = from;
@@ -165,23 +178,29 @@ class WideCodeMinimum {
         slot.suffix_from = running_from;
       }
       offset_in_block_ = 0;
-      block_flags_[close_block_++ % BLOCK_FLAGS] = true;
+      block_flags_[close_block_ % BLOCK_FLAGS] = close_block_ + 1;
+      ++close_block_;
       block_registered_ = false;
     }
   }
 
-  // Blocks by number (position / width): whether a position in it registered.
-  // The window reaches back at most MAX_MATCH / 16 + 2 blocks.
+  // Blocks by number (position / width): the number + 1 of the latest block at
+  // that slot in which a position registered (so a block in which none did
+  // needs no store). The window reaches back at most MAX_MATCH / 16 + 2 blocks.
   static constexpr size_t BLOCK_FLAGS = 64;
   static_assert(BLOCK_FLAGS > implode_format::MAX_MATCH / 16 + 2);
 
   size_t first_, last_, width_;
   size_t lead_blocks_, lead_offset_;  // first - 1 in blocks and the rest
-  size_t offset_in_block_ = 0;        // of the position being closed
-  size_t last_registered_ = 0;        // 1 + the latest position that registered a value
-  std::array<bool, BLOCK_FLAGS> block_flags_{};
+  // The block being closed and the offset in it of the position being closed,
+  // as of counted_ positions closed (brought up to date by count_closed() where
+  // closing was left out).
+  size_t offset_in_block_ = 0;
+  size_t close_block_ = 0;
+  size_t counted_ = 0;
+  size_t last_registered_ = 0;  // 1 + the latest position that registered a value
+  std::array<size_t, BLOCK_FLAGS> block_flags_{};
   bool block_registered_ = false;  // in the block being closed, so far
-  size_t close_block_ = 0;         // number of the block being closed
   // A position's values: the cost it registered (UNREACHED if none), and the
   // prefix and suffix minima of its block up to and from it, with where each was
   // registered.

@@ -4,7 +4,9 @@
 // blocks empty), few do or most do, costs that no path reaches, and rebases on the
 // way. The position it names among equal costs decides which of the equally small
 // parses the encoder writes, so the tie rule of wide_code_minimum.h is checked
-// exactly, lane by lane, for one lane and for eight.
+// exactly, lane by lane, for one lane and for eight; with every position closed,
+// and with positions closed only while the minimum says it must (open()), as the
+// search closes them.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -51,8 +53,9 @@ Expected plain_minimum(const std::vector<int32_t>& cost, const LengthCode& code,
 }
 
 template <unsigned N>
-void check_against_plain_minimum(const LengthCode& code, uint32_t seed) {
-  SCOPED_TRACE(testing::Message() << "lanes " << N << " lengths " << code.first << "-" << code.last);
+void check_against_plain_minimum(const LengthCode& code, uint32_t seed, bool closes_every_position) {
+  SCOPED_TRACE(testing::Message() << "lanes " << N << " lengths " << code.first << "-" << code.last
+                                  << (closes_every_position ? ", every position closed" : ", closed while open"));
   std::mt19937 rng(seed);
   constexpr size_t POSITIONS = 6000;
   auto minimum = std::make_unique<implode::WideCodeMinimum<N>>(code);
@@ -127,7 +130,7 @@ void check_against_plain_minimum(const LengthCode& code, uint32_t seed) {
       distance[q] = static_cast<uint16_t>(1 + rng() % 4096);
       minimum->add(q, c, distance[q]);
     }
-    minimum->close(q);
+    if (closes_every_position || minimum->open()) minimum->close(q);
   }
   // The random walk did reach the cases it is there for.
   EXPECT_GT(ties, 100u);
@@ -137,11 +140,13 @@ void check_against_plain_minimum(const LengthCode& code, uint32_t seed) {
 class WideCodeMinimumTest : public testing::TestWithParam<unsigned> {};
 
 TEST_P(WideCodeMinimumTest, OneLaneMatchesAPlainMinimum) {
-  check_against_plain_minimum<1>(implode::length_code_ranges[GetParam()], 100 + GetParam());
+  for (const bool every : {true, false})
+    check_against_plain_minimum<1>(implode::length_code_ranges[GetParam()], 100 + GetParam(), every);
 }
 
 TEST_P(WideCodeMinimumTest, EightLanesMatchAPlainMinimumEachOnItsOwn) {
-  check_against_plain_minimum<8>(implode::length_code_ranges[GetParam()], 200 + GetParam());
+  for (const bool every : {true, false})
+    check_against_plain_minimum<8>(implode::length_code_ranges[GetParam()], 200 + GetParam(), every);
 }
 
 INSTANTIATE_TEST_SUITE_P(WideLengthCodes, WideCodeMinimumTest, testing::Range(implode::FIRST_WIDE_CODE, 16u));
