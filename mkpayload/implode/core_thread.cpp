@@ -20,6 +20,7 @@ namespace implode::detail {
 struct WaitingThread {
   std::atomic<std::function<void()>*> work{nullptr};
   std::atomic<bool> done{false};
+  bool published = false;  // made the waiting early thread (set by its maker)
 };
 
 namespace {
@@ -50,20 +51,26 @@ EarlyCoreThread::EarlyCoreThread(std::function<void()> first)
     : waiting_(std::make_unique<WaitingThread>()),
       thread_(CoreThread::OWN_THREAD, [w = waiting_.get(), first = std::move(first)] {
         first();
-        WaitingThread* none = nullptr;
-        const bool published = waiting_thread.compare_exchange_strong(none, w, std::memory_order_acq_rel);
         std::function<void()>* const work = wait_for_change<std::function<void()>*>(w->work, nullptr, EARLY_SPINS);
-        if (work == &NO_WORK) {  // not taken: no longer waiting
-          WaitingThread* self = w;
-          if (published) waiting_thread.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
-          return;
-        }
+        if (work == &NO_WORK) return;  // not taken
         (*work)();
         w->done.store(true, std::memory_order_release);
         w->done.notify_one();
-      }) {}
+      }) {
+  // Published by its maker, not once its first work is done: the next
+  // CoreThread takes it even while that work runs (its function then starts
+  // when the first work ends) instead of making a thread of its own, which
+  // cost its maker about 0.2 ms and then competed with this one for the
+  // second core.
+  WaitingThread* none = nullptr;
+  waiting_->published = waiting_thread.compare_exchange_strong(none, waiting_.get(), std::memory_order_acq_rel);
+}
 
 EarlyCoreThread::~EarlyCoreThread() {
+  if (waiting_->published) {  // no longer offered (a CoreThread may have taken it already)
+    WaitingThread* self = waiting_.get();
+    waiting_thread.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+  }
   std::function<void()>* none = nullptr;
   if (waiting_->work.compare_exchange_strong(none, &NO_WORK, std::memory_order_acq_rel)) waiting_->work.notify_one();
   thread_.join();

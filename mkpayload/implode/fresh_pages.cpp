@@ -5,7 +5,10 @@
 #include <cstring>
 #include <utility>
 #if KVN_IMPLODE_THREADS
+#include <atomic>
 #include <mutex>
+
+#include "spin_wait.h"
 #endif
 #include <new>
 #if defined(__linux__)
@@ -130,11 +133,58 @@ struct SpareRoom {
 SpareRoom spare;
 }  // namespace
 
-KeptRoom take_kept_room(size_t bytes) {
+namespace {
+// The announced room's state (announce_room()).
+enum RoomOnItsWay : int { NO_ROOM_ON_ITS_WAY, ANNOUNCED, BEING_TAKEN };
+#if KVN_IMPLODE_THREADS
+std::atomic<int> room_on_its_way{NO_ROOM_ON_ITS_WAY};
+thread_local bool takes_room_on_its_way = false;  // this thread began it (and must not wait for it)
+#endif
+
+KeptRoom take_kept_room_now(size_t bytes) {
   [[maybe_unused]] const auto lock = spare.lock();
   if (!spare.room || spare.release.bytes < bytes) return {};
   return {FreshBytes(std::exchange(spare.room, nullptr), spare.release), spare.written};
 }
+}  // namespace
+
+KeptRoom take_kept_room(size_t bytes) {
+#if KVN_IMPLODE_THREADS
+  for (;;) {
+    if (KeptRoom kept = take_kept_room_now(bytes); kept.room || takes_room_on_its_way) return kept;
+    int state = room_on_its_way.load(std::memory_order_acquire);
+    if (state == NO_ROOM_ON_ITS_WAY) return {};
+    if (state == ANNOUNCED && room_on_its_way.compare_exchange_strong(state, NO_ROOM_ON_ITS_WAY))
+      return {};  // called off: mapping one's own is sooner than waiting for a thread to start
+    if (state == BEING_TAKEN) detail::wait_for_change(room_on_its_way, state);
+  }
+#else
+  return take_kept_room_now(bytes);
+#endif
+}
+
+#if KVN_IMPLODE_THREADS
+bool announce_room() {
+  int none = NO_ROOM_ON_ITS_WAY;
+  return room_on_its_way.compare_exchange_strong(none, ANNOUNCED);
+}
+
+bool begin_announced_room() {
+  int announced = ANNOUNCED;
+  takes_room_on_its_way = room_on_its_way.compare_exchange_strong(announced, BEING_TAKEN);
+  return takes_room_on_its_way;
+}
+
+void end_announced_room() {
+  takes_room_on_its_way = false;
+  room_on_its_way.store(NO_ROOM_ON_ITS_WAY, std::memory_order_release);
+  room_on_its_way.notify_all();
+}
+#else
+bool announce_room() { return false; }  // no other thread to take it
+bool begin_announced_room() { return false; }
+void end_announced_room() {}
+#endif
 
 void keep_room(KeptRoom kept) {
   FreshBytes smaller;  // given back after the lock

@@ -104,11 +104,18 @@ uint64_t optimal_stream(std::span<const uint8_t> data, StreamFormat format, Stre
 
 #if KVN_IMPLODE_THREADS
 SecondCoreAhead::SecondCoreAhead(size_t largest) {
-  if (detail::finder_ahead_pays(largest))  // also where it would be split
-    early_.reset(new detail::EarlyCoreThread([] {
+  if (!detail::finder_ahead_pays(largest)) return;  // also where it would be split
+  // Announced before the thread starts, so that a search that comes first
+  // waits for the room or calls it off (fresh_pages.h), and never takes both.
+  const bool announced = announce_room();
+  early_.reset(new detail::EarlyCoreThread([announced] {
+    if (announced && !begin_announced_room()) return;  // called off: the search took its own
+    {
       TableArena arena;
       arena.take_first_pages();
-    }));  // kept when it goes, for the first search (table_arena.h)
+    }  // kept when it goes, for the first search (table_arena.h)
+    if (announced) end_announced_room();
+  }));
 }
 
 void SecondCoreAhead::Stop::operator()(detail::EarlyCoreThread* early) const { delete early; }

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -201,6 +203,52 @@ TEST(TableArena, NextArenaTakesTheBlockBackZeroedAndOnlyItsFirstLargePageStaysTa
     ASSERT_TRUE(all_zero(table.get(), bytes)) << bytes << " bytes after " << taken;
     taken = (taken + bytes + 63) / 64 * 64;
   }
+}
+
+// A room announced for another thread to take (the best level's early
+// thread): once that thread has begun, an arena made meanwhile waits for the
+// room and takes that block instead of mapping one of its own; one not yet
+// begun is called off (the arena maps its own at once, and the thread then
+// takes nothing). One room is announced at a time.
+TEST(TableArena, WaitsForTheRoomAnotherThreadIsTakingAndCallsOffOneNotBegun) {
+  for (const bool begun : {true, false}) {
+    SCOPED_TRACE(begun ? "begun" : "not begun");
+    const implode::ReusedZeroedRoom drained(1, 0);  // takes any room kept before
+    ASSERT_TRUE(implode::announce_room());
+    EXPECT_FALSE(implode::announce_room());
+    std::atomic<bool> taking{false}, arena_coming{false};
+    std::atomic<const void*> taken_block{nullptr};
+    std::thread taker;
+    if (begun) {
+      taker = std::thread([&] {
+        if (!implode::begin_announced_room()) return;
+        taking.store(true);
+        while (!arena_coming.load()) std::this_thread::yield();  // taken while the arena waits for it
+        {
+          implode::TableArena arena;
+          const auto table = implode::arena_table<uint8_t>(&arena, 64);
+          taken_block.store(table.get());
+          arena.take_first_pages();
+        }
+        implode::end_announced_room();
+      });
+      while (!taking.load()) std::this_thread::yield();
+    }
+    arena_coming.store(true);
+    implode::TableArena arena;
+    const auto table = implode::arena_table<uint8_t>(&arena, 64);
+    if (begun) {
+      taker.join();
+      EXPECT_EQ(static_cast<const void*>(table.get()), taken_block.load());
+    } else {
+      EXPECT_FALSE(implode::begin_announced_room());  // called off
+    }
+    ASSERT_TRUE(all_zero(table.get(), 64));
+  }
+  // None is left announced: a new one may be.
+  ASSERT_TRUE(implode::announce_room());
+  ASSERT_TRUE(implode::begin_announced_room());
+  implode::end_announced_room();
 }
 
 // A larger room that another user kept, written to its end, serves an arena and

@@ -2,9 +2,9 @@
 // waited for, however the thread ends; and on Linux a thread first placed away
 // from its creator's core takes the creator's whole set of cores back before
 // the function runs, also where that set is one core (no other core to place it
-// on), so that a thread is never left pinned. A thread started early runs the
-// next CoreThread's function once its own first work is done, and one that
-// nobody takes stops when it goes.
+// on), so that a thread is never left pinned. A thread started early takes the
+// next CoreThread's function, even while its own first work runs, and runs it
+// once that is done; one that nobody takes stops when it goes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -52,14 +52,31 @@ bool eventually(Done done) {
 }
 
 TEST(EarlyCoreThread, TheNextCoreThreadRunsOnItOnceItsFirstWorkIsDone) {
-  std::atomic<int> firsts{0};
-  EarlyCoreThread early(first_work(firsts));
-  // It waits for work only after its first work; a CoreThread made before that
-  // gets a thread of its own. So they are made until one lands on it.
-  EXPECT_TRUE(eventually(next_runs_on_early_thread));
-  EXPECT_EQ(firsts.load(), 1);
-  // Taken, it no longer waits: the next one gets a thread of its own.
-  EXPECT_FALSE(next_runs_on_early_thread());
+  for (const bool first_done : {true, false}) {
+    SCOPED_TRACE(first_done ? "its first work done" : "its first work still running");
+    std::atomic<int> firsts{0};
+    std::atomic<bool> go_on{first_done};
+    EarlyCoreThread early([&] {
+      while (!go_on.load()) std::this_thread::yield();
+      first_work(firsts)();
+    });
+    if (first_done) {
+      EXPECT_TRUE(eventually([&] { return firsts.load() == 1; }));
+    }
+    // Taken at once, even while the first work runs: the function waits for it.
+    bool seen = false;
+    int firsts_seen = 0;
+    CoreThread next([&] {
+      seen = on_early_thread;
+      firsts_seen = firsts.load();
+    });
+    go_on.store(true);
+    next.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(firsts_seen, 1);
+    // Taken, it no longer waits: the next one gets a thread of its own.
+    EXPECT_FALSE(next_runs_on_early_thread());
+  }
 }
 
 TEST(EarlyCoreThread, OneNobodyTakesStopsWhenItGoes) {
