@@ -56,22 +56,22 @@ struct KeptRoom {
 // shorter than a fault of one's own. One announced but not yet begun is called
 // off instead.
 KeptRoom take_kept_room(size_t bytes);
-
-// A room on its way to keep_room(): the best level's early thread
-// (SecondCoreAhead) takes a search's first large page while the builder reads
-// its files, and the search must not map and fault its own because the other
-// core is still at it (on our VM a large page's fault took 0.15 to 0.75 ms,
-// and the search came first in about one run in six).
-// announce_room() (by the thread that will take the room, or before it
-// starts; false if one is announced already), then on the taking thread
-// begin_announced_room() (false: called off, take nothing) and, once the room
-// is kept or could not be taken, end_announced_room().
-bool announce_room();
-bool begin_announced_room();
-void end_announced_room();
 // Keeps `kept` for a later user unless the room kept already is as large (then
 // `kept` goes).
 void keep_room(KeptRoom kept);
+
+// A room on its way to keep_room(): the best level's early thread
+// (SecondCoreAhead) takes a search's first large page while the builder reads
+// its files, and the search must not map and fault a page of its own because
+// the other core is still at it (on our VM a large page's fault took 0.15 to
+// 0.75 ms, and the search came first in about one run on GPL-3 in twelve).
+// announce_room() (before the taking thread starts; false if a room is
+// announced already), then on the taking thread begin_announced_room() (false:
+// called off, take nothing) and, once the room is kept or could not be taken,
+// end_announced_room().
+bool announce_room();
+bool begin_announced_room();
+void end_announced_room();
 
 // Zeroed room, such as a parse's tables: fresh from the system (untouched
 // pages; the heap's calloc clears memory it reuses, a fault a page), with its
