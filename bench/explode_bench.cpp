@@ -11,8 +11,7 @@
 // is mkpayload's compression (best or fast, including its check by decoding),
 // BM_Deflate/<corpus>/<level> zlib's compress2 at level 1 or 9, both by wall-clock
 // time (the decoders, one thread each, by CPU time). Before the runs it prints
-// each corpus's compressed sizes; after them, the decoders' ratios also from
-// rounds in turn (work_pairs.h).
+// each corpus's compressed sizes.
 //
 // Corpora: see bench_corpora.h (Wine's DLLs, a Java archive, the GPL-3 text,
 // generated English prose and short runs; KVN_BENCH_CORPUS replaces the list).
@@ -32,7 +31,6 @@
 #include "explode.h"
 #include "implode_encoder.h"
 #include "ratio_report.h"
-#include "work_pairs.h"
 
 namespace {
 
@@ -216,43 +214,6 @@ void print_sizes(const Corpus& c) {
               c.implode_best.empty() ? "  (stored by mkpayload)" : "");
 }
 
-// explode_buffer against libdeflate on each corpus, in rounds one after the
-// other (work_pairs.h): the decoders' ratio that a slow stretch of the machine
-// does not tilt, beside the fastest repetitions above.
-void print_decoders_in_turn(const std::vector<std::unique_ptr<Corpus>>& corpora) {
-  constexpr unsigned ROUNDS = 101;
-  std::printf(
-      "\nDecoding in turn: explode (whole buffer) against libdeflate, %u rounds of about 2 ms of CPU time a side,\n"
-      "each round's ratio libdeflate's time / explode's (above 1: explode faster); median and quartiles:\n",
-      ROUNDS);
-  std::printf("  %-16s %12s %8s %8s\n", "corpus", "explode/ldf", "q1", "q3");
-  for (const auto& c : corpora) {
-    Bytes output(c->data.size());
-    auto work = std::make_unique<ExplodeWork>();
-    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(libdeflate_alloc_decompressor(),
-                                                                                        libdeflate_free_decompressor);
-    bool failed = false;
-    const auto t = bench::time_work_in_turn(
-        [&] {
-          const ExplodeBufferResult r = explode_buffer(c->stream, output, work.get());
-          failed |= r.status != EXPLODE_OK || r.size != c->data.size();
-        },
-        [&] {
-          size_t size = 0;
-          failed |= libdeflate_deflate_decompress(d.get(), c->libdeflate9.data(), c->libdeflate9.size(), output.data(),
-                                                  output.size(), &size) != LIBDEFLATE_SUCCESS ||
-                    size != output.size();
-        },
-        ROUNDS);
-    if (failed || output != c->data) {
-      std::printf("  %-16s a decoder failed\n", c->name.c_str());
-      continue;
-    }
-    std::printf("  %-16s %12.2f %8.2f %8.2f\n", c->name.c_str(), t.speed_ratio, t.lower_quartile, t.upper_quartile);
-  }
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -297,7 +258,6 @@ int main(int argc, char** argv) {
   }
   bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (reporter.measured(bench::LIBDEFLATE)) print_decoders_in_turn(corpora);
   benchmark::Shutdown();
   return 0;
 }

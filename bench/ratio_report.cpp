@@ -55,10 +55,6 @@ double RatioReporter::speed(const std::string& item, const char* family) const {
   return by_family == by_item->second.end() ? 0 : by_family->second;
 }
 
-bool RatioReporter::measured(const char* family) const {
-  return std::any_of(speeds_.begin(), speeds_.end(), [&](const auto& item) { return item.second.contains(family); });
-}
-
 void RatioReporter::print_decoding() const {
   std::printf(
       "\nDecoding, output MiB/s (this run) and ratios; explode = whole buffer, stream = through the callbacks:\n");

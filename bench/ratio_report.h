@@ -27,8 +27,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
   RatioReporter();
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
-  // Whether a benchmark of `family` ran (and was not filtered out).
-  bool measured(const char* family) const;
 
  private:
   // Bytes per second by benchmark name without its family, then by family.
