@@ -20,7 +20,6 @@ namespace implode::detail {
 struct WaitingThread {
   std::atomic<std::function<void()>*> work{nullptr};
   std::atomic<bool> done{false};
-  bool published = false;  // made the waiting early thread (set by its maker)
 };
 
 namespace {
@@ -61,16 +60,17 @@ EarlyCoreThread::EarlyCoreThread(std::function<void()> first)
   // CoreThread takes it even while that work runs (its function then starts
   // when the first work ends) instead of making a thread of its own, which
   // cost its maker about 0.2 ms and then competed with this one for the
-  // second core.
+  // second core. (Not where another early thread waits already: this one then
+  // only runs its first work.)
   WaitingThread* none = nullptr;
-  waiting_->published = waiting_thread.compare_exchange_strong(none, waiting_.get(), std::memory_order_acq_rel);
+  waiting_thread.compare_exchange_strong(none, waiting_.get(), std::memory_order_acq_rel);
 }
 
 EarlyCoreThread::~EarlyCoreThread() {
-  if (waiting_->published) {  // no longer offered (a CoreThread may have taken it already)
-    WaitingThread* self = waiting_.get();
-    waiting_thread.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
-  }
+  // No longer offered, where it still is (a CoreThread may have taken it, or it
+  // was never offered).
+  WaitingThread* self = waiting_.get();
+  waiting_thread.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
   std::function<void()>* none = nullptr;
   if (waiting_->work.compare_exchange_strong(none, &NO_WORK, std::memory_order_acq_rel)) waiting_->work.notify_one();
   thread_.join();

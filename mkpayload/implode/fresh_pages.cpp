@@ -134,9 +134,9 @@ SpareRoom spare;
 }  // namespace
 
 namespace {
+#if KVN_IMPLODE_THREADS
 // The announced room's state (announce_room()).
 enum RoomOnItsWay : int { NO_ROOM_ON_ITS_WAY, ANNOUNCED, BEING_TAKEN };
-#if KVN_IMPLODE_THREADS
 std::atomic<int> room_on_its_way{NO_ROOM_ON_ITS_WAY};
 thread_local bool takes_room_on_its_way = false;  // this thread began it (and must not wait for it)
 #endif
